@@ -1,0 +1,46 @@
+# Two entry points for a fresh Debian 12 machine:
+#   make run    install what is missing, build, start the program
+#   make test   install what is missing, build, run every test (also under sanitizers)
+JOBS ?= 2
+CMAKE_FLAGS ?=
+RELEASE := build/release
+ASAN := build/asan
+TSAN := build/tsan
+
+.PHONY: deps build run test test-release test-asan test-tsan bench fuzz format clean
+
+deps:
+	@bash scripts/deps.sh
+
+build: deps
+	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(RELEASE) -j$(JOBS)
+
+run: build
+	@bash scripts/run.sh $(RELEASE)
+
+test: test-release test-asan test-tsan
+
+test-release: build
+	bash scripts/test.sh $(RELEASE)
+
+test-asan: deps
+	cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELK_SANITIZE=address $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(ASAN) -j$(JOBS)
+	bash scripts/test.sh $(ASAN)
+
+# ThreadSanitizer runs the tests that start threads.
+test-tsan: deps
+	cmake -S . -B $(TSAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELK_SANITIZE=thread -DZELK_GUI=OFF $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(TSAN) -j$(JOBS)
+	bash scripts/test.sh $(TSAN) -L 'run|platform|solver|cli'
+
+bench: build
+	cmake --build $(RELEASE) -j$(JOBS) --target zelkbench
+	$(RELEASE)/bench/zelkbench
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf build

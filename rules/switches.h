@@ -1,0 +1,54 @@
+// Process-wide rule and debug switches.
+//
+// Every reader loads the current value at the moment of use, from any thread,
+// so the flags are relaxed atomics: as cheap as plain loads, free of data races.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace zelk {
+
+using Flag = std::atomic<int32_t>;
+
+// Rule switches: 1 enables the play type, default 1.
+extern Flag F_TYPE_D;
+extern Flag F_TYPE_3;
+extern Flag F_TYPE_31;
+extern Flag F_TYPE_32;
+extern Flag F_TYPE_SZ;
+extern Flag F_TYPE_LD;
+extern Flag F_TYPE_ZD;
+extern Flag F_TYPE_WZ;
+extern Flag F_TYPE_411;
+extern Flag F_TYPE_422;
+extern Flag F_TYPE_F;
+extern Flag F_TYPE_F11;
+extern Flag F_TYPE_F22;
+
+// Debug switches: 0 at every start, never stored.
+extern Flag F_DEBUG;
+extern Flag F_U1F;
+extern Flag F_LOG;
+
+inline bool on(const Flag& f) { return f.load(std::memory_order_relaxed) != 0; }
+inline void setFlag(Flag& f, int32_t v) { f.store(v, std::memory_order_relaxed); }
+
+// One rule switch as the settings store and the command line name it.
+struct RuleSwitch {
+  Flag* flag;
+  const char* name;     // settings entry, e.g. "F_TYPE_ZD"
+  const char* suffix;   // command-line name, e.g. "ZD"
+  int control;          // dialog control id
+  const char16_t* caption;
+  const char16_t* message;  // handler message, "F_TYPE_ZD  = %d \r\n"
+};
+
+// The thirteen rule switches in the order the dialog reads them from the settings.
+inline constexpr int RULE_SWITCH_COUNT = 13;
+extern const RuleSwitch RULE_SWITCHES[RULE_SWITCH_COUNT];
+
+// Sets every rule switch to 1 (tests and fresh starts).
+void resetRuleSwitches();
+
+}  // namespace zelk

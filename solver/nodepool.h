@@ -1,0 +1,47 @@
+// Pool of GameNode records.
+//
+// The solver creates and deletes nodes at tens of millions per second, and a
+// whole tree may be deleted on another thread than the one that built it. So
+// each thread keeps a private free list and trades full batches with a shared
+// list under a mutex; memory comes from the system in large blocks that are
+// kept for reuse.
+//
+// A Linux process rarely sees an allocation fail: the kernel kills it
+// instead, and the user loses everything. So the pool refuses to grow past a
+// budget (by default a share of the physical memory) and throws
+// CMemoryException, which the solving run reports like any memory failure.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <string>
+
+namespace zelk {
+
+struct GameNode;
+
+class CMemoryException : public std::exception {
+ public:
+  explicit CMemoryException(std::string text) : text_(std::move(text)) {}
+  const char* what() const noexcept override { return text_.c_str(); }
+
+ private:
+  std::string text_;
+};
+
+namespace nodepool {
+
+GameNode* allocate();           // uninitialised storage
+void release(GameNode* node);   // back to this thread's free list
+// Hands this thread's free list to the shared list (e.g. after deleting a tree).
+void flushThreadCache();
+
+// Budget in bytes of node storage; 0 restores the default.
+void setBudgetBytes(std::size_t bytes);
+std::size_t budgetBytes();
+// Bytes taken from the system so far (never shrinks), and the peak of nodes alive.
+std::size_t reservedBytes();
+
+}  // namespace nodepool
+}  // namespace zelk
