@@ -1,0 +1,36 @@
+// Threads with a given stack size.
+//
+// The solver recurses with large scratch buffers per level and needs a 32 MiB
+// stack; the background threads ask for 5 MB and 1 MiB. std::thread cannot
+// set a stack size, so this starts POSIX threads with the size in their attributes.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+
+namespace zelk {
+
+class ThreadHandle {
+ public:
+  ThreadHandle() = default;
+  ~ThreadHandle();  // closes the handle: detaches a thread still running
+  ThreadHandle(ThreadHandle&& other) noexcept;
+  ThreadHandle& operator=(ThreadHandle&& other) noexcept;
+  ThreadHandle(const ThreadHandle&) = delete;
+  ThreadHandle& operator=(const ThreadHandle&) = delete;
+
+  bool valid() const { return started_; }
+  void join();   // waits for the thread to end; the handle becomes empty
+  void close();  // forgets the thread (it runs on); the handle becomes empty
+
+ private:
+  friend ThreadHandle startThread(std::size_t, std::function<void()>);
+  unsigned long id_ = 0;
+  bool started_ = false;
+};
+
+// Starts body on a new thread with the given stack size; an empty handle on failure.
+ThreadHandle startThread(std::size_t stackBytes, std::function<void()> body);
+
+}  // namespace zelk

@@ -1,0 +1,42 @@
+// The solver thread: start, stop and completion.
+//
+// The front end (dialog or terminal) calls these on its user-interface
+// thread. The thread posts ID_SOLVE_DONE to the command target when it ends;
+// the front end then calls DestroyOk.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace zelk {
+
+// Creates solveMutex (named from the local time); once, at start-up.
+void createSolveMutex();
+// The busy test: false (after its box and log line) when a solve is running.
+bool solverIdleTest();
+// Starts p_thread on a 32 MiB stack.
+void startSolverThread();
+int p_thread();
+// The stop command (stop button, Ctrl-C).
+void Destroy();
+// Handler of ID_SOLVE_DONE.
+void DestroyOk();
+
+// Controls enabled by DestroyOk / disabled by the start handler, in order.
+inline constexpr int INPUT_CONTROLS[16] = {1000, 1001, 1002, 1012, 1013, 1014, 1016, 1015,
+                                           1017, 1019, 1021, 1025, 1020, 1022, 1023, 1024};
+inline constexpr int STOP_BUTTON = 1035;
+
+// What the thread control needs of the window: enabling controls by id, and
+// the console window's "post a space and Enter" wake-up.
+class ControlPanel {
+ public:
+  virtual ~ControlPanel() = default;
+  virtual void enableControl(int id, bool enable) = 0;
+  virtual bool hasConsoleWindow() = 0;   // CmdHwnd is set
+  virtual void wakeConsoleWindow() = 0;  // post a space and Enter to it
+  virtual void clearConsoleWindow() = 0; // CmdHwnd = null
+};
+void setControlPanel(ControlPanel* panel);
+
+}  // namespace zelk

@@ -1,0 +1,21 @@
+// The exhaustive solver: a depth-first AND-OR search over every legal play,
+// without a table of known positions, cut off at the first winning play.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "solver/gamenode.h"
+
+namespace zelk {
+
+// Seconds since the solve started (advanced by SecondTicker).
+extern std::atomic<int32_t> tickSeconds;
+extern int64_t lastReportCount;
+extern int32_t lastReportSecond;
+
+// '1' or '2' for a decided position, '3' for an invalid turn, the byte 1 on a
+// stop. Leaves the winner's strategy tree under node.
+char ZelkSolver(GameNode* node, int depth);
+
+}  // namespace zelk
