@@ -220,14 +220,26 @@ TEST_F(Solver, NoProgressLineBeforeTheFirstTick) {
   deleteNode(root);
 }
 
+// Runs in a fresh process so that no node freed by an earlier test can be
+// reused below the budget.
 TEST_F(Solver, MemoryBudgetStopsTheSearchWithAWellFormedTree) {
-  // Let the pool grow by a few thousand nodes beyond what it holds now.
-  nodepool::setBudgetBytes(nodepool::reservedBytes() + 5000 * sizeof(GameNode));
-  GameNode* root = position("99990JJQQKKAA22", "3334445556667788XY", '2');
-  EXPECT_THROW(ZelkSolver(root, 0), CMemoryException);
-  nodepool::setBudgetBytes(0);
-  EXPECT_GT(countNodes(root), 1);
-  deleteNode(root);  // sanitizers check that every node is released once
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        nodepool::setBudgetBytes(nodepool::reservedBytes() + 5000 * sizeof(GameNode));
+        GameNode* root = position("99990JJQQKKAA22", "3334445556667788XY", '2');
+        bool thrown = false;
+        try {
+          ZelkSolver(root, 0);
+        } catch (const CMemoryException& e) {
+          thrown = std::string(e.what()) == "node memory budget exhausted";
+        }
+        nodepool::setBudgetBytes(0);
+        bool wellFormed = countNodes(root) > 1;
+        deleteNode(root);  // sanitizers check that every node is released once
+        std::exit(thrown && wellFormed ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
