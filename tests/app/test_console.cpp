@@ -63,7 +63,8 @@ void TestConsole::writesFromAnotherThreadArriveInOrder() {
   writer.join();
   QVERIFY(allWritten);
   QString expected;
-  for (int i = 0; i < 50; ++i) expected += QString::fromStdU16String(text).remove(QLatin1Char('\r'));
+  for (int i = 0; i < 50; ++i)
+    expected += QString::fromStdU16String(text).remove(QLatin1Char('\r'));
   QTRY_COMPARE(w->outputText(), expected);
   c->detach();
 }
