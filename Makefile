@@ -33,7 +33,7 @@ test-asan: deps
 test-tsan: deps
 	cmake -S . -B $(TSAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELK_SANITIZE=thread -DZELK_GUI=OFF $(CMAKE_FLAGS) >/dev/null
 	cmake --build $(TSAN) -j$(JOBS)
-	bash scripts/test.sh $(TSAN) -L 'run|platform|solver|cli'
+	bash scripts/test.sh $(TSAN) -L 'run|platform|solver|cli|update'
 
 bench: build
 	cmake --build $(RELEASE) -j$(JOBS) --target zelkbench

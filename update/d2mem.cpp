@@ -28,7 +28,9 @@ void globalInit() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-bool debugOn() { return on(F_DEBUG); }
+bool debugOn() {
+  return on(F_DEBUG);
+}
 
 bool startsWithNoCase(std::string_view text, std::string_view prefix) {
   if (text.size() < prefix.size()) return false;
@@ -83,7 +85,8 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
     return 0;
   } else if (startsWithNoCase(line, "location:")) {
     std::string_view value = line.substr(9);
-    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+      value.remove_prefix(1);
     while (!value.empty() && (value.back() == '\r' || value.back() == '\n' || value.back() == ' '))
       value.remove_suffix(1);
     t->location.assign(value);
@@ -145,7 +148,8 @@ std::u16string cut(std::u16string text, std::size_t units) {
 
 void logLibraryError(int code, const char* text) {
   if (debugOn())
-    LogPrint(u"d2mem catch CInternetException %d[%s]\r\n", code, cut(utf8ToUtf16(text), ERROR_TEXT_UNITS));
+    LogPrint(u"d2mem catch CInternetException %d[%s]\r\n", code,
+             cut(utf8ToUtf16(text), ERROR_TEXT_UNITS));
 }
 
 }  // namespace

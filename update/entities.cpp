@@ -20,6 +20,7 @@ struct Entity {
   uint32_t codePoint;
 };
 
+// clang-format off
 constexpr Entity ENTITIES[] = {
     // XML's own, and the markup-significant characters of HTML.
     {u"quot", 34}, {u"amp", 38}, {u"apos", 39}, {u"lt", 60}, {u"gt", 62},
@@ -88,6 +89,7 @@ constexpr Entity ENTITIES[] = {
     {u"lang", 9001}, {u"rang", 9002}, {u"loz", 9674}, {u"spades", 9824}, {u"clubs", 9827},
     {u"hearts", 9829}, {u"diams", 9830},
 };
+// clang-format on
 
 constexpr int ENTITY_COUNT = static_cast<int>(std::size(ENTITIES));
 static_assert(ENTITY_COUNT == 253, "HTML 4 has 252 named references, plus apos");
@@ -138,6 +140,8 @@ uint32_t entityCodePoint(std::u16string_view name) {
   return 0;
 }
 
-int entityCount() { return ENTITY_COUNT; }
+int entityCount() {
+  return ENTITY_COUNT;
+}
 
 }  // namespace zelk

@@ -47,7 +47,8 @@ bool onPath(const std::string& program) {
     std::string dir = dirs.substr(from, to - from);
     std::string file = (dir.empty() ? std::string(".") : dir) + "/" + program;
     struct stat st;
-    if (stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(file.c_str(), X_OK) == 0) return true;
+    if (stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(file.c_str(), X_OK) == 0)
+      return true;
     from = to + 1;
   }
   return false;
@@ -82,7 +83,9 @@ PageOpener& defaultPageOpener() {
   return *opener;
 }
 
-void setPageOpener(PageOpener* opener) { currentOpener.store(opener); }
+void setPageOpener(PageOpener* opener) {
+  currentOpener.store(opener);
+}
 
 PageOpener& pageOpener() {
   PageOpener* opener = currentOpener.load();

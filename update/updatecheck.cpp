@@ -95,11 +95,13 @@ void resetIdentityRecord() {
   store(sm.email, u"" ZELK_CONTACT_EMAIL);
   store(sm.homepage, u"" ZELK_HOMEPAGE);
   store(sm.credit, u"" ZELK_CREDIT);
-  for (char16_t* field : {sm.n_ver, sm.n_message, sm.n_softpage, sm.n_adpage, sm.n_homepage, sm.n_email})
+  for (char16_t* field :
+       {sm.n_ver, sm.n_message, sm.n_softpage, sm.n_adpage, sm.n_homepage, sm.n_email})
     field[0] = 0;
 }
 
-void setUpdateServers(const std::string& first, const std::string& second, const std::string& third) {
+void setUpdateServers(const std::string& first, const std::string& second,
+                      const std::string& third) {
   std::lock_guard<std::mutex> g(serversMutex);
   servers[0] = first;
   servers[1] = second;
@@ -154,7 +156,8 @@ bool GetUpdateInfo() {
   readElement(doc, u"homepage", sm.n_homepage);
   readElement(doc, u"email", sm.n_email);
   doc.LeaveElement();
-  if (std::u16string_view(sm.n_homepage).size() >= HOMEPAGE_REFRESH_MIN) postCommand(ID_UPDATE_INFO);
+  if (std::u16string_view(sm.n_homepage).size() >= HOMEPAGE_REFRESH_MIN)
+    postCommand(ID_UPDATE_INFO);
   return true;
 }
 
@@ -188,6 +191,8 @@ ThreadHandle startUpdateCheck() {
   return startThread(UPDATE_STACK, ThreadUpdateCheck);
 }
 
-void stopUpdateCheck() { quitRequested.store(true, std::memory_order_relaxed); }
+void stopUpdateCheck() {
+  quitRequested.store(true, std::memory_order_relaxed);
+}
 
 }  // namespace zelk

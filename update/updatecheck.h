@@ -21,8 +21,9 @@ class XmlDoc;
 
 inline constexpr std::size_t SM_VERSION_UNITS = 128;
 inline constexpr std::size_t SM_TEXT_UNITS = 1024;
-inline constexpr uint32_t UPDATE_RECV_BYTES = 204800;   // recvBuf
-inline constexpr std::size_t UPDATE_TEXT_UNITS = 102400;  // the decoded document with its terminator
+inline constexpr uint32_t UPDATE_RECV_BYTES = 204800;  // recvBuf
+inline constexpr std::size_t UPDATE_TEXT_UNITS =
+    102400;  // the decoded document with its terminator
 
 // The program's identity and what the update document said. Only the update
 // thread writes `state` and the n_ fields; the dialog reads them after
@@ -50,7 +51,8 @@ void resetIdentityRecord();
 
 // The three update servers as "host[:port]", empty for none. The build's
 // configuration gives them; tests point them at 127.0.0.1.
-void setUpdateServers(const std::string& first, const std::string& second, const std::string& third);
+void setUpdateServers(const std::string& first, const std::string& second,
+                      const std::string& third);
 std::string updateServer(int index);
 // "http://SERVER/sm/zelks/CONFIG.xml"
 std::u16string updateUrl(const std::string& server);

@@ -13,15 +13,21 @@ constexpr uint32_t END_TAG_MAX = 0x3FF;       // 10 bits
 constexpr uint32_t LONG_TAGS = 0xFFFFFFFF;    // packed word of a tag kept in the side table
 constexpr std::size_t NPOS = std::u16string_view::npos;
 
-bool isSpace(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
+bool isSpace(char16_t c) {
+  return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
+}
 
 bool isNameStart(char16_t c) {
   return c == u':' || c == u'_' || (c >= u'A' && c <= u'Z') || c >= u'a';
 }
 
-bool endsName(char16_t c) { return isSpace(c) || c == u'/' || c == u'>'; }
+bool endsName(char16_t c) {
+  return isSpace(c) || c == u'/' || c == u'>';
+}
 
-char16_t foldAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
+char16_t foldAscii(char16_t c) {
+  return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+}
 
 std::u16string number(std::size_t n) {
   std::u16string s;
@@ -65,7 +71,18 @@ uint32_t numericReference(std::u16string_view name) {
 
 }  // namespace
 
-enum class NodeKind { End, StartTag, EndTag, ProcessingInstruction, Comment, Cdata, Doctype, Whitespace, Text, Fault };
+enum class NodeKind {
+  End,
+  StartTag,
+  EndTag,
+  ProcessingInstruction,
+  Comment,
+  Cdata,
+  Doctype,
+  Whitespace,
+  Text,
+  Fault
+};
 
 struct XmlDoc::Node {
   NodeKind kind;
@@ -153,12 +170,23 @@ void XmlDoc::addResult(
     result_ += u"=\"";
     for (char16_t c : value) {
       switch (c) {
-        case u'&': result_ += u"&amp;"; break;
-        case u'<': result_ += u"&lt;"; break;
-        case u'>': result_ += u"&gt;"; break;
-        case u'"': result_ += u"&quot;"; break;
-        case u'\'': result_ += u"&apos;"; break;
-        default: result_ += c;
+        case u'&':
+          result_ += u"&amp;";
+          break;
+        case u'<':
+          result_ += u"&lt;";
+          break;
+        case u'>':
+          result_ += u"&gt;";
+          break;
+        case u'"':
+          result_ += u"&quot;";
+          break;
+        case u'\'':
+          result_ += u"&apos;";
+          break;
+        default:
+          result_ += c;
       }
     }
     result_ += u'"';
@@ -186,7 +214,8 @@ void XmlDoc::syntaxProblem(XmlDoc* reporter, std::u16string_view name, std::size
 
 void XmlDoc::unterminated(XmlDoc* reporter, std::u16string_view type, std::size_t offset) {
   if (!reporter) return;
-  reporter->addResult(u"unterminated_tag_syntax", {{u"type", std::u16string(type)}, {u"offset", number(offset)}});
+  reporter->addResult(u"unterminated_tag_syntax",
+                      {{u"type", std::u16string(type)}, {u"offset", number(offset)}});
   reporter->markIllFormed();
 }
 
@@ -219,7 +248,8 @@ XmlDoc::Node XmlDoc::scanNode(std::u16string_view t, std::size_t p, XmlDoc* repo
   }
   if (c1 == u'?') {
     std::size_t e = t.find(u"?>", p + 2);
-    return e == NPOS ? unended(u"processing_instruction") : node(NodeKind::ProcessingInstruction, e + 2);
+    return e == NPOS ? unended(u"processing_instruction")
+                     : node(NodeKind::ProcessingInstruction, e + 2);
   }
   if (c1 == u'!') {
     if (p + 2 >= n) return unended(u"tag");
@@ -395,7 +425,8 @@ void XmlDoc::scan() {
       std::size_t k = stack.size();
       while (k > 0 && !namesEqual(stack[k - 1].name, name)) --k;
       if (k == 0) {
-        addResult(u"lone_end_tag", {{u"tagname", std::u16string(name)}, {u"offset", number(node.start)}});
+        addResult(u"lone_end_tag",
+                  {{u"tagname", std::u16string(name)}, {u"offset", number(node.start)}});
         markIllFormed();
         continue;
       }
@@ -472,8 +503,12 @@ void XmlDoc::fixLevels() {
 // ---------------------------------------------------------------------------
 // Navigation.
 
-bool XmlDoc::FindElement(std::u16string_view name) { return find(&name); }
-bool XmlDoc::FindElement() { return find(nullptr); }
+bool XmlDoc::FindElement(std::u16string_view name) {
+  return find(&name);
+}
+bool XmlDoc::FindElement() {
+  return find(nullptr);
+}
 
 bool XmlDoc::find(const std::u16string_view* name) {
   if (count_ <= 1) return false;
@@ -514,7 +549,8 @@ std::u16string XmlDoc::ElementData() const {
   std::size_t endTag = endTagLength(elem_);
   if (endTag == 0) return {};  // empty element, or one without an end tag
   std::size_t from = static_cast<std::size_t>(rec.start) + startTagLength(elem_);
-  std::size_t to = static_cast<std::size_t>(rec.start) + static_cast<std::size_t>(rec.length) - endTag;
+  std::size_t to =
+      static_cast<std::size_t>(rec.start) + static_cast<std::size_t>(rec.length) - endTag;
   if (to <= from) return {};
   std::u16string_view content = std::u16string_view(text_).substr(from, to - from);
   if (content.find(u'<') == NPOS) return decodeReferences(content);

@@ -21,20 +21,20 @@ namespace zelk {
 // One element of the index. Record 0 stands for the document: its first
 // child is the first top-level element. A link of 0 means "none".
 struct ElementRecord {
-  int32_t start = 0;         // offset of the element's "<"
-  int32_t length = 0;        // start tag to end of end tag (start tag alone when it has none)
-  uint32_t tagLengths = 0;   // start-tag length (low 22 bits), end-tag length (high 10 bits)
-  uint32_t flags = 0;        // level in the low 16 bits, plus the ELEMENT_ flags
+  int32_t start = 0;        // offset of the element's "<"
+  int32_t length = 0;       // start tag to end of end tag (start tag alone when it has none)
+  uint32_t tagLengths = 0;  // start-tag length (low 22 bits), end-tag length (high 10 bits)
+  uint32_t flags = 0;       // level in the low 16 bits, plus the ELEMENT_ flags
   uint32_t parent = 0;
   uint32_t firstChild = 0;
   uint32_t next = 0;
-  uint32_t prev = 0;         // the first child's prev points to the last child
+  uint32_t prev = 0;  // the first child's prev points to the last child
 };
 
 inline constexpr uint32_t ELEMENT_LEVEL_MASK = 0xFFFF;
-inline constexpr uint32_t ELEMENT_FIRST = 0x80000;        // first child of its parent
-inline constexpr uint32_t ELEMENT_UNENDED = 0x100000;     // no end tag of its own
-inline constexpr uint32_t ELEMENT_ILLFORMED = 0x800000;   // on record 0: the document is ill-formed
+inline constexpr uint32_t ELEMENT_FIRST = 0x80000;       // first child of its parent
+inline constexpr uint32_t ELEMENT_UNENDED = 0x100000;    // no end tag of its own
+inline constexpr uint32_t ELEMENT_ILLFORMED = 0x800000;  // on record 0: the document is ill-formed
 
 class XmlDoc {
  public:

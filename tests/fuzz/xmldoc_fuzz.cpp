@@ -41,7 +41,8 @@ void checkIndex(const zelk::XmlDoc& doc) {
       uint32_t level = parent == 0 ? 0 : (doc.record(parent).flags & zelk::ELEMENT_LEVEL_MASK) + 1;
       check((rec.flags & zelk::ELEMENT_LEVEL_MASK) == std::min<uint32_t>(level, 0xFFFF));
       check(rec.start >= 0 && rec.length > 0);
-      check(static_cast<std::size_t>(rec.start) + static_cast<std::size_t>(rec.length) <= doc.text().size());
+      check(static_cast<std::size_t>(rec.start) + static_cast<std::size_t>(rec.length) <=
+            doc.text().size());
       check(doc.startTagLength(i) + doc.endTagLength(i) <= static_cast<uint32_t>(rec.length));
       check(doc.text()[static_cast<std::size_t>(rec.start)] == u'<');
       if (parent != 0) {
@@ -64,7 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint8_t mode = data[0];
   std::u16string text;
   if (mode & 1) {
-    for (size_t i = 1; i + 1 < size; i += 2) text.push_back(static_cast<char16_t>(data[i] | data[i + 1] << 8));
+    for (size_t i = 1; i + 1 < size; i += 2)
+      text.push_back(static_cast<char16_t>(data[i] | data[i + 1] << 8));
   } else {
     text = zelk::utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1));
   }

@@ -3,8 +3,8 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <sys/socket.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,7 +33,9 @@ std::vector<std::string> takeLog() {
   return lines;
 }
 
-std::u16string wide(const std::string& s) { return utf8ToUtf16(s); }
+std::u16string wide(const std::string& s) {
+  return utf8ToUtf16(s);
+}
 
 class D2mem : public testing::Test {
  protected:
@@ -90,8 +92,8 @@ TEST_P(D2memBody, StoresTheBodyCutToCapacityLessEight) {
 INSTANTIATE_TEST_SUITE_P(
     Fetch, D2memBody,
     testing::Values(BodyCase{"small", 5, 100, 5}, BodyCase{"empty", 0, 100, 0},
-                    BodyCase{"exact_limit", 100, 108, 100}, BodyCase{"one_over_limit", 101, 108, 100},
-                    BodyCase{"capacity_nine", 3, 9, 1},
+                    BodyCase{"exact_limit", 100, 108, 100},
+                    BodyCase{"one_over_limit", 101, 108, 100}, BodyCase{"capacity_nine", 3, 9, 1},
                     BodyCase{"several_chunks", 3 * D2MEM_CHUNK + 17, 204800, 3 * D2MEM_CHUNK + 17},
                     BodyCase{"oversized", 300000, 204800, 204792},
                     BodyCase{"exact_update_limit", 204792, 204800, 204792}),
@@ -127,8 +129,9 @@ TEST_F(D2mem, OtherStatusesFail) {
   for (int status : {204, 404, 500, 307}) {
     server.set("/s", status, status == 204 ? "" : "nope");
     EXPECT_EQ(fetch(server.url("/s"), 100), 0) << status;
-    EXPECT_EQ(takeLog(), (std::vector<std::string>{"d..\r\n", "d2mem failed[dwStateCode " +
-                                                                   std::to_string(status) + "]\r\n"}))
+    EXPECT_EQ(takeLog(),
+              (std::vector<std::string>{
+                  "d..\r\n", "d2mem failed[dwStateCode " + std::to_string(status) + "]\r\n"}))
         << status;
   }
 }

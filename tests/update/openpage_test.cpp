@@ -32,8 +32,9 @@ TEST_P(WebUrl, OnlyHttpAndHttpsWithAHost) {
 
 INSTANTIATE_TEST_SUITE_P(
     OpenPage, WebUrl,
-    testing::Values(UrlCase{u"http://127.0.0.1/x", true}, UrlCase{u"HTTPS://example.invalid/a?b=c", true},
-                    UrlCase{u"https://h", true}, UrlCase{u"http://", false}, UrlCase{u"http:///etc/passwd", false},
+    testing::Values(UrlCase{u"http://127.0.0.1/x", true},
+                    UrlCase{u"HTTPS://example.invalid/a?b=c", true}, UrlCase{u"https://h", true},
+                    UrlCase{u"http://", false}, UrlCase{u"http:///etc/passwd", false},
                     UrlCase{u"file:///etc/passwd", false}, UrlCase{u"/usr/bin/xterm", false},
                     UrlCase{u"calc.exe", false}, UrlCase{u"javascript:alert(1)", false},
                     UrlCase{u"mailto:a@b.invalid", false}, UrlCase{u"", false},
@@ -49,7 +50,8 @@ std::vector<std::string> takeLog() {
 TEST(OpenPage, RefusedUrlIsLoggedAndNeverOpened) {
   takeLog();
   OpenPage(u"file:///etc/passwd");
-  EXPECT_EQ(takeLog(), std::vector<std::string>{"OpenPage:不是网页地址，拒绝打开[file:///etc/passwd]\r\n"});
+  EXPECT_EQ(takeLog(),
+            std::vector<std::string>{"OpenPage:不是网页地址，拒绝打开[file:///etc/passwd]\r\n"});
 }
 
 // The default opener starts the programs found on PATH; stand-ins record

@@ -19,7 +19,8 @@ uint16_t bindLoopback(int fd) {
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   addr.sin_port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) throw std::runtime_error("bind");
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+    throw std::runtime_error("bind");
   socklen_t len = sizeof addr;
   getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
   return ntohs(addr.sin_port);
@@ -27,13 +28,20 @@ uint16_t bindLoopback(int fd) {
 
 const char* reason(int status) {
   switch (status) {
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 303: return "See Other";
-    case 404: return "Not Found";
-    default: return "Status";
+    case 200:
+      return "OK";
+    case 204:
+      return "No Content";
+    case 301:
+      return "Moved Permanently";
+    case 302:
+      return "Found";
+    case 303:
+      return "See Other";
+    case 404:
+      return "Not Found";
+    default:
+      return "Status";
   }
 }
 
@@ -60,7 +68,8 @@ void TestServer::setRaw(const std::string& path, std::string response) {
   answers_[path] = std::move(response);
 }
 
-void TestServer::set(const std::string& path, int status, const std::string& body, const std::string& headers) {
+void TestServer::set(const std::string& path, int status, const std::string& body,
+                     const std::string& headers) {
   std::string raw = "HTTP/1.1 " + std::to_string(status) + " " + reason(status) + "\r\n";
   if (status != 204) raw += "Content-Length: " + std::to_string(body.size()) + "\r\n";
   raw += headers;
@@ -96,7 +105,8 @@ void TestServer::serve(int client) {
   std::string head;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536) {
-    if (std::chrono::steady_clock::now() > deadline || stop_.load(std::memory_order_relaxed)) return;
+    if (std::chrono::steady_clock::now() > deadline || stop_.load(std::memory_order_relaxed))
+      return;
     pollfd p{client, POLLIN, 0};
     if (poll(&p, 1, 20) <= 0) continue;
     char buf[4096];
@@ -137,6 +147,8 @@ RefusingPort::RefusingPort() {
   port_ = bindLoopback(fd_);
 }
 
-RefusingPort::~RefusingPort() { close(fd_); }
+RefusingPort::~RefusingPort() {
+  close(fd_);
+}
 
 }  // namespace zelk::test

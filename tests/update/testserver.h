@@ -29,7 +29,8 @@ class TestServer {
   // The raw bytes sent for a path.
   void setRaw(const std::string& path, std::string response);
   // A complete answer with the status line, Content-Length and extra header lines.
-  void set(const std::string& path, int status, const std::string& body, const std::string& headers = "");
+  void set(const std::string& path, int status, const std::string& body,
+           const std::string& headers = "");
 
   int requestCount() const;
   std::vector<std::string> requests() const;  // request heads, in order

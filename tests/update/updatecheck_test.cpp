@@ -34,7 +34,9 @@ std::vector<std::string> takeLog() {
   return lines;
 }
 
-std::string u8(const char16_t* s) { return utf16ToUtf8(s); }
+std::string u8(const char16_t* s) {
+  return utf16ToUtf8(s);
+}
 
 class RecordingTarget : public CommandTarget {
  public:
@@ -143,7 +145,8 @@ void setField(char16_t* field, std::u16string_view text) {
 
 // Sets every n_ field to the same text.
 void fillFields(const char16_t* text) {
-  for (char16_t* field : {sm.n_ver, sm.n_message, sm.n_softpage, sm.n_adpage, sm.n_homepage, sm.n_email})
+  for (char16_t* field :
+       {sm.n_ver, sm.n_message, sm.n_softpage, sm.n_adpage, sm.n_homepage, sm.n_email})
     setField(field, text);
 }
 
@@ -173,21 +176,78 @@ TEST_P(UpdateOrder, FieldsFollowTheSearchOrder) {
 INSTANTIATE_TEST_SUITE_P(
     Document, UpdateOrder,
     testing::Values(
-        OrderCase{"message_before_version", "<message>m</message><version>2</version>", "2", "kept", "kept",
-                  "kept", {}, false},
-        OrderCase{"email_before_message", "<version>2</version><email>e</email><message>m</message>", "2", "m",
-                  "kept", "kept", {"\r\nm\r\n"}, false},
+        OrderCase{"message_before_version",
+                  "<message>m</message><version>2</version>",
+                  "2",
+                  "kept",
+                  "kept",
+                  "kept",
+                  {},
+                  false},
+        OrderCase{"email_before_message",
+                  "<version>2</version><email>e</email><message>m</message>",
+                  "2",
+                  "m",
+                  "kept",
+                  "kept",
+                  {"\r\nm\r\n"},
+                  false},
         OrderCase{"others_in_between",
-                  "<x/><version>2</version><junk><message>no</message></junk><message>m</message>", "2", "m",
-                  "kept", "kept", {"\r\nm\r\n"}, false},
-        OrderCase{"empty_message_logs_an_empty_line", "<message></message>", "kept", "", "kept", "kept",
-                  {"\r\n\r\n"}, false},
-        OrderCase{"empty_value_overwrites", "<version/><email></email>", "", "kept", "", "kept", {}, false},
-        OrderCase{"homepage_of_five", "<homepage>12345</homepage>", "kept", "kept", "kept", "12345", {}, false},
-        OrderCase{"homepage_of_six", "<homepage>123456</homepage>", "kept", "kept", "kept", "123456", {}, true},
-        OrderCase{"missing_homepage_keeps_its_value", "<version>3</version>", "3", "kept", "kept", "kept", {}, false},
-        OrderCase{"cdata_value", "<message><![CDATA[<b>bold</b>]]></message>", "kept", "<b>bold</b>", "kept",
-                  "kept", {"\r\n<b>bold</b>\r\n"}, false}),
+                  "<x/><version>2</version><junk><message>no</message></junk><message>m</message>",
+                  "2",
+                  "m",
+                  "kept",
+                  "kept",
+                  {"\r\nm\r\n"},
+                  false},
+        OrderCase{"empty_message_logs_an_empty_line",
+                  "<message></message>",
+                  "kept",
+                  "",
+                  "kept",
+                  "kept",
+                  {"\r\n\r\n"},
+                  false},
+        OrderCase{"empty_value_overwrites",
+                  "<version/><email></email>",
+                  "",
+                  "kept",
+                  "",
+                  "kept",
+                  {},
+                  false},
+        OrderCase{"homepage_of_five",
+                  "<homepage>12345</homepage>",
+                  "kept",
+                  "kept",
+                  "kept",
+                  "12345",
+                  {},
+                  false},
+        OrderCase{"homepage_of_six",
+                  "<homepage>123456</homepage>",
+                  "kept",
+                  "kept",
+                  "kept",
+                  "123456",
+                  {},
+                  true},
+        OrderCase{"missing_homepage_keeps_its_value",
+                  "<version>3</version>",
+                  "3",
+                  "kept",
+                  "kept",
+                  "kept",
+                  {},
+                  false},
+        OrderCase{"cdata_value",
+                  "<message><![CDATA[<b>bold</b>]]></message>",
+                  "kept",
+                  "<b>bold</b>",
+                  "kept",
+                  "kept",
+                  {"\r\n<b>bold</b>\r\n"},
+                  false}),
     [](const testing::TestParamInfo<OrderCase>& info) { return std::string(info.param.label); });
 
 TEST_F(UpdateCheck, LongValuesAreCutToTheirFields) {
@@ -196,8 +256,8 @@ TEST_F(UpdateCheck, LongValuesAreCutToTheirFields) {
   // A supplementary character straddling the cut is dropped whole.
   std::string email(1022, 'e');
   email += "\xF0\x9F\x98\x80";
-  publish(first, "<ROOT><version>" + version + "</version><message>" + message + "</message><email>" + email +
-                     "</email></ROOT>");
+  publish(first, "<ROOT><version>" + version + "</version><message>" + message +
+                     "</message><email>" + email + "</email></ROOT>");
   ASSERT_TRUE(GetUpdateInfo());
   EXPECT_EQ(std::u16string_view(sm.n_ver).size(), SM_VERSION_UNITS - 1);
   EXPECT_EQ(std::u16string_view(sm.n_message).size(), SM_TEXT_UNITS - 1);
@@ -233,7 +293,8 @@ TEST_F(UpdateCheck, EachKindOfBadServerMovesOnToTheNext) {
   ASSERT_TRUE(GetUpdateInfo());
   EXPECT_EQ(u8(sm.n_ver), "7");
 
-  std::string tooLong = "<ROOT><version>6</version><message>" + std::string(102400, 'x') + "</message></ROOT>";
+  std::string tooLong =
+      "<ROOT><version>6</version><message>" + std::string(102400, 'x') + "</message></ROOT>";
   publish(first, tooLong);
   setUpdateServers(first.hostPort(), refusing.hostPort(), third.hostPort());
   ASSERT_TRUE(GetUpdateInfo());
@@ -241,7 +302,9 @@ TEST_F(UpdateCheck, EachKindOfBadServerMovesOnToTheNext) {
 }
 
 TEST_F(UpdateCheck, InvalidUtf8BecomesReplacementCharacters) {
-  publish(first, "<ROOT><message>a\xFF" "b</message></ROOT>");
+  publish(first,
+          "<ROOT><message>a\xFF"
+          "b</message></ROOT>");
   ASSERT_TRUE(GetUpdateInfo());
   EXPECT_EQ(std::u16string(sm.n_message), u"a\uFFFDb");
 }
@@ -274,7 +337,8 @@ struct VersionCase {
 class VersionRule : public testing::TestWithParam<VersionCase> {};
 
 TEST_P(VersionRule, ComparesAsText) {
-  EXPECT_EQ(isNewerVersion(GetParam().candidate, u"1.16"), GetParam().newer) << utf16ToUtf8(GetParam().candidate);
+  EXPECT_EQ(isNewerVersion(GetParam().candidate, u"1.16"), GetParam().newer)
+      << utf16ToUtf8(GetParam().candidate);
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, VersionRule,

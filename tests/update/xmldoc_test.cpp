@@ -9,7 +9,9 @@
 namespace zelk {
 namespace {
 
-std::string u8(const std::u16string& s) { return utf16ToUtf8(s); }
+std::string u8(const std::u16string& s) {
+  return utf16ToUtf8(s);
+}
 
 // ---------------------------------------------------------------------------
 // Loading: well-formedness and the exact problem list.
@@ -35,7 +37,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         LoadCase{"update_document", u"<ROOT><version>1.17</version></ROOT>", true, u""},
         LoadCase{"prolog_and_trailer",
-                 u"\uFEFF<?xml version=\"1.0\"?>\r\n<!-- c -->\n<!DOCTYPE r SYSTEM \"r>.dtd\" [ <!ENTITY e \"x>\"> "
+                 u"\uFEFF<?xml version=\"1.0\"?>\r\n<!-- c -->\n<!DOCTYPE r SYSTEM \"r>.dtd\" [ "
+                 u"<!ENTITY e \"x>\"> "
                  u"<!-- > --> <?p > ?> ]>\n<r/>\n trailing text",
                  true, u""},
         LoadCase{"quoted_gt_in_attributes", u"<a x=\"1>2\" y = '>'>t</a>", true, u""},
@@ -46,19 +49,25 @@ INSTANTIATE_TEST_SUITE_P(
                  u"<unended_start_tag tagname=\"b\" offset=\"3\" offset2=\"10\"/>"},
         LoadCase{"unended_at_end_of_text", u"<a>x", false,
                  u"<unended_start_tag tagname=\"a\" offset=\"0\" offset2=\"4\"/>"},
-        LoadCase{"lone_end_tag", u"<a></b></a>", false, u"<lone_end_tag tagname=\"b\" offset=\"3\"/>"},
+        LoadCase{"lone_end_tag", u"<a></b></a>", false,
+                 u"<lone_end_tag tagname=\"b\" offset=\"3\"/>"},
         LoadCase{"escaped_attribute", u"<r></x&\"'<></r>", false,
                  u"<lone_end_tag tagname=\"x&amp;&quot;&apos;&lt;\" offset=\"3\"/>"},
         LoadCase{"root_has_sibling", u"<a/><b/>", false, u"<root_has_sibling/>"},
         LoadCase{"empty_text", u"", false, u""},
         LoadCase{"only_comment", u"<!-- c -->", false, u"<no_root_element/>"},
         LoadCase{"only_blanks", u" \r\n", false, u"<no_root_element/>"},
-        LoadCase{"first_tag_syntax", u"<1a/>", false, u"<first_tag_syntax offset=\"0\"/><no_root_element/>"},
+        LoadCase{"first_tag_syntax", u"<1a/>", false,
+                 u"<first_tag_syntax offset=\"0\"/><no_root_element/>"},
         LoadCase{"blank_after_lt", u"<r>< b></r>", false, u"<first_tag_syntax offset=\"3\"/>"},
-        LoadCase{"exclamation_tag_syntax", u"<a><!x></a>", false, u"<exclamation_tag_syntax offset=\"3\"/>"},
-        LoadCase{"comment_tag_syntax", u"<a><!-x--></a>", false, u"<comment_tag_syntax offset=\"3\"/>"},
-        LoadCase{"cdata_section_syntax", u"<a><![x]]></a>", false, u"<cdata_section_syntax offset=\"3\"/>"},
-        LoadCase{"doctype_tag_syntax", u"<!DOCTYPE a [<!X>]><a/>", false, u"<doctype_tag_syntax offset=\"13\"/>"},
+        LoadCase{"exclamation_tag_syntax", u"<a><!x></a>", false,
+                 u"<exclamation_tag_syntax offset=\"3\"/>"},
+        LoadCase{"comment_tag_syntax", u"<a><!-x--></a>", false,
+                 u"<comment_tag_syntax offset=\"3\"/>"},
+        LoadCase{"cdata_section_syntax", u"<a><![x]]></a>", false,
+                 u"<cdata_section_syntax offset=\"3\"/>"},
+        LoadCase{"doctype_tag_syntax", u"<!DOCTYPE a [<!X>]><a/>", false,
+                 u"<doctype_tag_syntax offset=\"13\"/>"},
         LoadCase{"unterminated_comment", u"<a><!-- x", false,
                  u"<unterminated_tag_syntax type=\"comment\" offset=\"3\"/>"
                  u"<unended_start_tag tagname=\"a\" offset=\"0\" offset2=\"9\"/>"},
@@ -73,7 +82,8 @@ INSTANTIATE_TEST_SUITE_P(
                  u"<unterminated_tag_syntax type=\"start_tag\" offset=\"0\"/><no_root_element/>"},
         LoadCase{"unterminated_doctype", u"<a/><!DOCTYPE a [ <!ENTITY x \"y\">", false,
                  u"<unterminated_tag_syntax type=\"document_type\" offset=\"4\"/>"},
-        LoadCase{"unterminated_tag", u"<a/><", false, u"<unterminated_tag_syntax type=\"tag\" offset=\"4\"/>"},
+        LoadCase{"unterminated_tag", u"<a/><", false,
+                 u"<unterminated_tag_syntax type=\"tag\" offset=\"4\"/>"},
         LoadCase{"case_sensitive_names", u"<A></a>", false,
                  u"<lone_end_tag tagname=\"a\" offset=\"3\"/>"
                  u"<unended_start_tag tagname=\"A\" offset=\"0\" offset2=\"7\"/>"}),
@@ -269,12 +279,12 @@ TEST_P(DataTest, DataMatches) {
 INSTANTIATE_TEST_SUITE_P(
     Xml, DataTest,
     testing::Values(
-        DataCase{"references", u"<a>x &amp; &#65;&#x42; &AMP; &bogus; &oslash;</a>", u"x & AB & &bogus; \u00D8"},
+        DataCase{"references", u"<a>x &amp; &#65;&#x42; &AMP; &bogus; &oslash;</a>",
+                 u"x & AB & &bogus; \u00D8"},
         DataCase{"cdata_between_text", u"<a>1<![CDATA[<&>]]>2</a>", u"1<&>2"},
         DataCase{"blank_between_cdata_dropped", u"<a><![CDATA[x]]> <![CDATA[y]]></a>", u"xy"},
         DataCase{"cdata_with_amp_verbatim", u"<a><![CDATA[&amp;]]></a>", u"&amp;"},
-        DataCase{"child_element", u"<a><b/>t</a>", u""},
-        DataCase{"empty_element", u"<a/>", u""},
+        DataCase{"child_element", u"<a><b/>t</a>", u""}, DataCase{"empty_element", u"<a/>", u""},
         DataCase{"no_content", u"<a></a>", u""},
         DataCase{"blanks_only_without_markup", u"<a>  </a>", u"  "},
         DataCase{"comments_and_pi_dropped", u"<a> <!--c--> x <?p?>y</a>", u" x y"},
@@ -284,11 +294,13 @@ INSTANTIATE_TEST_SUITE_P(
                  u"<a>&Oslash;&OSLASH;&yuml;&Yuml;&dagger;&harr;&hArr;&prime;&eth;&aelig;</a>",
                  u"\u00D8\u00D8\u0178\u0178\u2021\u21D4\u21D4\u2033\u00D0\u00C6"},
         DataCase{"own_code_points",
-                 u"<a>&lt;&gt;&quot;&apos;&nbsp;&euro;&hellip;&sigmaf;&thetasym;&there4;&frac34;&szlig;&fnof;"
+                 u"<a>&lt;&gt;&quot;&apos;&nbsp;&euro;&hellip;&sigmaf;&thetasym;&there4;&frac34;&"
+                 u"szlig;&fnof;"
                  u"&alefsym;&diams;</a>",
                  u"<>\"'\u00A0\u20AC\u2026\u03C2\u03D1\u2234\u00BE\u00DF\u0192\u2135\u2666"},
         DataCase{"astral_numeric", u"<a>&#x1F600;&#1114111;</a>", u"\U0001F600\U0010FFFF"},
-        DataCase{"numeric_extremes", u"<a>&#X41;&#x0000041;&#x00000041;&#0;&#x110000;&#1114112;</a>",
+        DataCase{"numeric_extremes",
+                 u"<a>&#X41;&#x0000041;&#x00000041;&#0;&#x110000;&#1114112;</a>",
                  u"AA&#x00000041;&#0;&#x110000;&#1114112;"},
         DataCase{"not_references",
                  u"<a>&; &#; &#x; &#12a; &#x4g; &abcdefghij; &amp\u4E2D; &&amp; & amp;</a>",
