@@ -1,24 +1,29 @@
 // The identity texts of the dialog and the places where the update notice
 // plugs in: its thread's start, and the refresh on ID_UPDATE_INFO.
-//
-// Until the update check keeps a record of its own, the record holds the
-// values of this build's configuration and empty n_ fields.
 #include "app/identity.h"
 
 #include <QLabel>
 
 #include "app/zelksdlg.h"
-#include "buildconfig.h"
-#include "platform/text.h"
 #include "run/format.h"
+#include "update/updatecheck.h"
 
+// The n_ fields are written by the update thread before it posts
+// ID_UPDATE_INFO; before that they are empty.
 IdentityTexts identityTexts() {
+  using zelk::sm;
   IdentityTexts id;
-  id.name = u"ZelkSolver ";
-  id.ver = ZELK_VERSION_TEXT;
-  id.email = zelk::utf8ToUtf16(ZELK_CONTACT_EMAIL);
-  id.homepage = zelk::utf8ToUtf16(ZELK_HOMEPAGE);
-  id.credit = zelk::utf8ToUtf16(ZELK_CREDIT);
+  id.name = sm.name;
+  id.ver = sm.ver;
+  id.email = sm.email;
+  id.homepage = sm.homepage;
+  id.credit = sm.credit;
+  id.n_ver = sm.n_ver;
+  id.n_message = sm.n_message;
+  id.n_softpage = sm.n_softpage;
+  id.n_adpage = sm.n_adpage;
+  id.n_homepage = sm.n_homepage;
+  id.n_email = sm.n_email;
   return id;
 }
 

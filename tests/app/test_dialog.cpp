@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
+#include <algorithm>
 #include <memory>
 
 #include "app/buttonst.h"
@@ -15,6 +16,7 @@
 #include "apptest.h"
 #include "rules/playtypes.h"
 #include "rules/switches.h"
+#include "update/updatecheck.h"
 
 namespace {
 
@@ -32,6 +34,13 @@ QLineEdit* edit(CZelkSDlg& dlg, int id) {
 }
 QCheckBox* box(CZelkSDlg& dlg, int id) {
   return qobject_cast<QCheckBox*>(dlg.control(id));
+}
+
+template <std::size_t N>
+void put(char16_t (&field)[N], const char16_t* text) {
+  std::u16string_view t(text);
+  t.copy(field, N - 1);
+  field[std::min(t.size(), N - 1)] = 0;
 }
 
 QVariant stored(const char* key) {
@@ -65,6 +74,7 @@ class TestDialog : public QObject {
   void switchesPersistAcrossARestart();
   void debugSwitchesAreNeitherStoredNorKept();
   void debugDumpTogglesAndWritesEveryLine();
+  void updateInfoRefreshesTheIdentityTexts();
   void logfWritesTheLogFile();
 
  private:
@@ -80,6 +90,7 @@ void TestDialog::init() {
 }
 
 void TestDialog::cleanup() {
+  zelk::resetIdentityRecord();
   boxes_.reset();
   settings_.reset();
   freshProcessFlags();
@@ -276,6 +287,8 @@ void TestDialog::debugSwitchesAreNeitherStoredNorKept() {
 }
 
 void TestDialog::debugDumpTogglesAndWritesEveryLine() {
+  put(zelk::sm.n_ver, u"1.17");
+  put(zelk::sm.n_email, u"new@example.invalid");
   CZelkSDlg dlg;
   box(dlg, 1023)->click();  // 炸弹 off, to see a zero in the dump
   logOf(dlg);
@@ -308,13 +321,29 @@ void TestDialog::debugDumpTogglesAndWritesEveryLine() {
   QVERIFY2(first.startsWith(expected), qPrintable(first));
   QStringList tail = first.mid(expected.size()).split(QLatin1Char('\n'));
   QCOMPARE(tail.size(), 7);  // six n_ fields and the end
-  QVERIFY(tail[0].startsWith(QStringLiteral("sm.n_ver      = ")));
-  QVERIFY(tail[5].startsWith(QStringLiteral("sm.n_email    = ")));
+  QCOMPARE(tail[0], QStringLiteral("sm.n_ver      = 1.17 "));
+  QCOMPARE(tail[1], QStringLiteral("sm.n_message  =  "));
+  QCOMPARE(tail[5], QStringLiteral("sm.n_email    = new@example.invalid "));
 
   dlg.logViewControl()->clear();
   QTest::mouseClick(dlg.control(1044), Qt::LeftButton);
   for (int id : {1041, 1043, 1055}) QVERIFY(box(dlg, id)->isHidden());
   QCOMPARE(logOf(dlg), first);
+}
+
+void TestDialog::updateInfoRefreshesTheIdentityTexts() {
+  CZelkSDlg dlg;
+  auto text = [&](int id) { return qobject_cast<QLabel*>(dlg.control(id))->text(); };
+  QCOMPARE(text(1038), QString::fromStdU16String(zelk::sm.email));
+  put(zelk::sm.n_ver, u"1.17");
+  put(zelk::sm.n_homepage, u"https://example.invalid/new");
+  put(zelk::sm.n_email, u"new@example.invalid");
+  zelk::postCommand(zelk::ID_UPDATE_INFO);
+  QTRY_COMPARE(dlg.windowTitle(), QStringLiteral("ZelkSolver  1.17 "));
+  QCOMPARE(text(1037), QStringLiteral("ZelkSolver  1.17 "));
+  QCOMPARE(text(1039), QString::fromStdU16String(zelk::sm.credit) +
+                           QStringLiteral(" https://example.invalid/new "));
+  QCOMPARE(text(1038), QStringLiteral("new@example.invalid"));
 }
 
 void TestDialog::logfWritesTheLogFile() {
