@@ -147,68 +147,68 @@ struct Reading {
   int runLength;
 };
 
+// The combinations that one set of cards forms (at most a handful).
+struct Readings {
+  std::array<Reading, 8> items;
+  int count = 0;
+  void add(int code, int rank, int runLength = 0) { items[count++] = {code, rank, runLength}; }
+  const Reading* begin() const { return items.data(); }
+  const Reading* end() const { return items.data() + count; }
+};
+
 // Every combination that `c` (n cards) forms, in the canonical kind order:
 // pair, three, straight, three with a single, three with a pair, four with
 // two, four with two pairs, run of pairs, airplane, airplane with single
 // wings (two triples, then three; lower runs first), airplane with pair
 // wings, bomb, rocket, single.
-inline std::vector<Reading> readings(const Hand& c, int n) {
-  std::vector<Reading> out;
+inline Readings readings(const Hand& c, int n) {
+  Readings out;
+  if (n == 0) return out;
   int lowest = -1, highest = -1, ranks = 0;
+  int withCount[5] = {0, 0, 0, 0, 0};  // ranks held exactly k times
+  int rankWith[5] = {-1, -1, -1, -1, -1};
   for (int r = 0; r < RANKS; ++r) {
     if (!c[r]) continue;
     if (lowest < 0) lowest = r;
     highest = r;
     ++ranks;
+    ++withCount[c[r]];
+    if (rankWith[c[r]] < 0) rankWith[c[r]] = r;
   }
-  if (n == 0) return out;
-  auto countOf = [&](int want) {
-    int k = 0;
-    for (int r = 0; r < RANKS; ++r) k += c[r] == want;
-    return k;
-  };
-  auto rankWith = [&](int want) {
-    for (int r = 0; r < RANKS; ++r)
-      if (c[r] == want) return r;
-    return -1;
-  };
   // All held ranks form one block of consecutive ranks within 3..A, each
   // held exactly `each` times.
   auto run = [&](int each) {
-    return highest <= ACE && ranks == highest - lowest + 1 && countOf(each) == ranks;
+    return highest <= ACE && ranks == highest - lowest + 1 && withCount[each] == ranks;
   };
-  // Airplanes with wings: `triples` consecutive ranks within 3..A held
-  // exactly three times; the other cards are the wings.
-  auto planeStarts = [&](int triples, std::vector<int>& starts) {
-    for (int a = 0; a + triples - 1 <= ACE; ++a) {
-      bool ok = true;
-      for (int t = 0; t < triples; ++t) ok = ok && c[a + t] == 3;
-      if (ok) starts.push_back(a);
-    }
+  // `triples` consecutive ranks from a, within 3..A, each held exactly three times.
+  auto tripleRun = [&](int a, int triples) {
+    if (a + triples - 1 > ACE) return false;
+    for (int t = 0; t < triples; ++t)
+      if (c[a + t] != 3) return false;
+    return true;
   };
 
-  if (n == 2 && ranks == 1 && lowest <= TWO) out.push_back({PAIR, lowest, 0});
-  if (n == 3 && ranks == 1) out.push_back({THREE, lowest, 0});
-  if (n >= 5 && n <= 12 && run(1)) out.push_back({STRAIGHT, lowest, 0});
-  if (n == 4 && rankWith(3) >= 0) out.push_back({THREE_SINGLE, rankWith(3), 0});
-  if (n == 5 && ranks == 2 && rankWith(3) >= 0 && rankWith(2) >= 0 && rankWith(2) <= TWO)
-    out.push_back({THREE_PAIR, rankWith(3), 0});
-  if (n == 6 && rankWith(4) >= 0) out.push_back({FOUR_TWO, rankWith(4), 0});
-  if (n == 8 && ranks == 3 && rankWith(4) >= 0 && countOf(2) == 2 && highest <= TWO)
-    out.push_back({FOUR_PAIRS, rankWith(4), 0});
-  if (n % 2 == 0 && n >= 6 && n <= 20 && run(2)) out.push_back({PAIR_RUN, lowest, 0});
-  if (n % 3 == 0 && n >= 6 && n <= 21 && run(3)) out.push_back({PLANE, lowest, 0});
+  if (n == 2 && ranks == 1 && lowest <= TWO) out.add(PAIR, lowest);
+  if (n == 3 && ranks == 1) out.add(THREE, lowest);
+  if (n >= 5 && n <= 12 && run(1)) out.add(STRAIGHT, lowest);
+  if (n == 4 && rankWith[3] >= 0) out.add(THREE_SINGLE, rankWith[3]);
+  if (n == 5 && ranks == 2 && rankWith[3] >= 0 && rankWith[2] >= 0 && rankWith[2] <= TWO)
+    out.add(THREE_PAIR, rankWith[3]);
+  if (n == 6 && rankWith[4] >= 0) out.add(FOUR_TWO, rankWith[4]);
+  if (n == 8 && ranks == 3 && rankWith[4] >= 0 && withCount[2] == 2 && highest <= TWO)
+    out.add(FOUR_PAIRS, rankWith[4]);
+  if (n % 2 == 0 && n >= 6 && n <= 20 && run(2)) out.add(PAIR_RUN, lowest);
+  if (n % 3 == 0 && n >= 6 && n <= 21 && run(3)) out.add(PLANE, lowest);
+  // Airplanes with wings: the cards outside the run are the wings.
   for (int triples = 2; triples <= 3; ++triples) {
     if (n != 4 * triples) continue;
-    std::vector<int> starts;
-    planeStarts(triples, starts);
-    for (int a : starts) out.push_back({PLANE_SINGLES, a, triples});
+    for (int a = 0; a <= ACE; ++a)
+      if (tripleRun(a, triples)) out.add(PLANE_SINGLES, a, triples);
   }
   for (int triples = 2; triples <= 3; ++triples) {
     if (n != 5 * triples) continue;
-    std::vector<int> starts;
-    planeStarts(triples, starts);
-    for (int a : starts) {
+    for (int a = 0; a <= ACE; ++a) {
+      if (!tripleRun(a, triples)) continue;
       // The rest: `triples` pairs of different ranks, none a joker.
       int pairs = 0;
       bool ok = true;
@@ -217,12 +217,12 @@ inline std::vector<Reading> readings(const Hand& c, int n) {
         if (c[r] == 2 && r <= TWO) ++pairs;
         else if (c[r] != 0) ok = false;
       }
-      if (ok && pairs == triples) out.push_back({PLANE_PAIRS, a, triples});
+      if (ok && pairs == triples) out.add(PLANE_PAIRS, a, triples);
     }
   }
-  if (n == 4 && ranks == 1 && lowest <= TWO) out.push_back({BOMB, lowest, 0});
-  if (n == 2 && c[SMALL_JOKER] == 1 && c[BIG_JOKER] == 1) out.push_back({ROCKET, SMALL_JOKER, 0});
-  if (n == 1) out.push_back({SINGLE, lowest, 0});
+  if (n == 4 && ranks == 1 && lowest <= TWO) out.add(BOMB, lowest);
+  if (n == 2 && c[SMALL_JOKER] == 1 && c[BIG_JOKER] == 1) out.add(ROCKET, SMALL_JOKER);
+  if (n == 1) out.add(SINGLE, lowest);
   return out;
 }
 

@@ -72,37 +72,66 @@ inline Hand fullDeck() {
   return deck;
 }
 
-inline std::string randomHand(std::mt19937& rng, int minCards, int maxCards) {
+// The ranks most cards of a hand are drawn from: `width` neighbours within 3..A.
+struct Window {
+  int start;
+  int width;
+};
+
+inline Window randomWindow(std::mt19937& rng) {
+  int width = std::uniform_int_distribution<int>(3, 7)(rng);
+  return {std::uniform_int_distribution<int>(0, ACE + 1 - width)(rng), width};
+}
+
+// A hand from a deck of its own.
+inline std::string randomHand(std::mt19937& rng, int minCards, int maxCards, const Window& w) {
   Hand deck = fullDeck(), hand{};
   int n = std::uniform_int_distribution<int>(minCards, maxCards)(rng);
-  int width = std::uniform_int_distribution<int>(3, 7)(rng);
-  int start = std::uniform_int_distribution<int>(0, ACE + 1 - width)(rng);
-  drawInto(rng, deck, hand, n, start, width);
+  drawInto(rng, deck, hand, n, w.start, w.width);
   return ascending(hand);
+}
+
+inline std::string randomHand(std::mt19937& rng, int minCards, int maxCards) {
+  return randomHand(rng, minCards, maxCards, randomWindow(rng));
 }
 
 // Two hands from one deck, each of 1 to maxCards cards.
 inline std::pair<std::string, std::string> randomDeal(std::mt19937& rng, int maxCards) {
   Hand deck = fullDeck(), u1{}, u2{};
   std::uniform_int_distribution<int> size(1, maxCards);
-  int width = std::uniform_int_distribution<int>(3, 6)(rng);
-  int start = std::uniform_int_distribution<int>(0, ACE + 1 - width)(rng);
-  drawInto(rng, deck, u1, size(rng), start, width);
-  drawInto(rng, deck, u2, size(rng), start, width);
+  Window w = randomWindow(rng);
+  drawInto(rng, deck, u1, size(rng), w.start, w.width);
+  drawInto(rng, deck, u2, size(rng), w.start, w.width);
   return {ascending(u1), ascending(u2)};
 }
 
-// Nothing to beat a quarter of the time; otherwise a play that some hand
-// could lead under these rules, of a combination chosen uniformly.
-inline Play randomPlayToBeat(std::mt19937& rng, const Rules& rules) {
-  if (std::uniform_int_distribution<int>(0, 3)(rng) == 0) return Play{};
+// One of the plays that `hand` could lead under these rules, of a
+// combination chosen uniformly.
+inline Play randomLeadOf(std::mt19937& rng, const Rules& rules, const std::string& hand) {
   std::map<int, std::vector<Play>> byCode;
-  for (const Play& p : legalPlays(handOf(randomHand(rng, 1, 16)), Last{}, rules))
-    byCode[p.code].push_back(p);
+  for (const Play& p : legalPlays(handOf(hand), Last{}, rules)) byCode[p.code].push_back(p);
   auto it = byCode.begin();
   std::advance(it, std::uniform_int_distribution<std::size_t>(0, byCode.size() - 1)(rng));
   const std::vector<Play>& plays = it->second;
   return plays[std::uniform_int_distribution<std::size_t>(0, plays.size() - 1)(rng)];
+}
+
+// A play that some hand drawn around `w` could lead.
+inline Play randomLead(std::mt19937& rng, const Rules& rules, const Window& w) {
+  return randomLeadOf(rng, rules, randomHand(rng, 1, 18, w));
+}
+
+// Nothing to beat a quarter of the time; otherwise a lead from a hand drawn
+// anywhere, from around the same ranks as the mover's hand, or from the
+// mover's own hand (so that equal and neighbouring runs meet).
+inline Play randomPlayToBeat(std::mt19937& rng, const Rules& rules, const Window& moverWindow,
+                             const std::string& moverHand) {
+  switch (std::uniform_int_distribution<int>(0, 3)(rng)) {
+    case 0: return Play{};
+    case 1: return randomLead(rng, rules, randomWindow(rng));
+    case 2: return randomLead(rng, rules, moverWindow);
+    default: return randomLeadOf(rng, rules, moverHand);
+  }
 }
 
 }  // namespace reference

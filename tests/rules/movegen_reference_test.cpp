@@ -51,9 +51,10 @@ TEST(MovegenReference, SamePlaysOnRandomPositions) {
     const unsigned mask = reference::randomSwitches(rng);
     const reference::Rules rules = reference::rulesOf(mask);
     testutil::SwitchGuard guard(mask);
-    const std::string u2 = reference::randomHand(rng, 1, 18);
+    const reference::Window window = reference::randomWindow(rng);
+    const std::string u2 = reference::randomHand(rng, 1, 18, window);
     const std::string u1 = reference::randomHand(rng, 1, 4);
-    reference::Play toBeat = reference::randomPlayToBeat(rng, rules);
+    reference::Play toBeat = reference::randomPlayToBeat(rng, rules, window, u2);
     const std::string last = toBeat.text();
     (toBeat.code == reference::PASS ? leads : replies)++;
 
