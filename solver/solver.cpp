@@ -21,6 +21,7 @@
 // dropped at once — the counters are the same as if each had been made.
 #include "solver/solver.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "rules/cards.h"
@@ -87,24 +88,49 @@ const char16_t* checkMessage(int type, bool moverU2) {
   }
 }
 
-// One node's expansion: the mover's hand as counts, and the child factory.
+// Both hands as counts per rank, and what the mover has to beat, handed
+// down the recursion so that no node has to read its strings again.
+struct Context {
+  uint8_t count[2][16];  // [0] player1, [1] player2; by rank number
+  uint32_t present[2];   // ranks held, as bits
+  int size[2];
+  int lastLength;  // cards in the play to beat
+  int lastRank;    // rank of its first card, -1 when nothing is to be beaten
+};
+
+constexpr signed char rankTable(int c) { return static_cast<signed char>(rankOf(c)); }
+struct RankTable {
+  signed char r[256];
+  constexpr RankTable() : r() {
+    for (int c = 0; c < 256; ++c) r[c] = rankTable(c);
+  }
+};
+constexpr RankTable RANKS;
+
+inline int rankAt(char c) { return RANKS.r[static_cast<unsigned char>(c)]; }
+
+char solveNode(GameNode* node, int depth, const Context& ctx);
+
+// One node's expansion: the mover's counts, and the child factory.
 class Expansion {
  public:
-  Expansion(GameNode* node, int depth, bool moverU2)
-      : node_(node), depth_(depth), moverU2_(moverU2),
+  Expansion(GameNode* node, int depth, bool moverU2, const Context& ctx)
+      : node_(node), ctx_(ctx), depth_(depth), mover_index_(moverU2 ? 1 : 0), moverU2_(moverU2),
         mover_(moverU2 ? RESULT_U2 : RESULT_U1), other_(moverU2 ? RESULT_U1 : RESULT_U2) {
-    hand_ = moverU2 ? node->u2Cards : node->u1Cards;
-    std::memset(count_, 0, sizeof count_);
-    n_ = 0;
-    for (const char* p = hand_; *p; ++p) {
-      int r = rankOf(static_cast<unsigned char>(*p));
-      if (r < 0) r = 0;  // the solver never sees foreign characters in a hand
-      handRank_[n_++] = static_cast<signed char>(r);
-      ++count_[r];
+    count_ = ctx.count[mover_index_];
+    n_ = ctx.size[mover_index_];
+    present_ = ctx.present[mover_index_];
+    pairs_ = triples_ = fours_ = 0;
+    for (uint32_t bits = present_; bits; bits &= bits - 1) {
+      int r = __builtin_ctz(bits);
+      uint32_t bit = 1u << r;
+      if (count_[r] >= 2) pairs_ |= bit;
+      if (count_[r] >= 3) triples_ |= bit;
+      if (count_[r] >= 4) fours_ |= bit;
     }
     lastType_ = node->playType;
-    lastLength_ = static_cast<int>(std::strlen(node->lastPlay));
-    lastRank_ = lastType_ != TYPE_PASS ? c2sn(static_cast<unsigned char>(node->lastPlay[0])) : -1;
+    lastLength_ = ctx.lastLength;
+    lastRank_ = ctx.lastRank;
     checks_ = lastType_ != TYPE_PASS && on(F_DEBUG);
   }
 
@@ -118,18 +144,32 @@ class Expansion {
   int lastLength() const { return lastLength_; }
   char mover() const { return mover_; }
   char other() const { return other_; }
+  // Ranks held, as bits; and the ranks whose first card beats by rank.
+  uint32_t present() const { return present_; }
+  uint32_t withPairs() const { return pairs_; }
+  uint32_t withTriples() const { return triples_; }
+  uint32_t withFours() const { return fours_; }
+  // True when every rank from s to s + length - 1 is in the mask.
+  static bool run(uint32_t mask, int s, int length) {
+    uint32_t want = ((1u << length) - 1u) << s;
+    return (mask & want) == want;
+  }
+  uint32_t beatable() const {
+    return lastType_ == TYPE_PASS ? 0x7FFFu : 0x7FFFu & ~((2u << lastRank_) - 1u);
+  }
 
   // Makes, checks, links and searches one candidate. True when it wins for
   // the mover: the siblings before it are gone and the node is decided.
   bool play(const char* cards, int length, int type) {
-    GameNode* c = makeChild(cards, length, type);
-    if (checks_ && type != TYPE_ZD && type != TYPE_WZ && type != TYPE_PASS &&
+    Context child;
+    GameNode* c = makeChild(cards, length, type, child);
+    if (checks_ && type != TYPE_ZD && type != TYPE_WZ &&
         cmpPzSmallN(c->lastPlay, node_->lastPlay, type, lastType_) == 1) {
       ConsolePrint(0, checkMessage(type, moverU2_));
       deleteNode(c);
       return false;
     }
-    return search(c);
+    return search(c, child);
   }
 
   // A bomb is made first and then compared with the play to beat.
@@ -138,7 +178,9 @@ class Expansion {
       countDropped(1);
       return false;
     }
-    return search(makeChild(cards, 4, TYPE_ZD));
+    Context child;
+    GameNode* c = makeChild(cards, 4, TYPE_ZD, child);
+    return search(c, child);
   }
 
   bool pass() {
@@ -146,7 +188,10 @@ class Expansion {
     c->lastPlay[0] = '\0';
     c->playType = TYPE_PASS;
     c->turn = other_;
-    return search(c);
+    Context child = ctx_;
+    child.lastLength = 0;
+    child.lastRank = -1;
+    return search(c, child);
   }
 
   // Candidates that were made and dropped at once as duplicates of a sibling.
@@ -157,29 +202,31 @@ class Expansion {
     GameNode* c = nodepool::allocate();
     c->next = nullptr;
     c->child = nullptr;
-    std::memcpy(reinterpret_cast<char*>(c) + POSITION_OFFSET,
-                reinterpret_cast<const char*>(node_) + POSITION_OFFSET, POSITION_BYTES);
+    copyPositionBlock(c, node_);
     c->result = RESULT_OPEN;
     ++nodeCount;
     return c;
   }
 
-  GameNode* makeChild(const char* cards, int length, int type) {
+  GameNode* makeChild(const char* cards, int length, int type, Context& child) {
     GameNode* c = newChild();
-    // The new hand is the old one less the played cards, first equal card first.
-    int remove[RANK_COUNT] = {};
-    for (int i = 0; i < length; ++i) ++remove[rankOf(static_cast<unsigned char>(cards[i]))];
-    char* out = moverU2_ ? c->u2Cards : c->u1Cards;
-    int k = 0;
-    for (int i = 0; i < n_; ++i) {
-      int r = handRank_[i];
-      if (remove[r] > 0) {
-        --remove[r];
-      } else {
-        out[k++] = hand_[i];
-      }
+    child = ctx_;
+    uint8_t* left = child.count[mover_index_];
+    uint32_t& held = child.present[mover_index_];
+    for (int i = 0; i < length; ++i) {
+      int r = rankAt(cards[i]);
+      if (--left[r] == 0) held &= ~(1u << r);
     }
-    out[k] = '\0';
+    child.size[mover_index_] = n_ - length;
+    child.lastLength = length;
+    child.lastRank = rankAt(cards[0]);
+    // The hand that stays, still in ascending order.
+    char* out = moverU2_ ? c->u2Cards : c->u1Cards;
+    for (uint32_t bits = present_; bits; bits &= bits - 1) {
+      int r = __builtin_ctz(bits);
+      for (int k = left[r]; k > 0; --k) *out++ = RANK_CHAR[r];
+    }
+    *out = '\0';
     std::memcpy(c->lastPlay, cards, static_cast<std::size_t>(length));
     c->lastPlay[length] = '\0';
     c->playType = type;
@@ -187,9 +234,9 @@ class Expansion {
     return c;
   }
 
-  bool search(GameNode* c) {
+  bool search(GameNode* c, const Context& child) {
     addChild(node_, c);
-    char r = ZelkSolver(c, depth_ + 1);
+    char r = solveNode(c, depth_ + 1, child);
     c->result = r;
     if (r == mover_) {
       KillBrother(node_, c);
@@ -199,13 +246,14 @@ class Expansion {
   }
 
   GameNode* node_;
+  const Context& ctx_;
   int depth_;
+  int mover_index_;
   bool moverU2_;
   char mover_, other_;
-  const char* hand_;
+  const uint8_t* count_;
   int n_;
-  signed char handRank_[CARD_FIELD * 2];
-  int count_[RANK_COUNT];
+  uint32_t present_, pairs_, triples_, fours_;
   int lastType_, lastLength_, lastRank_;
   bool checks_;
 };
@@ -223,8 +271,7 @@ int64_t pickIndex3(int64_t m, int64_t i, int64_t j, int64_t k) {
 }
 
 // Number of cards below rank a whose rank lies outside [low, high].
-template <class E>
-int64_t eligibleBelow(const E& e, int a, int low, int high) {
+int64_t eligibleBelow(const Expansion& e, int a, int low, int high) {
   int64_t n = 0;
   for (int q = 0; q < a; ++q)
     if (q < low || q > high) n += e.count(q);
@@ -241,8 +288,9 @@ char* put(char* p, int rank, int times) {
 
 bool pairs(Expansion& e) {
   if (!on(F_TYPE_D) || !e.gate(TYPE_D) || e.size() < 2) return false;
-  for (int r = 0; r < RANK_COUNT; ++r) {
-    if (e.count(r) >= 2 && e.beats(r)) {
+  for (uint32_t bits = e.withPairs() & e.beatable(); bits; bits &= bits - 1) {
+    int r = __builtin_ctz(bits);
+    {
       char b[2] = {RANK_CHAR[r], RANK_CHAR[r]};
       if (e.play(b, 2, TYPE_D)) return true;
     }
@@ -252,8 +300,9 @@ bool pairs(Expansion& e) {
 
 bool threes(Expansion& e) {
   if (!on(F_TYPE_3) || !e.gate(TYPE_3) || e.size() < 3) return false;
-  for (int r = 0; r < RANK_COUNT; ++r) {
-    if (e.count(r) >= 3 && e.beats(r)) {
+  for (uint32_t bits = e.withTriples() & e.beatable(); bits; bits &= bits - 1) {
+    int r = __builtin_ctz(bits);
+    {
       char b[3] = {RANK_CHAR[r], RANK_CHAR[r], RANK_CHAR[r]};
       if (e.play(b, 3, TYPE_3)) return true;
     }
@@ -266,10 +315,7 @@ bool straights(Expansion& e) {
   for (int w = 5; w <= 12 && w <= e.size(); ++w) {
     if (!e.leads() && w != e.lastLength()) continue;
     for (int s = 0; s + w <= 12; ++s) {
-      if (!e.beats(s)) continue;
-      bool stands = true;
-      for (int r = s; r < s + w && stands; ++r) stands = e.count(r) >= 1;
-      if (!stands) continue;
+      if (!e.beats(s) || !Expansion::run(e.present(), s, w)) continue;
       char b[12];
       for (int i = 0; i < w; ++i) b[i] = RANK_CHAR[s + i];
       if (e.play(b, w, TYPE_SZ)) return true;
@@ -280,10 +326,10 @@ bool straights(Expansion& e) {
 
 bool threeWithSingle(Expansion& e) {
   if (!on(F_TYPE_31) || !e.gate(TYPE_31) || e.size() < 3) return false;
-  for (int r = 0; r < RANK_COUNT; ++r) {
-    if (e.count(r) < 3 || !e.beats(r)) continue;
-    for (int q = 0; q < RANK_COUNT; ++q) {
-      if (q == r || e.count(q) == 0) continue;
+  for (uint32_t threes = e.withTriples() & e.beatable(); threes; threes &= threes - 1) {
+    int r = __builtin_ctz(threes);
+    for (uint32_t kickers = e.present() & ~(1u << r); kickers; kickers &= kickers - 1) {
+      int q = __builtin_ctz(kickers);
       char b[4] = {RANK_CHAR[r], RANK_CHAR[r], RANK_CHAR[r], RANK_CHAR[q]};
       if (e.play(b, 4, TYPE_31)) return true;
     }
@@ -293,10 +339,10 @@ bool threeWithSingle(Expansion& e) {
 
 bool threeWithPair(Expansion& e) {
   if (!on(F_TYPE_32) || !e.gate(TYPE_32)) return false;
-  for (int r = 0; r < RANK_COUNT; ++r) {
-    if (e.count(r) < 3 || !e.beats(r)) continue;
-    for (int q = 0; q < RANK_COUNT; ++q) {
-      if (q == r || e.count(q) < 2) continue;
+  for (uint32_t threes = e.withTriples() & e.beatable(); threes; threes &= threes - 1) {
+    int r = __builtin_ctz(threes);
+    for (uint32_t kickers = e.withPairs() & ~(1u << r); kickers; kickers &= kickers - 1) {
+      int q = __builtin_ctz(kickers);
       char b[5] = {RANK_CHAR[r], RANK_CHAR[r], RANK_CHAR[r], RANK_CHAR[q], RANK_CHAR[q]};
       if (e.play(b, 5, TYPE_32)) return true;
     }
@@ -309,8 +355,8 @@ bool threeWithPair(Expansion& e) {
 // other picks of the same ranks are duplicates.
 bool fourWithTwo(Expansion& e) {
   if (!on(F_TYPE_411) || !e.gate(TYPE_411) || e.size() < 4) return false;
-  for (int r = 0; r < RANK_COUNT; ++r) {
-    if (e.count(r) < 4 || !e.beats(r)) continue;
+  for (uint32_t fours = e.withFours() & e.beatable(); fours; fours &= fours - 1) {
+    int r = __builtin_ctz(fours);
     int64_t played = 0;
     int64_t m = e.size() - e.count(r);
     for (int a = 0; a < RANK_COUNT; ++a) {
@@ -337,8 +383,8 @@ bool fourWithTwo(Expansion& e) {
 
 bool fourWithTwoPairs(Expansion& e) {
   if (!on(F_TYPE_422) || !e.gate(TYPE_422) || e.size() < 4) return false;
-  for (int r = 0; r < RANK_COUNT; ++r) {
-    if (e.count(r) < 4 || !e.beats(r)) continue;
+  for (uint32_t fours = e.withFours() & e.beatable(); fours; fours &= fours - 1) {
+    int r = __builtin_ctz(fours);
     for (int a = 0; a < RANK_COUNT; ++a) {
       if (a == r || e.count(a) < 2) continue;
       for (int b = a + 1; b < RANK_COUNT; ++b) {
@@ -356,15 +402,14 @@ bool fourWithTwoPairs(Expansion& e) {
 
 // Runs of pairs (width 2) and airplanes (width 3) cut from their templates.
 bool runs(Expansion& e, int width, int type, int minGroups, int maxGroups) {
+  const uint32_t groupsHeld = width == 2 ? e.withPairs() : e.withTriples();
+  if ((groupsHeld & (groupsHeld >> 1)) == 0) return false;  // no two neighbours
   for (int groups = minGroups; groups <= maxGroups; ++groups) {
     int w = groups * width;
     if (w > e.size()) break;
     if (!e.leads() && w != e.lastLength()) continue;
     for (int s = 0; s + groups <= 12; ++s) {
-      if (!e.beats(s)) continue;
-      bool stands = true;
-      for (int r = s; r < s + groups && stands; ++r) stands = e.count(r) >= width;
-      if (!stands) continue;
+      if (!e.beats(s) || !Expansion::run(groupsHeld, s, groups)) continue;
       char b[24];
       char* p = b;
       for (int r = s; r < s + groups; ++r) p = put(p, r, width);
@@ -385,13 +430,16 @@ bool airplanes(Expansion& e) {
 }
 
 bool tripleRunStands(const Expansion& e, int s, int groups) {
-  for (int r = s; r < s + groups; ++r)
-    if (e.count(r) < 3) return false;
-  return true;
+  return Expansion::run(e.withTriples(), s, groups);
+}
+
+bool twoNeighbourTriples(const Expansion& e) {
+  return (e.withTriples() & (e.withTriples() >> 1)) != 0;
 }
 
 bool airplanesWithTwoSingles(Expansion& e) {
-  if (!on(F_TYPE_F11) || !e.gate(TYPE_F11) || e.size() < 8) return false;
+  if (!on(F_TYPE_F11) || !e.gate(TYPE_F11) || e.size() < 8 || !twoNeighbourTriples(e))
+    return false;
   if (!e.leads() && e.lastLength() != 8) return false;
   for (int s = 0; s + 2 <= 12; ++s) {
     if (!e.beats(s) || !tripleRunStands(e, s, 2)) continue;
@@ -421,7 +469,8 @@ bool airplanesWithTwoSingles(Expansion& e) {
 }
 
 bool airplanesWithThreeSingles(Expansion& e) {
-  if (!on(F_TYPE_F11) || !e.gate(TYPE_F11) || e.size() < 12) return false;
+  if (!on(F_TYPE_F11) || !e.gate(TYPE_F11) || e.size() < 12 || !twoNeighbourTriples(e))
+    return false;
   if (!e.leads() && e.lastLength() != 12) return false;
   // The four-triple airplane of the same cards was generated earlier on a lead.
   const bool fourTripleAirplanes = e.leads() && on(F_TYPE_F);
@@ -469,7 +518,8 @@ bool airplanesWithThreeSingles(Expansion& e) {
 
 bool airplanesWithPairs(Expansion& e, int groups) {
   const int length = groups * 5;
-  if (!on(F_TYPE_F22) || !e.gate(TYPE_F22) || e.size() < length) return false;
+  if (!on(F_TYPE_F22) || !e.gate(TYPE_F22) || e.size() < length || !twoNeighbourTriples(e))
+    return false;
   if (!e.leads() && e.lastLength() != length) return false;
   for (int s = 0; s + groups <= 12; ++s) {
     if (!e.beats(s) || !tripleRunStands(e, s, groups)) continue;
@@ -502,8 +552,8 @@ bool airplanesWithPairs(Expansion& e, int groups) {
 
 bool bombs(Expansion& e) {
   if (!on(F_TYPE_ZD) || e.size() < 4) return false;
-  for (int r = 0; r < RANK_COUNT; ++r) {
-    if (e.count(r) < 4) continue;
+  for (uint32_t fours = e.withFours(); fours; fours &= fours - 1) {
+    int r = __builtin_ctz(fours);
     char b[5] = {RANK_CHAR[r], RANK_CHAR[r], RANK_CHAR[r], RANK_CHAR[r], '\0'};
     if (e.bomb(b)) return true;
   }
@@ -512,14 +562,14 @@ bool bombs(Expansion& e) {
 
 bool rocket(Expansion& e) {
   // The rocket beats everything, so it is searched whatever is to be beaten.
-  if (!on(F_TYPE_WZ) || e.count(13) == 0 || e.count(14) == 0) return false;
+  if ((e.present() & 0x6000u) != 0x6000u || !on(F_TYPE_WZ)) return false;
   return e.play("XY", 2, TYPE_WZ);
 }
 
 bool singles(Expansion& e) {
   if (!e.gate(TYPE_G)) return false;
-  for (int r = 0; r < RANK_COUNT; ++r) {
-    if (e.count(r) == 0 || !e.beats(r)) continue;
+  for (uint32_t bits = e.present() & e.beatable(); bits; bits &= bits - 1) {
+    int r = __builtin_ctz(bits);
     char b[1] = {RANK_CHAR[r]};
     if (e.play(b, 1, TYPE_G)) return true;
   }
@@ -528,7 +578,9 @@ bool singles(Expansion& e) {
 
 }  // namespace
 
-char ZelkSolver(GameNode* node, int depth) {
+namespace {
+
+char solveNode(GameNode* node, int depth, const Context& ctx) {
   // 1. Entry.
   if (stopRequested()) return RESULT_STOPPED;
   if (depth == 1) topNode = node;
@@ -545,16 +597,59 @@ char ZelkSolver(GameNode* node, int depth) {
     return RESULT_OPEN;
   }
 
-  // 2. Expansion for the mover, kind by kind, until a play wins.
-  Expansion e(node, depth, node->turn == RESULT_U2);
-  if (pairs(e) || threes(e) || straights(e) || threeWithSingle(e) || threeWithPair(e) ||
-      fourWithTwo(e) || fourWithTwoPairs(e) || pairRuns(e) || airplanes(e) ||
-      airplanesWithTwoSingles(e) || airplanesWithThreeSingles(e) || airplanesWithPairs(e, 2) ||
-      airplanesWithPairs(e, 3) || bombs(e) || rocket(e) || singles(e) ||
-      (e.lastType() != TYPE_PASS && e.pass())) {
-    return e.mover();
+  // 2. Expansion for the mover, kind by kind, until a play wins. A reply
+  // can only be of the kind of the play to beat, a bomb, the rocket or a
+  // pass, so only those kinds are visited, still in table order.
+  Expansion e(node, depth, node->turn == RESULT_U2, ctx);
+  bool won;
+  switch (node->playType) {
+    case TYPE_PASS:
+      won = pairs(e) || threes(e) || straights(e) || threeWithSingle(e) || threeWithPair(e) ||
+            fourWithTwo(e) || fourWithTwoPairs(e) || pairRuns(e) || airplanes(e) ||
+            airplanesWithTwoSingles(e) || airplanesWithThreeSingles(e) ||
+            airplanesWithPairs(e, 2) || airplanesWithPairs(e, 3) || bombs(e) || rocket(e) ||
+            singles(e);
+      return won ? e.mover() : e.other();
+    case TYPE_D: won = pairs(e); break;
+    case TYPE_3: won = threes(e); break;
+    case TYPE_SZ: won = straights(e); break;
+    case TYPE_31: won = threeWithSingle(e); break;
+    case TYPE_32: won = threeWithPair(e); break;
+    case TYPE_411: won = fourWithTwo(e); break;
+    case TYPE_422: won = fourWithTwoPairs(e); break;
+    case TYPE_LD: won = pairRuns(e); break;
+    case TYPE_F: won = airplanes(e); break;
+    case TYPE_F11: won = airplanesWithTwoSingles(e) || airplanesWithThreeSingles(e); break;
+    case TYPE_F22: won = airplanesWithPairs(e, 2) || airplanesWithPairs(e, 3); break;
+    default: won = false; break;
   }
-  return e.other();
+  won = won || bombs(e) || rocket(e) || (node->playType == TYPE_G && singles(e)) || e.pass();
+  return won ? e.mover() : e.other();
+}
+
+void countHand(const char* hand, uint8_t (&count)[16], uint32_t& present, int& size) {
+  std::memset(count, 0, sizeof count);
+  size = 0;
+  present = 0;
+  for (const char* p = hand; *p; ++p, ++size) {
+    int r = rankAt(*p);
+    if (r < 0) r = 15;  // never in a checked hand; kept out of every kind
+    ++count[r];
+    present |= 1u << r;
+  }
+  present &= 0x7FFFu;
+}
+
+}  // namespace
+
+char ZelkSolver(GameNode* node, int depth) {
+  Context ctx;
+  countHand(node->u1Cards, ctx.count[0], ctx.present[0], ctx.size[0]);
+  countHand(node->u2Cards, ctx.count[1], ctx.present[1], ctx.size[1]);
+  ctx.lastLength = static_cast<int>(std::strlen(node->lastPlay));
+  ctx.lastRank = node->playType != TYPE_PASS ? c2sn(static_cast<unsigned char>(node->lastPlay[0]))
+                                             : -1;
+  return solveNode(node, depth, ctx);
 }
 
 }  // namespace zelk
