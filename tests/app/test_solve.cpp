@@ -56,6 +56,7 @@ class TestSolve : public QObject {
   void aFullGameTypedIntoTheConsole();
   void startWhileASolveRunsIsRefused();
   void stopDuringTheSearch();
+  void closingTheDialogEndsTheRun();
 
  private:
   // Starts a solve of the two typed hands; the console window must open.
@@ -222,6 +223,26 @@ void TestSolve::stopDuringTheSearch() {
   QTRY_VERIFY_WITH_TIMEOUT(console->outputText().contains(QStringLiteral("player2:")),
                            SOLVE_TIMEOUT_MS);
   stopAndWaitForIdle(dlg);
+}
+
+void TestSolve::closingTheDialogEndsTheRun() {
+  auto dlg = std::make_unique<CZelkSDlg>();
+  QPointer<ConsoleWindow> console = start(*dlg, QStringLiteral("22"), QStringLiteral("43"));
+  QVERIFY(console);
+  QTRY_VERIFY_WITH_TIMEOUT(console->outputText().contains(QStringLiteral("player2:")),
+                           SOLVE_TIMEOUT_MS);
+  apptest::drainLog();
+  dlg.reset();  // the replay waits for a line; the console goes with the dialog
+  QTRY_VERIFY(console.isNull());
+  QString after;
+  QTRY_VERIFY_WITH_TIMEOUT(
+      (after += apptest::takeQueued()).contains(QStringLiteral("p_thread:over")), SOLVE_TIMEOUT_MS);
+  QVERIFY(after.contains(QStringLiteral("ReadConsoleLine:eno ")));
+
+  // A new dialog solves as usual.
+  CZelkSDlg again;
+  QVERIFY(start(again, QStringLiteral("22"), QStringLiteral("43")));
+  stopAndWaitForIdle(again);
 }
 
 QTEST_MAIN(TestSolve)
