@@ -1,6 +1,9 @@
 // The solving run: from two hands to the verdict, then the replay on the console.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "solver/gamenode.h"
@@ -14,6 +17,24 @@ extern std::u16string inputA;
 extern std::u16string inputB;
 
 int zelkmain(GameNode* root);
+
+// Whether the replay follows the report (the command line may end the run
+// after the statistics line).
+extern std::atomic<bool> replayEnabled;
+
+// What the last solving run reported, for front ends that show it their own way.
+struct RunReport {
+  bool completed = false;        // the statistics line was reached
+  bool failed = false;           // memory exhausted, an exception, or no winner
+  char winner = 0;               // '1' or '2'
+  std::string firstPlay;         // the machine's first play when player2 wins
+  int firstPlayType = -1;        // its type, -1 when there is none
+  int64_t positions = 0;         // positions created by the search
+  int64_t treePositions = 0;     // positions kept in the solved tree
+  int64_t openingPlays = 0;      // player2's legal opening plays
+  uint32_t elapsedMs = 0;
+};
+RunReport lastRunReport();
 
 // Reads one line (without its line end) from the console; 0 on success, 1 on failure.
 int ReadConsoleLine(std::u16string& line);

@@ -28,8 +28,7 @@ GameNode* newNode() {
 void copyPosition(GameNode* target, const GameNode* source) {
   // The three strings, playType, turn and result form one block; copying the
   // bytes behind a terminator as well changes none of the strings.
-  std::memcpy(reinterpret_cast<char*>(target) + POSITION_OFFSET,
-              reinterpret_cast<const char*>(source) + POSITION_OFFSET, POSITION_BYTES);
+  copyPositionBlock(target, source);
 }
 
 void deleteNode(GameNode* node) {

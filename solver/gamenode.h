@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "rules/types.h"
 
@@ -27,6 +28,16 @@ struct GameNode {
 // Everything copyPosition copies lies in one block behind the links.
 inline constexpr std::size_t POSITION_OFFSET = offsetof(GameNode, u1Cards);
 inline constexpr std::size_t POSITION_BYTES = offsetof(GameNode, result) + 1 - POSITION_OFFSET;
+
+// The bytes copyPosition copies, inline for the solver's inner loop (two
+// fixed-size pieces, which the compiler turns into a few moves).
+inline void copyPositionBlock(GameNode* target, const GameNode* source) {
+  static_assert(POSITION_BYTES > 64 && POSITION_BYTES <= 128);
+  char* to = reinterpret_cast<char*>(target) + POSITION_OFFSET;
+  const char* from = reinterpret_cast<const char*>(source) + POSITION_OFFSET;
+  std::memcpy(to, from, 64);
+  std::memcpy(to + 64, from + 64, POSITION_BYTES - 64);
+}
 
 // Nodes created since the current solve began (never decremented).
 // Written by the solving thread only.

@@ -46,94 +46,73 @@ FreeNode* split(FreeNode* head, std::size_t count, FreeNode** tail) {
   return rest;
 }
 
-struct ThreadCache {
-  FreeNode* head = nullptr;
-  std::size_t count = 0;
-  char* bump = nullptr;  // the uncarved rest of this thread's newest block
-  char* bumpEnd = nullptr;
+// The hot part of a thread's cache is plain data, so that reaching it costs
+// one thread-relative load; the part with a destructor is made on first refill.
+struct ThreadState {
+  FreeNode* head;
+  std::size_t count;
+  char* bump;  // the uncarved rest of this thread's newest block
+  char* bumpEnd;
+};
+constinit thread_local ThreadState local{nullptr, 0, nullptr, nullptr};
 
-  ~ThreadCache() {
-    while (bump && bump + sizeof(GameNode) <= bumpEnd) {
-      auto* n = reinterpret_cast<FreeNode*>(bump);
-      n->next = head;
-      head = n;
-      ++count;
-      bump += sizeof(GameNode);
+void giveAll() {
+  ThreadState& c = local;
+  if (!c.head) return;
+  FreeNode* tail = c.head;
+  while (tail->next) tail = tail->next;
+  std::lock_guard<std::mutex> g(sharedMutex);
+  tail->next = sharedHead;
+  sharedHead = c.head;
+  sharedCount += c.count;
+  c.head = nullptr;
+  c.count = 0;
+}
+
+void giveBatch() {
+  ThreadState& c = local;
+  FreeNode* tail;
+  FreeNode* rest = split(c.head, BATCH, &tail);
+  FreeNode* batch = c.head;
+  c.head = rest;
+  c.count -= BATCH;
+  std::lock_guard<std::mutex> g(sharedMutex);
+  tail->next = sharedHead;
+  sharedHead = batch;
+  sharedCount += BATCH;
+}
+
+// Hands a thread's nodes to the shared list when the thread ends.
+struct ThreadExit {
+  ~ThreadExit() {
+    ThreadState& c = local;
+    while (c.bump && c.bump + sizeof(GameNode) <= c.bumpEnd) {
+      auto* n = reinterpret_cast<FreeNode*>(c.bump);
+      n->next = c.head;
+      c.head = n;
+      ++c.count;
+      c.bump += sizeof(GameNode);
     }
     giveAll();
   }
-
-  void giveAll() {
-    if (!head) return;
-    FreeNode* tail = head;
-    while (tail->next) tail = tail->next;
-    std::lock_guard<std::mutex> g(sharedMutex);
-    tail->next = sharedHead;
-    sharedHead = head;
-    sharedCount += count;
-    head = nullptr;
-    count = 0;
-  }
-
-  void giveBatch() {
-    FreeNode* tail;
-    FreeNode* rest = split(head, BATCH, &tail);
-    FreeNode* batch = head;
-    head = rest;
-    count -= BATCH;
-    std::lock_guard<std::mutex> g(sharedMutex);
-    tail->next = sharedHead;
-    sharedHead = batch;
-    sharedCount += BATCH;
-  }
-
-  GameNode* refill() {
-    {
-      std::lock_guard<std::mutex> g(sharedMutex);
-      if (sharedHead) {
-        std::size_t n = sharedCount < BATCH ? sharedCount : BATCH;
-        FreeNode* tail;
-        FreeNode* rest = split(sharedHead, n, &tail);
-        head = sharedHead;
-        count = n;
-        sharedHead = rest;
-        sharedCount -= n;
-      }
-    }
-    if (head) {
-      FreeNode* n = head;
-      head = n->next;
-      --count;
-      return reinterpret_cast<GameNode*>(n);
-    }
-    if (bump && bump + sizeof(GameNode) <= bumpEnd) {
-      auto* n = reinterpret_cast<GameNode*>(bump);
-      bump += sizeof(GameNode);
-      return n;
-    }
-    // A new block from the system, within the budget.
-    std::size_t limit = budgetBytes();
-    std::size_t used = reserved.load();
-    std::size_t nodes = BLOCK_NODES;
-    if (used + nodes * sizeof(GameNode) > limit) {
-      nodes = used < limit ? (limit - used) / sizeof(GameNode) : 0;
-    }
-    if (nodes == 0) throw CMemoryException("node memory budget exhausted");
-    void* block = std::malloc(nodes * sizeof(GameNode));
-    if (!block) throw CMemoryException("out of memory");
-    reserved.fetch_add(nodes * sizeof(GameNode));
-    bump = static_cast<char*>(block) + sizeof(GameNode);
-    bumpEnd = static_cast<char*>(block) + nodes * sizeof(GameNode);
-    return static_cast<GameNode*>(block);
-  }
 };
 
-thread_local ThreadCache cache;
-
-}  // namespace
-
-GameNode* allocate() {
-  ThreadCache& c = cache;
+GameNode* refill() {
+  static thread_local ThreadExit atExit;
+  (void)atExit;
+  ThreadState& c = local;
+  {
+    std::lock_guard<std::mutex> g(sharedMutex);
+    if (sharedHead) {
+      std::size_t n = sharedCount < BATCH ? sharedCount : BATCH;
+      FreeNode* tail;
+      FreeNode* rest = split(sharedHead, n, &tail);
+      c.head = sharedHead;
+      c.count = n;
+      sharedHead = rest;
+      sharedCount -= n;
+    }
+  }
   if (c.head) {
     FreeNode* n = c.head;
     c.head = n->next;
@@ -145,18 +124,49 @@ GameNode* allocate() {
     c.bump += sizeof(GameNode);
     return n;
   }
-  return c.refill();
+  // A new block from the system, within the budget.
+  std::size_t limit = budgetBytes();
+  std::size_t used = reserved.load();
+  std::size_t nodes = BLOCK_NODES;
+  if (used + nodes * sizeof(GameNode) > limit) {
+    nodes = used < limit ? (limit - used) / sizeof(GameNode) : 0;
+  }
+  if (nodes == 0) throw CMemoryException("node memory budget exhausted");
+  void* block = std::malloc(nodes * sizeof(GameNode));
+  if (!block) throw CMemoryException("out of memory");
+  reserved.fetch_add(nodes * sizeof(GameNode));
+  c.bump = static_cast<char*>(block) + sizeof(GameNode);
+  c.bumpEnd = static_cast<char*>(block) + nodes * sizeof(GameNode);
+  return static_cast<GameNode*>(block);
+}
+
+}  // namespace
+
+GameNode* allocate() {
+  ThreadState& c = local;
+  if (c.head) {
+    FreeNode* n = c.head;
+    c.head = n->next;
+    --c.count;
+    return reinterpret_cast<GameNode*>(n);
+  }
+  if (c.bump && c.bump + sizeof(GameNode) <= c.bumpEnd) {
+    auto* n = reinterpret_cast<GameNode*>(c.bump);
+    c.bump += sizeof(GameNode);
+    return n;
+  }
+  return refill();
 }
 
 void release(GameNode* node) {
-  ThreadCache& c = cache;
+  ThreadState& c = local;
   auto* n = reinterpret_cast<FreeNode*>(node);
   n->next = c.head;
   c.head = n;
-  if (++c.count >= 2 * BATCH) c.giveBatch();
+  if (++c.count >= 2 * BATCH) giveBatch();
 }
 
-void flushThreadCache() { cache.giveAll(); }
+void flushThreadCache() { giveAll(); }
 
 void setBudgetBytes(std::size_t bytes) { budget.store(bytes); }
 

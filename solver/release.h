@@ -1,0 +1,26 @@
+// Background release of finished game trees, and the seconds ticker.
+//
+// A solved tree can hold millions of nodes; deleting it on the solver thread
+// would delay the next solve, so the solver thread queues the root on
+// qZelk2Free and ThreadZelkFree deletes one tree per second.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "solver/gamenode.h"
+
+namespace zelk {
+
+extern std::atomic<int32_t> releaseThreadsStarted;
+
+// Starts SecondTicker and ThreadZelkFree, once per process.
+void startReleaseThreads();
+void SecondTicker();
+void ThreadZelkFree();
+
+// After a solving run: deletes the table of first plays here and queues the
+// solved tree for release. From then on the queue owns the tree.
+void handOverTree(GameNode* root);
+
+}  // namespace zelk
