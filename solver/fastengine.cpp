@@ -4,6 +4,8 @@
 
 #include "platform/clock.h"
 #include "run/output.h"
+#include "solver/release.h"
+#include "solver/solver.h"
 
 namespace zelk {
 
@@ -14,6 +16,7 @@ using fast::Move;
 namespace {
 
 constexpr int64_t POLL_MASK = 1023;  // stop and progress tests every 1024 positions
+constexpr int64_t QUICK_BUDGET = 40000;  // positions for the canonical first try
 
 }  // namespace
 
@@ -31,9 +34,13 @@ void FastEngine::reset() {
 void FastEngine::poll() {
   if (stopRequested()) throw Stop{};
   if (!progress_) return;
-  int32_t sec = static_cast<int32_t>((tickCount() - startMs_) / 1000);
+  // The seconds of SecondTicker when it runs (the solving run resets them),
+  // else the engine's own clock.
+  const bool ticker = releaseThreadsStarted.load(std::memory_order_relaxed) != 0;
+  const int32_t sec = ticker ? tickSeconds.load(std::memory_order_relaxed)
+                             : static_cast<int32_t>((tickCount() - startMs_) / 1000);
   if (sec <= lastSecond_) return;
-  int64_t speed = (searched_ - lastCount_) / (sec - lastSecond_);
+  const int64_t speed = (searched_ - lastCount_) / (sec - lastSecond_);
   ConsolePrint(0, u"sec %d  推演 %I64d  置换表 %I64d  speed %I64d/s \r\n", sec, searched_,
                table_.stored(), speed);
   lastSecond_ = sec;
@@ -74,7 +81,9 @@ bool FastEngine::prepare(const char* u1, const char* u2, const char* lastPlay, i
     rules_ = rules;
   }
   startMs_ = tickCount();
-  lastSecond_ = 0;
+  lastSecond_ = releaseThreadsStarted.load(std::memory_order_relaxed) != 0
+                    ? tickSeconds.load(std::memory_order_relaxed)
+                    : 0;
   lastCount_ = searched_;
   top_ = 0;
   return true;
@@ -135,8 +144,52 @@ FastEngine::Answer FastEngine::bestMove(const char* u1, const char* u2, const ch
   }
 }
 
+// Two searches share the table. First a plain depth-first search in
+// canonical order, cut off at the first win, on a small budget: many
+// endgames fall to it at once, since the canonical order tries the low
+// combinations first. When the budget runs out its proofs stay in the
+// table and the proof-number search takes over, which does not get lost
+// in long fights.
 bool FastEngine::search(Hand me, Hand opp, Beat last) {
+  const std::size_t top = top_;
+  budgetEnd_ = searched_ + QUICK_BUDGET;
+  try {
+    return alphaBeta(me, opp, last);
+  } catch (const OutOfBudget&) {
+    top_ = top;
+  }
   return mid(me, opp, last, fast::PN_INF, fast::PN_INF).pn == 0;
+}
+
+bool FastEngine::alphaBeta(Hand me, Hand opp, Beat last) {
+  using fast::PN_INF;
+  using fast::ProofNumbers;
+  if ((++searched_ & POLL_MASK) == 0) poll();
+  if (searched_ > budgetEnd_) throw OutOfBudget{};
+  const uint16_t key = fast::packBeat(last);
+  ProofNumbers known;
+  if (table_.probe(me, opp, key, known) && (known.pn == 0 || known.dn == 0)) return known.pn == 0;
+  if (fast::playsOutAtOnce(me, last, rules_)) return true;
+  const std::size_t base = top_;
+  if (base + fast::MAX_MOVES > arena_.size()) {
+    arena_.resize(arena_.size() * 2);
+    kids_.resize(arena_.size());
+  }
+  const int count = fast::generateMoves(me, last, rules_, &arena_[base]);
+  top_ = base + static_cast<std::size_t>(count);
+  const fast::WholeHand oppOut = fast::wholeHandForms(opp, rules_);
+  const int64_t before = searched_;
+  bool win = false;
+  for (int i = 0; i < count && !win; ++i) {
+    const Move m = arena_[base + static_cast<std::size_t>(i)];
+    const Beat next = m.type == TYPE_PASS ? Beat{} : m.beat();
+    if (oppOut.beats(next)) continue;
+    win = !alphaBeta(opp, me - m.cards, next);
+  }
+  top_ = base;
+  table_.store(me, opp, key, win ? ProofNumbers{0, PN_INF} : ProofNumbers{PN_INF, 0},
+               static_cast<uint64_t>(searched_ - before));
+  return win;
 }
 
 // Depth-first proof-number search in negamax form: the mover wins when one

@@ -63,11 +63,15 @@ class FastEngine {
 
  private:
   struct Stop {};
+  struct OutOfBudget {};
 
   bool prepare(const char* u1, const char* u2, const char* lastPlay, int playType, char turn,
                fast::Hand& me, fast::Hand& opp, fast::Beat& beat, char& result);
   // True when the mover wins; proves the position to the end.
   bool search(fast::Hand me, fast::Hand opp, fast::Beat last);
+  // Depth-first in canonical order, cut off at the first win; throws
+  // OutOfBudget past budgetEnd_ positions searched.
+  bool alphaBeta(fast::Hand me, fast::Hand opp, fast::Beat last);
   // Works on the position until its proof number reaches thpn or its
   // disproof number thdn (or it is proven); returns its numbers.
   fast::ProofNumbers mid(fast::Hand me, fast::Hand opp, fast::Beat last, uint32_t thpn,
@@ -80,11 +84,11 @@ class FastEngine {
   std::vector<fast::ProofNumbers> kids_;  // beside each play: the numbers of its position
   std::size_t top_ = 0;
   int64_t searched_ = 0;
+  int64_t budgetEnd_ = 0;
   bool progress_ = true;
   // Progress clock.
   uint32_t startMs_ = 0;
   int32_t lastSecond_ = 0;
-  int32_t lastTick_ = 0;
   int64_t lastCount_ = 0;
 };
 

@@ -53,7 +53,7 @@ TEST_F(FastEngineTest, AgreesWithReferenceOnRandomEndgames) {
   FastEngine engine(std::size_t(1) << 22);  // small: replacement happens often
   engine.setProgress(false);
   int wonByMover = 0;
-  for (int round = 0; round < 2000; ++round) {
+  for (int round = 0; round < 600; ++round) {
     fast::Rules rules = round % 4 == 0 ? static_cast<fast::Rules>(fast::R_ALL)
                                        : static_cast<fast::Rules>(rng() & fast::R_ALL);
     fast::applyRules(rules);
@@ -98,8 +98,8 @@ TEST_F(FastEngineTest, AgreesWithReferenceOnRandomEndgames) {
     }
   }
   // Both outcomes occur often enough for the comparison to mean something.
-  EXPECT_GT(wonByMover, 400);
-  EXPECT_LT(wonByMover, 1900);
+  EXPECT_GT(wonByMover, 120);
+  EXPECT_LT(wonByMover, 570);
 }
 
 struct Published {
