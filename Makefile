@@ -33,7 +33,7 @@ test-asan: deps
 test-tsan: deps
 	cmake -S . -B $(TSAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELK_SANITIZE=thread -DZELK_GUI=OFF $(CMAKE_FLAGS) >/dev/null
 	cmake --build $(TSAN) -j$(JOBS)
-	bash scripts/test.sh $(TSAN) -L 'run|platform|solver|cli'
+	bash scripts/test.sh $(TSAN) -L 'run|platform|solver|cli|update'
 
 bench: build
 	cmake --build $(RELEASE) -j$(JOBS) --target zelkbench
@@ -42,6 +42,17 @@ bench: build
 bench-fast: build
 	cmake --build $(RELEASE) -j$(JOBS) --target fastbench
 	$(RELEASE)/bench/fastbench
+
+# Fuzzes the XML reader for FUZZ_SECONDS with libFuzzer, ASan and UBSan.
+FUZZ_SECONDS ?= 600
+FUZZ := build/fuzz
+fuzz: deps
+	mkdir -p $(FUZZ)/corpus
+	clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
+	  -I. tests/fuzz/xmldoc_fuzz.cpp update/xmldoc.cpp update/entities.cpp platform/text.cpp \
+	  -o $(FUZZ)/xmldoc_fuzz
+	$(FUZZ)/xmldoc_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	  -dict=tests/fuzz/xml.dict $(FUZZ)/corpus tests/fuzz/corpus
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

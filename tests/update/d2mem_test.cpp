@@ -1,0 +1,284 @@
+#include "update/d2mem.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/text.h"
+#include "rules/switches.h"
+#include "run/cqueue.h"
+#include "testserver.h"
+
+extern char** environ;
+
+namespace zelk {
+namespace {
+
+using test::RefusingPort;
+using test::TestServer;
+
+std::vector<std::string> takeLog() {
+  std::vector<std::string> lines;
+  while (auto text = mStrSeq.take()) lines.push_back(utf16ToUtf8(*text));
+  return lines;
+}
+
+std::u16string wide(const std::string& s) {
+  return utf8ToUtf16(s);
+}
+
+class D2mem : public testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* v : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) unsetenv(v);
+    takeLog();
+    setFlag(F_DEBUG, 1);
+  }
+  void TearDown() override { setFlag(F_DEBUG, 0); }
+
+  // Fetches into a buffer of `capacity` bytes (filled with 0xAA first).
+  int fetch(const std::string& url, uint32_t capacity) {
+    buffer.assign(capacity, 0xAA);
+    length = capacity;
+    return d2mem(wide(url), buffer.data(), length);
+  }
+  std::string stored() const { return std::string(buffer.begin(), buffer.begin() + length); }
+  bool zerosAfterBody() const {
+    for (uint32_t i = length; i < length + 6; ++i)
+      if (buffer[i] != 0) return false;
+    return true;
+  }
+
+  TestServer server;
+  std::vector<uint8_t> buffer;
+  uint32_t length = 0;
+};
+
+// ---------------------------------------------------------------------------
+// 200 answers: how much of the body is stored.
+
+struct BodyCase {
+  const char* label;
+  std::size_t bodySize;
+  uint32_t capacity;
+  uint32_t stored;
+};
+
+class D2memBody : public D2mem, public testing::WithParamInterface<BodyCase> {};
+
+TEST_P(D2memBody, StoresTheBodyCutToCapacityLessEight) {
+  const BodyCase& c = GetParam();
+  std::string body(c.bodySize, 'x');
+  for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>('a' + i % 26);
+  server.set("/doc", 200, body);
+  const std::string url = server.url("/doc");
+  ASSERT_EQ(fetch(url, c.capacity), 1);
+  EXPECT_EQ(length, c.stored);
+  EXPECT_EQ(stored(), body.substr(0, c.stored));
+  EXPECT_TRUE(zerosAfterBody());
+  EXPECT_EQ(takeLog(), (std::vector<std::string>{"d..\r\n", "HTTP_STATUS_OK[" + url + "]\r\n"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fetch, D2memBody,
+    testing::Values(BodyCase{"small", 5, 100, 5}, BodyCase{"empty", 0, 100, 0},
+                    BodyCase{"exact_limit", 100, 108, 100},
+                    BodyCase{"one_over_limit", 101, 108, 100}, BodyCase{"capacity_nine", 3, 9, 1},
+                    BodyCase{"several_chunks", 3 * D2MEM_CHUNK + 17, 204800, 3 * D2MEM_CHUNK + 17},
+                    BodyCase{"oversized", 300000, 204800, 204792},
+                    BodyCase{"exact_update_limit", 204792, 204800, 204792}),
+    [](const testing::TestParamInfo<BodyCase>& info) { return std::string(info.param.label); });
+
+// ---------------------------------------------------------------------------
+// Other answers.
+
+TEST_F(D2mem, CapacityOfEightFailsWithoutAnyRequest) {
+  server.set("/doc", 200, "x");
+  EXPECT_EQ(fetch(server.url("/doc"), 8), 0);
+  EXPECT_EQ(server.requestCount(), 0);
+  EXPECT_TRUE(takeLog().empty());
+}
+
+class D2memRedirect : public D2mem, public testing::WithParamInterface<int> {};
+
+TEST_P(D2memRedirect, ReportsTheTargetAndDoesNotFollow) {
+  const int status = GetParam();
+  server.set("/old", status, "moved", "Location: " + server.url("/new") + "\r\n");
+  server.set("/new", 200, "new");
+  const std::string url = server.url("/old");
+  EXPECT_EQ(fetch(url, 100), 1);
+  EXPECT_EQ(length, 0u);
+  EXPECT_EQ(server.requestCount(), 1);
+  EXPECT_EQ(takeLog(), (std::vector<std::string>{"d..\r\n", "d2mem跳转[" + url + "]\r\n",
+                                                 "d2mem结果[" + server.url("/new") + "]\r\n"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Fetch, D2memRedirect, testing::Values(301, 302, 303));
+
+TEST_F(D2mem, OtherStatusesFail) {
+  for (int status : {204, 404, 500, 307}) {
+    server.set("/s", status, status == 204 ? "" : "nope");
+    EXPECT_EQ(fetch(server.url("/s"), 100), 0) << status;
+    EXPECT_EQ(takeLog(),
+              (std::vector<std::string>{
+                  "d..\r\n", "d2mem failed[dwStateCode " + std::to_string(status) + "]\r\n"}))
+        << status;
+  }
+}
+
+TEST_F(D2mem, RequestAsksForAFreshCopyWithoutRedirects) {
+  server.set("/doc?a=1", 200, "x");
+  ASSERT_EQ(fetch(server.url("/doc?a=1#frag"), 100), 1);
+  ASSERT_EQ(server.requestCount(), 1);
+  const std::string head = server.requests()[0];
+  EXPECT_EQ(head.rfind("GET /doc?a=1 HTTP/1.1\r\n", 0), 0u) << head;
+  EXPECT_NE(head.find("\r\nUser-Agent: ZelkSolver\r\n"), std::string::npos) << head;
+  EXPECT_NE(head.find("\r\nCache-Control: no-cache\r\n"), std::string::npos) << head;
+  EXPECT_NE(head.find("\r\nPragma: no-cache\r\n"), std::string::npos) << head;
+  EXPECT_EQ(head.find("\r\nAccept:"), std::string::npos) << head;
+}
+
+TEST_F(D2mem, SchemeIsIgnoredAndTheConnectionIsPlainHttp) {
+  server.set("/doc", 200, "plain");
+  ASSERT_EQ(fetch("https://" + server.hostPort() + "/doc", 100), 1);
+  EXPECT_EQ(stored(), "plain");
+  ASSERT_EQ(fetch("ftp://" + server.hostPort() + "/doc", 100), 1);
+  EXPECT_EQ(stored(), "plain");
+}
+
+TEST_F(D2mem, RefusedConnectionReportsTheLibraryError) {
+  RefusingPort refusing;
+  EXPECT_EQ(fetch("http://" + refusing.hostPort() + "/x", 100), 0);
+  std::vector<std::string> log = takeLog();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0], "d..\r\n");
+  EXPECT_EQ(log[1].rfind("d2mem catch CInternetException 7[", 0), 0u) << log[1];
+  EXPECT_EQ(log[1].substr(log[1].size() - 3), "]\r\n");
+}
+
+TEST_F(D2mem, BrokenAnswersReportTheLibraryError) {
+  struct Row {
+    std::string raw;
+    std::vector<std::string> before;  // lines ahead of the error line
+  };
+  const std::string url = server.url("/b");
+  const Row rows[] = {
+      {"HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\nonly ten..",
+       {"d..\r\n", "HTTP_STATUS_OK[" + url + "]\r\n"}},
+      {"HTTP/1.1 abc\r\n\r\n", {"d..\r\n"}},
+      {"", {"d..\r\n"}},
+  };
+  for (const Row& row : rows) {
+    server.setRaw("/b", row.raw);
+    EXPECT_EQ(fetch(url, 100), 0) << row.raw;
+    std::vector<std::string> log = takeLog();
+    ASSERT_EQ(log.size(), row.before.size() + 1) << row.raw;
+    EXPECT_EQ(std::vector<std::string>(log.begin(), log.end() - 1), row.before);
+    EXPECT_EQ(log.back().rfind("d2mem catch CInternetException ", 0), 0u) << log.back();
+  }
+}
+
+// A listener whose accept queue is full drops new connection requests, as
+// an unreachable host would: the fetch gives up after the connect time-out
+// and its one retry.
+TEST_F(D2mem, SilentHostTimesOutAfterOneRetry) {
+  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  socklen_t len = sizeof addr;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  ASSERT_EQ(listen(listener, 0), 0);
+  std::vector<int> fillers;
+  for (int i = 0; i < 2; ++i) {
+    int f = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    connect(f, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    fillers.push_back(f);
+  }
+  usleep(100000);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(fetch("http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/x", 100), 0);
+  auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(elapsed, std::chrono::milliseconds(3900));
+  EXPECT_LT(elapsed, std::chrono::milliseconds(6000));
+  std::vector<std::string> log = takeLog();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[1].rfind("d2mem catch CInternetException 28[", 0), 0u) << log[1];
+  for (int f : fillers) close(f);
+  close(listener);
+}
+
+TEST_F(D2mem, MalformedUrlFailsWithoutTraffic) {
+  EXPECT_EQ(fetch("http://", 100), 0);
+  EXPECT_EQ(fetch("http://[zz/x", 100), 0);
+  std::vector<std::string> log = takeLog();
+  ASSERT_EQ(log.size(), 4u);
+  EXPECT_EQ(log[1].rfind("d2mem catch CInternetException 3[", 0), 0u) << log[1];
+  EXPECT_EQ(log[3].rfind("d2mem catch CInternetException 3[", 0), 0u) << log[3];
+}
+
+TEST_F(D2mem, NothingIsLoggedWithoutDebug) {
+  setFlag(F_DEBUG, 0);
+  RefusingPort refusing;
+  server.set("/ok", 200, "x");
+  server.set("/moved", 302, "", "Location: /x\r\n");
+  EXPECT_EQ(fetch(server.url("/ok"), 100), 1);
+  EXPECT_EQ(fetch(server.url("/moved"), 100), 1);
+  EXPECT_EQ(fetch(server.url("/missing"), 100), 0);
+  EXPECT_EQ(fetch("http://" + refusing.hostPort() + "/", 100), 0);
+  EXPECT_TRUE(takeLog().empty());
+}
+
+// ---------------------------------------------------------------------------
+// Name lookup failure. The lookup must never reach the machine's resolver,
+// so the test runs itself again inside a network namespace of its own, where
+// nothing but a downed loopback exists.
+
+TEST_F(D2mem, UnresolvableNameInOwnNetworkNamespace) {
+  if (!std::getenv("ZELK_IN_NETNS")) {
+    std::string filter = "--gtest_filter=D2mem.UnresolvableNameInOwnNetworkNamespace";
+    std::string self = "/proc/self/exe";
+    char exe[4096];
+    ssize_t n = readlink(self.c_str(), exe, sizeof exe - 1);
+    ASSERT_GT(n, 0);
+    exe[n] = 0;
+    // Does this machine allow a private network namespace at all?
+    const char* probe[] = {"unshare", "-rn", "true", nullptr};
+    pid_t pid;
+    int status = 0;
+    if (posix_spawnp(&pid, "unshare", nullptr, nullptr, const_cast<char**>(probe), environ) != 0 ||
+        waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      GTEST_SKIP() << "no private network namespace here";
+    }
+    setenv("ZELK_IN_NETNS", "1", 1);
+    const char* argv[] = {"unshare", "-rn", exe, filter.c_str(), nullptr};
+    int rc = posix_spawnp(&pid, "unshare", nullptr, nullptr, const_cast<char**>(argv), environ);
+    unsetenv("ZELK_IN_NETNS");
+    ASSERT_EQ(rc, 0);
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the test failed inside its network namespace";
+    return;
+  }
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(fetch("http://zelk-update.invalid/sm/zelks/CONFIG.xml", 100), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  std::vector<std::string> log = takeLog();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[1].rfind("d2mem catch CInternetException 6[", 0), 0u) << log[1];
+}
+
+}  // namespace
+}  // namespace zelk
