@@ -12,6 +12,7 @@
 #include "rules/types.h"
 #include "run/cqueue.h"
 #include "run/output.h"
+#include "run/solverun.h"
 
 using zelk::LogPrint;
 
@@ -20,6 +21,10 @@ void CZelkSDlg::loadRuleSwitches() {
     const int current = rule.flag->load(std::memory_order_relaxed);
     zelk::setFlag(*rule.flag, settings::readInt(rule.name, current));
   }
+  const bool fast = settings::readInt(settings::FAST_ENGINE, 0) != 0;
+  zelk::solveEngine.store(
+      static_cast<int>(fast ? zelk::SolveEngine::Fast : zelk::SolveEngine::Exhaustive),
+      std::memory_order_relaxed);
 }
 
 void CZelkSDlg::showRuleSwitches() {
@@ -28,6 +33,19 @@ void CZelkSDlg::showRuleSwitches() {
       box->setChecked(zelk::on(*rule.flag));
     }
   }
+  if (auto* box = qobject_cast<QCheckBox*>(control(FAST_ENGINE_BOX))) {
+    box->setChecked(zelk::solveEngine.load(std::memory_order_relaxed) ==
+                    static_cast<int>(zelk::SolveEngine::Fast));
+  }
+}
+
+void CZelkSDlg::OnFastEngine(QCheckBox* box) {
+  const int value = box->checkState() == Qt::Checked ? 1 : 0;
+  zelk::solveEngine.store(
+      static_cast<int>(value ? zelk::SolveEngine::Fast : zelk::SolveEngine::Exhaustive),
+      std::memory_order_relaxed);
+  LogPrint(u"F_FAST     = %d \r\n", value);
+  settings::writeInt(settings::FAST_ENGINE, value);
 }
 
 void CZelkSDlg::OnRuleSwitch(const zelk::RuleSwitch& rule, QCheckBox* box) {

@@ -149,6 +149,10 @@ void CZelkSDlg::buildControls() {
       switches->addWidget(box, i / 3, i % 3);
     }
   }
+  auto* fast =
+      named(new QCheckBox(QString::fromUtf16(u"快速引擎（置换表）"), this), FAST_ENGINE_BOX);
+  connect(fast, &QCheckBox::clicked, this, [this, fast] { OnFastEngine(fast); });
+  switches->addWidget(fast, zelk::RULE_SWITCH_COUNT / 3, zelk::RULE_SWITCH_COUNT % 3, 1, 2);
   auto* debugRow = new QHBoxLayout;
   struct DebugBox {
     int id;
@@ -363,6 +367,13 @@ void CZelkSDlg::openConsole() {
 
 void CZelkSDlg::enableControl(int id, bool enable) {
   if (QWidget* w = control(id)) w->setEnabled(enable);
+  // The engine stays as it is while a solve runs, like the rules.
+  for (const zelk::RuleSwitch& rule : zelk::RULE_SWITCHES) {
+    if (rule.control == id) {
+      control(FAST_ENGINE_BOX)->setEnabled(enable);
+      break;
+    }
+  }
 }
 
 bool CZelkSDlg::hasConsoleWindow() {

@@ -25,6 +25,10 @@ class CZelkSDlg : public QDialog, public zelk::ControlPanel {
   Q_OBJECT
 
  public:
+  // The check box of the fast engine, beside the rule switches; it has no id
+  // of the desktop template, so it takes the next free one.
+  static constexpr int FAST_ENGINE_BOX = 1061;
+
   explicit CZelkSDlg(QWidget* parent = nullptr);
   ~CZelkSDlg() override;
 
@@ -69,6 +73,7 @@ class CZelkSDlg : public QDialog, public zelk::ControlPanel {
   void showRuleSwitches();
   void OnRuleSwitch(const zelk::RuleSwitch& rule, QCheckBox* box);
   void OnDebugSwitch(zelk::Flag& flag, const char16_t* message, QCheckBox* box);
+  void OnFastEngine(QCheckBox* box);
 
   CMyRichEditCtrl* m_log = nullptr;  // 1034
   CButtonST* m_btnDo = nullptr;      // 1000

@@ -16,6 +16,7 @@
 #include "apptest.h"
 #include "rules/playtypes.h"
 #include "rules/switches.h"
+#include "run/solverun.h"
 #include "update/updatecheck.h"
 
 namespace {
@@ -53,6 +54,7 @@ QVariant stored(const char* key) {
 // What a new process starts with: every rule on, every debug switch off.
 void freshProcessFlags() {
   zelk::resetRuleSwitches();
+  zelk::solveEngine.store(0);
   for (zelk::Flag* f : {&zelk::F_DEBUG, &zelk::F_U1F, &zelk::F_LOG}) zelk::setFlag(*f, 0);
 }
 
@@ -73,6 +75,7 @@ class TestDialog : public QObject {
   void ruleSwitchesLogAndStore();
   void switchesPersistAcrossARestart();
   void debugSwitchesAreNeitherStoredNorKept();
+  void fastEngineBoxIsStoredAndRestored();
   void debugDumpTogglesAndWritesEveryLine();
   void updateInfoRefreshesTheIdentityTexts();
   void logfWritesTheLogFile();
@@ -284,6 +287,24 @@ void TestDialog::debugSwitchesAreNeitherStoredNorKept() {
     QVERIFY(box(dlg, id)->isHidden());
     QVERIFY(!box(dlg, id)->isChecked());
   }
+}
+
+void TestDialog::fastEngineBoxIsStoredAndRestored() {
+  {
+    CZelkSDlg dlg;
+    QCheckBox* fast = box(dlg, CZelkSDlg::FAST_ENGINE_BOX);
+    QCOMPARE(fast->text(), QString::fromUtf16(u"快速引擎（置换表）"));
+    QVERIFY(!fast->isChecked());  // off by default
+    QCOMPARE(zelk::solveEngine.load(), static_cast<int>(zelk::SolveEngine::Exhaustive));
+    fast->click();
+    QCOMPARE(zelk::solveEngine.load(), static_cast<int>(zelk::SolveEngine::Fast));
+    QCOMPARE(stored("F_FAST").toString(), QStringLiteral("1"));
+    QVERIFY(logOf(dlg).endsWith(QStringLiteral("F_FAST     = 1 \n")));
+  }
+  freshProcessFlags();
+  CZelkSDlg dlg;
+  QVERIFY(box(dlg, CZelkSDlg::FAST_ENGINE_BOX)->isChecked());
+  QCOMPARE(zelk::solveEngine.load(), static_cast<int>(zelk::SolveEngine::Fast));
 }
 
 void TestDialog::debugDumpTogglesAndWritesEveryLine() {

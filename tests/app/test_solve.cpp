@@ -1,5 +1,6 @@
 // Solving from the dialog: start, a game typed into the console window, the
 // busy test, and stops during the search and while the replay waits.
+#include <QAbstractButton>
 #include <QLineEdit>
 #include <QPointer>
 #include <QRegularExpression>
@@ -12,6 +13,7 @@
 #include "app/zelksdlg.h"
 #include "apptest.h"
 #include "rules/switches.h"
+#include "run/solverun.h"
 #include "run/threadctl.h"
 
 namespace {
@@ -33,11 +35,12 @@ void type(ConsoleWindow* w, const QString& line) {
   QTest::keyClick(w->input(), Qt::Key_Return);
 }
 
+// The start button, both hands, the rule switches and the engine box.
 bool inputsEnabled(CZelkSDlg& dlg, bool enabled) {
   for (int id : zelk::INPUT_CONTROLS) {
     if (dlg.control(id)->isEnabled() != enabled) return false;
   }
-  return true;
+  return dlg.control(CZelkSDlg::FAST_ENGINE_BOX)->isEnabled() == enabled;
 }
 
 const QRegularExpression DESTROY_OK(
@@ -57,6 +60,7 @@ class TestSolve : public QObject {
   void startWhileASolveRunsIsRefused();
   void stopDuringTheSearch();
   void closingTheDialogEndsTheRun();
+  void theFastEngineDecidesAndReplays();
 
  private:
   // Starts a solve of the two typed hands; the console window must open.
@@ -76,6 +80,7 @@ void TestSolve::init() {
   settings_ = std::make_unique<apptest::TempSettings>();
   boxes_ = std::make_unique<apptest::BoxRecorder>();
   zelk::resetRuleSwitches();
+  zelk::solveEngine.store(0);
   apptest::takeQueued();
 }
 
@@ -243,6 +248,21 @@ void TestSolve::closingTheDialogEndsTheRun() {
   CZelkSDlg again;
   QVERIFY(start(again, QStringLiteral("22"), QStringLiteral("43")));
   stopAndWaitForIdle(again);
+}
+
+void TestSolve::theFastEngineDecidesAndReplays() {
+  CZelkSDlg dlg;
+  qobject_cast<QAbstractButton*>(dlg.control(CZelkSDlg::FAST_ENGINE_BOX))->click();
+  ConsoleWindow* console = start(dlg, QStringLiteral("22"), QStringLiteral("43"));
+  QVERIFY(console);
+  QTRY_VERIFY_WITH_TIMEOUT(console->outputText().contains(QStringLiteral("player2:")),
+                           SOLVE_TIMEOUT_MS);
+  QVERIFY(console->outputText().contains(QString::fromUtf16(u"置换表局面数")));
+  QVERIFY(console->outputText().contains(QString::fromUtf16(u"最终获胜方是 player1 \n")));
+  type(console, QStringLiteral("4"));
+  QTRY_VERIFY(console->outputText().contains(QString::fromUtf16(u"player1出牌:2\n")));
+  stopAndWaitForIdle(dlg);
+  zelk::solveEngine.store(0);
 }
 
 QTEST_MAIN(TestSolve)
