@@ -45,7 +45,10 @@ struct Play {
 class Generator {
  public:
   Generator(GameNode* node, int depth)
-      : node_(node), depth_(depth), hand_(node->u2Cards), last_(node->lastPlay),
+      : node_(node),
+        depth_(depth),
+        hand_(node->u2Cards),
+        last_(node->lastPlay),
         lastType_(node->playType) {
     handLength_ = static_cast<int>(std::strlen(hand_));
     for (int i = 0; i < handLength_; ++i) {
