@@ -21,6 +21,9 @@ const char* const USAGE =
     "  --player2 HAND   player2's cards, who leads (default 2QQJJ77553)\n"
     "  --off LIST       rule switches to turn off, comma separated:\n"
     "                   D,3,31,32,411,422,F,F11,F22,SZ,LD,ZD,WZ\n"
+    "  --engine NAME    exhaustive (default) or fast: the fast engine proves\n"
+    "                   positions with a transposition table; use it for\n"
+    "                   endgames of more than a few cards\n"
     "  --no-replay      end after the statistics line\n"
     "  --json           print one JSON object with the verdict; no replay\n"
     "  --debug          consistency checks, long progress line, verbose replay\n"
@@ -90,6 +93,13 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
         if (comma == std::string::npos) break;
         start = comma + 1;
       }
+    } else if (arg == "--engine") {
+      if (!needValue()) return false;
+      if (value != "exhaustive" && value != "fast") {
+        error = "unknown engine '" + value + "' (known: exhaustive, fast)";
+        return false;
+      }
+      o.fastEngine = value == "fast";
     } else if (arg == "--no-replay") {
       if (!noValue()) return false;
       o.noReplay = true;

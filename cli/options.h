@@ -10,6 +10,7 @@ struct Options {
   std::u16string player1 = u"AA9";         // plays second
   std::u16string player2 = u"2QQJJ77553";  // leads
   std::vector<std::string> off;           // rule switches to turn off, by suffix
+  bool fastEngine = false;                // --engine fast
   bool noReplay = false;
   bool json = false;
   bool debug = false;

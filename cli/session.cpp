@@ -116,11 +116,12 @@ void printJson(const RunReport& r) {
   }
   std::printf(
       "{\"player1\":%s,\"player2\":%s,\"winner\":%c,\"first_play\":%s,\"first_play_type\":%s,"
-      "\"positions\":%lld,\"tree_positions\":%lld,\"opening_plays\":%lld,\"elapsed_ms\":%u}\n",
+      "\"positions\":%lld,\"tree_positions\":%lld,\"opening_plays\":%lld,\"elapsed_ms\":%u,"
+      "\"engine\":\"%s\"}\n",
       jsonString(utf16ToUtf8(inputA)).c_str(), jsonString(utf16ToUtf8(inputB)).c_str(), r.winner,
       firstPlay.c_str(), firstType.c_str(), static_cast<long long>(r.positions),
-      static_cast<long long>(r.treePositions), static_cast<long long>(r.openingPlays),
-      r.elapsedMs);
+      static_cast<long long>(r.fast ? r.tablePositions : r.treePositions),
+      static_cast<long long>(r.openingPlays), r.elapsedMs, r.fast ? "fast" : "exhaustive");
   std::fflush(stdout);
 }
 
@@ -149,6 +150,7 @@ int runSession(const Options& options) {
   console->setTitle(u"ZelkSolver-机器与玩家对局互动窗口:");
   setConsole(console);
   replayEnabled.store(!options.noReplay && !options.json);
+  solveEngine.store(static_cast<int>(options.fastEngine ? SolveEngine::Fast : SolveEngine::Exhaustive));
   startThread(64 * 1024, [] { watchSignals(&events); }).close();
 
   createSolveMutex();
