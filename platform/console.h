@@ -31,5 +31,9 @@ void setConsole(std::shared_ptr<Console> console);
 
 // The errno value reported when no console is attached.
 inline constexpr int NO_CONSOLE_ERROR = 9;  // EBADF
+// The error of a read or write after detach().
+inline constexpr int DETACHED_ERROR = 9;  // EBADF
+// The error of a read at the end of the input.
+inline constexpr int END_OF_INPUT_ERROR = 61;  // ENODATA
 
 }  // namespace zelk

@@ -23,6 +23,8 @@ class CQueue {
  public:
   CQueue() : queueMutex_(nextQueueMutexName()) {}
 
+  // The waits have no time limit; a mutex abandoned by its previous owner is
+  // taken like any other.
   void push(T element) {
     queueMutex_.lock();
     items_.push_back(std::move(element));
@@ -57,8 +59,13 @@ class CQueue {
 };
 
 // Message texts on their way to the log view (sequence 25).
-extern CQueue<std::u16string> mStrSeq;
+extern CQueue<std::u16string>& mStrSeq;
 // Roots of finished game trees on their way to the release thread (sequence 27).
-extern CQueue<GameNode*> qZelk2Free;
+extern CQueue<GameNode*>& qZelk2Free;
+
+// The same two queues, reachable from the static initialisers of other files
+// (the references above are bound only when this file's turn comes).
+CQueue<std::u16string>& strSeqQueue();
+CQueue<GameNode*>& zelk2FreeQueue();
 
 }  // namespace zelk

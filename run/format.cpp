@@ -22,7 +22,10 @@ long long FmtArg::asSigned() const {
 
 unsigned long long FmtArg::asUnsigned() const {
   switch (kind_) {
-    case Kind::Signed: return static_cast<unsigned long long>(i_);
+    case Kind::Signed: {
+      auto v = static_cast<unsigned long long>(i_);
+      return bits_ >= 64 ? v : v & ((1ull << bits_) - 1);
+    }
     case Kind::Unsigned: return u_;
     case Kind::Double: return static_cast<unsigned long long>(d_);
     case Kind::Pointer: return reinterpret_cast<std::uintptr_t>(p_);

@@ -22,15 +22,15 @@ class FmtArg {
   template <class T>
     requires(std::is_integral_v<T> && std::is_signed_v<T> && !std::is_same_v<T, char> &&
              !std::is_same_v<T, bool>)
-  FmtArg(T v) : kind_(Kind::Signed), i_(v) {}
+  FmtArg(T v) : kind_(Kind::Signed), bits_(sizeof(T) * 8), i_(v) {}
   template <class T>
     requires(std::is_integral_v<T> && std::is_unsigned_v<T> && !std::is_same_v<T, char16_t> &&
              !std::is_same_v<T, bool>)
-  FmtArg(T v) : kind_(Kind::Unsigned), u_(v) {}
-  FmtArg(bool v) : kind_(Kind::Signed), i_(v ? 1 : 0) {}
+  FmtArg(T v) : kind_(Kind::Unsigned), bits_(sizeof(T) * 8), u_(v) {}
+  FmtArg(bool v) : kind_(Kind::Signed), bits_(32), i_(v ? 1 : 0) {}
   // A plain char is a card character: its byte value, for %c or %d.
-  FmtArg(char c) : kind_(Kind::Unsigned), u_(static_cast<unsigned char>(c)) {}
-  FmtArg(char16_t c) : kind_(Kind::Unsigned), u_(c) {}
+  FmtArg(char c) : kind_(Kind::Unsigned), bits_(8), u_(static_cast<unsigned char>(c)) {}
+  FmtArg(char16_t c) : kind_(Kind::Unsigned), bits_(16), u_(c) {}
   FmtArg(double v) : kind_(Kind::Double), d_(v) {}
   FmtArg(float v) : kind_(Kind::Double), d_(v) {}
   FmtArg(const char16_t* s) : kind_(Kind::Text), text_(s ? s : u"(null)") {}
@@ -43,6 +43,8 @@ class FmtArg {
 
   Kind kind() const { return kind_; }
   long long asSigned() const;
+  // A negative signed argument reads as unsigned at its own width, as
+  // %u or %x of an int -1 gives 4294967295 or ffffffff.
   unsigned long long asUnsigned() const;
   double asDouble() const;
   const std::u16string& text() const { return text_; }
@@ -50,6 +52,7 @@ class FmtArg {
 
  private:
   Kind kind_;
+  int bits_ = 64;  // width of an integer argument
   union {
     long long i_;
     unsigned long long u_;

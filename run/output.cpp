@@ -1,8 +1,15 @@
 #include "run/output.h"
 
-#include <cstdio>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/clock.h"
 #include "platform/console.h"
@@ -64,45 +71,87 @@ void setLogFilePath(const std::string& path) {
   logPathSlot() = path;
 }
 
-void QueueLogText(const std::u16string& text) {
-  if (on(F_LOG)) AppendLogFile(text);
-  mStrSeq.push(text);
+std::u16string limitLogPrintText(std::u16string text) {
+  if (text.size() > LOGPRINT_LIMIT) {
+    text.resize(LOGPRINT_LIMIT - 2);
+    text += u"\r\n";
+  }
+  return text;
 }
 
+void QueueLogText(const std::u16string& text) {
+  if (on(F_LOG)) AppendLogFile(text);
+  strSeqQueue().push(text);
+}
+
+namespace {
+
+// Opens the log file for appending, making it when it is missing. Never
+// truncates: an existing log that cannot be opened for a moment (no free
+// descriptor, say) keeps its records, and this one is dropped. Only regular
+// files are written; O_NONBLOCK keeps a FIFO of that name from hanging us.
+int openLogFile(const std::string& path, bool& needsMark) {
+  constexpr int flags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK;
+  needsMark = false;
+  int fd = ::open(path.c_str(), flags);
+  if (fd < 0 && errno == ENOENT) {
+    ensureParentDir(path);
+    fd = ::open(path.c_str(), flags | O_CREAT | O_EXCL, 0666);
+    if (fd >= 0) {
+      needsMark = true;
+    } else if (errno == EEXIST) {
+      fd = ::open(path.c_str(), flags);  // another process made it just now
+    }
+  }
+  if (fd < 0) return -1;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  // An empty file (its maker died before the mark) gets the mark too.
+  if (st.st_size == 0) needsMark = true;
+  return fd;
+}
+
+bool writeAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
 void AppendLogFile(const std::u16string& text) {
-  // Created on the first append and kept until the process ends; named after
+  // Made on the first append and kept until the process ends; named after
   // the local time of that first append.
   static NamedMutex* logFileMutex =
       new NamedMutex(formatLocalTime("logF--%Y-%m-%d %H:%M:%S") + u"ZelkSolver.log");
   logFileMutex->lock();
-  std::string path = logFilePath();
-  ensureParentDir(path);
-  std::FILE* f = std::fopen(path.c_str(), "r+b");
-  if (f) {
-    std::fseek(f, 0, SEEK_END);
-  } else {
-    f = std::fopen(path.c_str(), "wb");
-    if (!f) {
-      logFileMutex->unlock();
-      return;  // the record is lost, silently
+  bool needsMark = false;
+  int fd = openLogFile(logFilePath(), needsMark);
+  if (fd >= 0) {
+    LocalTime t = localTimeNow();
+    std::u16string record = formatText(u"[%04d.%02d.%02d-%02d:%02d:%02d]:", t.year, t.month,
+                                       t.day, t.hour, t.minute, t.second);
+    record += text;
+    std::string bytes;
+    bytes.reserve(2 + record.size() * 2);
+    if (needsMark) bytes.append("\xFF\xFE", 2);
+    for (char16_t c : record) {
+      bytes.push_back(static_cast<char>(c & 0xFF));
+      bytes.push_back(static_cast<char>(c >> 8));
     }
-    static const unsigned char bom[2] = {0xFF, 0xFE};
-    std::fwrite(bom, 1, 2, f);
+    // One write of the whole record: with O_APPEND it lands at the end in one
+    // piece, even beside another process appending to the same file.
+    writeAll(fd, bytes.data(), bytes.size());  // a failed record is dropped silently
+    ::close(fd);
   }
-  LocalTime t = localTimeNow();
-  std::u16string record = formatText(u"[%04d.%02d.%02d-%02d:%02d:%02d]:", t.year, t.month, t.day,
-                                     t.hour, t.minute, t.second);
-  record += text;
-  std::string bytes;
-  bytes.reserve(record.size() * 2);
-  for (char16_t c : record) {
-    bytes.push_back(static_cast<char>(c & 0xFF));
-    bytes.push_back(static_cast<char>(c >> 8));
-  }
-  std::fseek(f, 0, SEEK_END);
-  std::fwrite(bytes.data(), 1, bytes.size(), f);
-  std::fflush(f);
-  std::fclose(f);
   logFileMutex->unlock();
 }
 
@@ -128,7 +177,7 @@ void DrainLogQueue() {
   for (int i = 0; i < 10; ++i) {
     LogView* view = theLogView.load();
     if (!view) return;
-    std::optional<std::u16string> text = mStrSeq.take();
+    std::optional<std::u16string> text = strSeqQueue().take();
     if (!text) return;
     try {
       long n = view->textLength();
@@ -144,6 +193,42 @@ void DrainLogQueue() {
       // A failing view must not stop the drain; the next text goes on.
     }
   }
+}
+
+std::size_t discardLogQueue() {
+  std::size_t n = 0;
+  while (strSeqQueue().take()) ++n;
+  return n;
+}
+
+struct LogQueueDiscarder::State {
+  std::mutex m;
+  std::condition_variable cv;
+  bool stop = false;
+  std::thread thread;
+};
+
+LogQueueDiscarder::LogQueueDiscarder() : state_(std::make_unique<State>()) {
+  State* st = state_.get();
+  st->thread = std::thread([st] {
+    std::unique_lock<std::mutex> l(st->m);
+    while (!st->stop) {
+      l.unlock();
+      discardLogQueue();
+      l.lock();
+      st->cv.wait_for(l, std::chrono::milliseconds(100), [st] { return st->stop; });
+    }
+  });
+}
+
+LogQueueDiscarder::~LogQueueDiscarder() {
+  {
+    std::lock_guard<std::mutex> g(state_->m);
+    state_->stop = true;
+  }
+  state_->cv.notify_all();
+  state_->thread.join();
+  discardLogQueue();
 }
 
 }  // namespace zelk

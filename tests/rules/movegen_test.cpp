@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -63,6 +64,8 @@ struct ListCase {
   unsigned switches;
   const char* listed;
 };
+
+void PrintTo(const ListCase& c, std::ostream* os) { *os << c.name; }
 
 class ChildList : public ::testing::TestWithParam<ListCase> {};
 
@@ -129,6 +132,8 @@ struct KindCase {
   const char* generated;
 };
 
+void PrintTo(const KindCase& c, std::ostream* os) { *os << c.name; }
+
 class KindPlays : public ::testing::TestWithParam<KindCase> {};
 
 TEST_P(KindPlays, InGenerationOrder) {
@@ -192,6 +197,8 @@ struct ReturnCase {
   const char16_t* printed;
 };
 
+void PrintTo(const ReturnCase& c, std::ostream* os) { *os << c.name; }
+
 class Returns : public ::testing::TestWithParam<ReturnCase> {};
 
 TEST_P(Returns, ResultChildrenAndMessage) {
@@ -228,6 +235,8 @@ struct CountCase {
   int64_t created;
   std::size_t linked;
 };
+
+void PrintTo(const CountCase& c, std::ostream* os) { *os << c.name; }
 
 class NodesCreated : public ::testing::TestWithParam<CountCase> {};
 
@@ -335,6 +344,8 @@ struct RunBound {
   std::size_t count;
   const char* longest;
 };
+
+void PrintTo(const RunBound& c, std::ostream* os) { *os << c.name; }
 
 class RunBounds : public ::testing::TestWithParam<RunBound> {};
 

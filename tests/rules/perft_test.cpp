@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,8 @@ struct PerftCase {
   unsigned switches;
   std::vector<int64_t> counts;  // depth 1, 2, ...
 };
+
+void PrintTo(const PerftCase& c, std::ostream* os) { *os << c.name; }
 
 class Perft : public ::testing::TestWithParam<PerftCase> {};
 
