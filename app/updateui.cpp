@@ -65,9 +65,15 @@ CWebBrowser2* installWebPanel(QWidget* place, int& navigateErrors) {
   return panel;
 }
 
-void navigateAdPage(CWebBrowser2* panel) {
-  if (panel && std::u16string_view(zelk::sm.n_adpage).size() >= AD_PAGE_MIN)
-    panel->Navigate(zelk::sm.n_adpage);
+CWebBrowser2* webPanel(QWidget* place) {
+  return place ? place->findChild<CWebBrowser2*>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
+}
+
+void navigateAdPage(QWidget* place, int& navigateErrors) {
+  if (!place || std::u16string_view(zelk::sm.n_adpage).size() < AD_PAGE_MIN) return;
+  CWebBrowser2* panel = webPanel(place);
+  if (!panel) panel = installWebPanel(place, navigateErrors);
+  panel->Navigate(zelk::sm.n_adpage);
 }
 
 void startUpdateThread(QWidget* dialog) {

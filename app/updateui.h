@@ -20,6 +20,9 @@ void prepareApplication();
 // installed; OpenPage may be called from any thread.
 void installPageOpener();
 
+// The browser in the panel's place, or null before the first navigation.
+CWebBrowser2* webPanel(QWidget* place);
+
 // Puts the browser into the panel's place and handles its events:
 //  - a navigation error navigates to n_adpage again while fewer than 10
 //    errors were counted in navigateErrors, and counts one more;
@@ -28,7 +31,9 @@ void installPageOpener();
 CWebBrowser2* installWebPanel(QWidget* place, int& navigateErrors);
 
 // ID_UPDATE_INFO: the panel shows n_adpage when it has 6 characters or more.
-void navigateAdPage(CWebBrowser2* panel);
+// The browser is made on this first navigation: until then the place stays
+// blank, and a run without an ad page never starts the browser engine.
+void navigateAdPage(QWidget* place, int& navigateErrors);
 
 // sm.hwnd and the update thread, once per run.
 void startUpdateThread(QWidget* dialog);

@@ -92,7 +92,7 @@ class TestWebPanel : public QObject {
                "Content-Type: text/html\r\n");
     setAdPage(server.url("/ad"));
     QSignalSpy loaded(panel, &QWebEngineView::loadFinished);
-    updateui::navigateAdPage(panel);
+    updateui::navigateAdPage(place, errors);
     QVERIFY(loaded.wait(20000));
     QCOMPARE(loaded.at(0).at(0).toBool(), true);
     QCOMPARE(errors, 0);
@@ -100,9 +100,17 @@ class TestWebPanel : public QObject {
   }
 
   void shortAdPageIsNotShown() {
+    QWidget blank;
+    int blankErrors = 0;
     setAdPage("http:");
+    updateui::navigateAdPage(&blank, blankErrors);
+    QVERIFY(!updateui::webPanel(&blank));  // no browser was ever made
+    setAdPage("http:/");
+    updateui::navigateAdPage(&blank, blankErrors);
+    QVERIFY(updateui::webPanel(&blank));
     QSignalSpy before(panel, &CWebBrowser2::BeforeNavigate2);
-    updateui::navigateAdPage(panel);
+    setAdPage("http:");
+    updateui::navigateAdPage(place, errors);
     QTest::qWait(300);
     QCOMPARE(before.count(), 0);
   }
@@ -123,7 +131,7 @@ class TestWebPanel : public QObject {
                "Content-Type: text/html\r\n");
     setAdPage(server.url("/ad"));
     QSignalSpy loaded(panel, &QWebEngineView::loadFinished);
-    updateui::navigateAdPage(panel);
+    updateui::navigateAdPage(place, errors);
     QVERIFY(loaded.wait(20000));
     QSignalSpy before(panel, &CWebBrowser2::BeforeNavigate2);
     panel->page()->runJavaScript(QStringLiteral("location.href='file:///etc/passwd';"));
@@ -139,7 +147,7 @@ class TestWebPanel : public QObject {
                "Content-Type: text/html\r\n");
     setAdPage(server.url("/ad"));
     QSignalSpy loaded(panel, &QWebEngineView::loadFinished);
-    updateui::navigateAdPage(panel);
+    updateui::navigateAdPage(place, errors);
     QVERIFY(loaded.wait(20000));
     QSignalSpy windows(panel, &CWebBrowser2::NewWindow2);
     panel->page()->runJavaScript(
