@@ -1,6 +1,7 @@
 // The identity texts of the dialog and the places where the update notice
 // plugs in: its thread's start, and the refresh on ID_UPDATE_INFO.
 #include "app/identity.h"
+#include "app/updateui.h"
 
 #include <QLabel>
 
@@ -35,7 +36,7 @@ void setStatic(CZelkSDlg& dlg, int id, const std::u16string& text) {
 }
 }  // namespace
 
-void CZelkSDlg::startUpdateCheck() {}
+void CZelkSDlg::startUpdateCheck() { updateui::startUpdateThread(this); }
 
 void CZelkSDlg::setIdentityTexts() {
   const IdentityTexts id = identityTexts();
@@ -51,4 +52,5 @@ void CZelkSDlg::OnUpdateInfo() {
   setStatic(*this, 1037, title);
   setStatic(*this, 1039, zelk::formatText(u"%s %s ", id.credit, id.n_homepage));
   setStatic(*this, 1038, zelk::formatText(u"%s", id.n_email));
+  updateui::navigateAdPage(m_webPanel, m_navigateErrors);
 }

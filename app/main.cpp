@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/updateui.h"
 #include "app/zelksapp.h"
 
 namespace {
@@ -19,8 +20,10 @@ int main(int argc, char** argv) {
                  "Start it on a desktop, or use the command-line solver: zelk\n");
     return 2;
   }
+  updateui::prepareApplication();
   {
     CZelkSApp app(argc, argv);
+    updateui::installPageOpener();
     app.InitInstance();
   }
   // The solver, release and update threads may still run; the process ends
