@@ -103,7 +103,7 @@ TEST(Zelk, JsonOnTheDefaultEndgame) {
   std::regex expected(
       R"(^\{"player1":"AA9","player2":"2QQJJ77553","winner":1,"first_play":null,)"
       R"("first_play_type":null,"positions":3823,"tree_positions":3083,"opening_plays":10,)"
-      R"("elapsed_ms":\d+\}\n$)");
+      R"("elapsed_ms":\d+,"engine":"exhaustive"\}\n$)");
   EXPECT_TRUE(std::regex_match(r.out, expected)) << r.out;
 }
 
