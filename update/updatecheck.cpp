@@ -175,7 +175,13 @@ void ThreadUpdateCheck() {
       if (!pause(IDLE_MS)) return;
       continue;
     }
-    if (!GetUpdateInfo()) {
+    bool read;
+    try {
+      read = GetUpdateInfo();
+    } catch (...) {  // out of memory for the document: a failed check like any other
+      read = false;
+    }
+    if (!read) {
       sm.state.store(-1, std::memory_order_relaxed);
       if (!pause(IDLE_MS)) return;
       continue;
