@@ -153,7 +153,8 @@ int runSession(const Options& options) {
   solveEngine.store(static_cast<int>(options.fastEngine ? SolveEngine::Fast : SolveEngine::Exhaustive));
   startThread(64 * 1024, [] { watchSignals(&events); }).close();
 
-  createSolveMutex();
+  // Scripts start many solves at once: each zelk process keeps its own lock.
+  createSolveMutex(false);
   if (!solverIdleTest()) {
     setConsole(nullptr);
     return 1;

@@ -103,7 +103,7 @@ TEST(Zelk, JsonOnTheDefaultEndgame) {
   std::regex expected(
       R"(^\{"player1":"AA9","player2":"2QQJJ77553","winner":1,"first_play":null,)"
       R"("first_play_type":null,"positions":3823,"tree_positions":3083,"opening_plays":10,)"
-      R"("elapsed_ms":\d+\}\n$)");
+      R"("elapsed_ms":\d+,"engine":"exhaustive"\}\n$)");
   EXPECT_TRUE(std::regex_match(r.out, expected)) << r.out;
 }
 
@@ -209,52 +209,85 @@ TEST(Zelk, ListingMode) {
   EXPECT_NE(r.out.find("input:e-cho:hi\r\ninput:"), std::string::npos) << r.out;
 }
 
-// Ctrl-C on a terminal stops a long search within a second.
-TEST(Zelk, CtrlCStopsALongSearch) {
-  int master;
-  pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    execl(ZELK_BINARY, ZELK_BINARY, "--player1", "2AKQJ09876543", "--player2", "2AKQJ09876543",
-          static_cast<char*>(nullptr));
-    _exit(127);
+// zelk on a pseudo-terminal: what it printed so far, and its exit.
+class Terminal {
+ public:
+  explicit Terminal(const std::vector<std::string>& args) {
+    pid_ = forkpty(&master_, nullptr, nullptr, nullptr);
+    if (pid_ == 0) {
+      std::vector<char*> argv{const_cast<char*>(ZELK_BINARY)};
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(ZELK_BINARY, argv.data());
+      _exit(127);
+    }
+  }
+  ~Terminal() {
+    if (pid_ > 0 && !exited_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (master_ >= 0) close(master_);
+  }
+  bool started() const { return pid_ > 0; }
+  // Reads until `text` shows up or the time is over.
+  bool waitFor(const std::string& text, std::chrono::milliseconds span) {
+    auto end = std::chrono::steady_clock::now() + span;
+    while (seen.find(text) == std::string::npos && std::chrono::steady_clock::now() < end)
+      readSome();
+    return seen.find(text) != std::string::npos;
+  }
+  void type(char c) { ASSERT_EQ(write(master_, &c, 1), 1); }
+  // The exit status, or -1 when zelk is still running after `span`.
+  int exitWithin(std::chrono::milliseconds span) {
+    auto end = std::chrono::steady_clock::now() + span;
+    int status = 0;
+    while (std::chrono::steady_clock::now() < end) {
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        exited_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      readSome();
+    }
+    return -1;
   }
   std::string seen;
-  auto readFor = [&](std::chrono::milliseconds span) {
-    auto end = std::chrono::steady_clock::now() + span;
-    while (std::chrono::steady_clock::now() < end) {
-      pollfd p{master, POLLIN, 0};
-      if (poll(&p, 1, 20) > 0) {
-        char buf[1024];
-        ssize_t n = read(master, buf, sizeof buf);
-        if (n <= 0) return;
-        seen.append(buf, static_cast<std::size_t>(n));
-      }
+
+ private:
+  void readSome() {
+    pollfd p{master_, POLLIN, 0};
+    if (poll(&p, 1, 20) > 0) {
+      char buf[1024];
+      ssize_t n = read(master_, buf, sizeof buf);
+      if (n > 0) seen.append(buf, static_cast<std::size_t>(n));
     }
-  };
-  readFor(std::chrono::milliseconds(700));
-  ASSERT_NE(seen.find("开始暴力求解"), std::string::npos) << seen;
-  ASSERT_EQ(seen.find("最终获胜方"), std::string::npos) << "the search ended too soon";
-  char ctrlC = 3;
-  ASSERT_EQ(write(master, &ctrlC, 1), 1);
+  }
+  int master_ = -1;
+  pid_t pid_ = -1;
+  bool exited_ = false;
+};
+
+// Ctrl-C on a terminal stops a long search within a second.
+TEST(Zelk, CtrlCStopsALongSearch) {
+  Terminal t({"--player1", "2AKQJ09876543", "--player2", "2AKQJ09876543"});
+  ASSERT_TRUE(t.started());
+  ASSERT_TRUE(t.waitFor("开始暴力求解", std::chrono::seconds(10))) << t.seen;
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_TRUE(t.seen.find("最终获胜方") == std::string::npos) << "the search ended too soon";
   auto sent = std::chrono::steady_clock::now();
-  int status = 0;
-  pid_t done = 0;
-  while ((done = waitpid(pid, &status, WNOHANG)) == 0 &&
-         std::chrono::steady_clock::now() - sent < std::chrono::seconds(5)) {
-    readFor(std::chrono::milliseconds(20));
-  }
-  auto took = std::chrono::steady_clock::now() - sent;
-  if (done == 0) {
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-    close(master);
-    FAIL() << "zelk did not stop";
-  }
-  close(master);
-  EXPECT_LT(took, std::chrono::seconds(1));
-  EXPECT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 130);
+  t.type(3);
+  int status = t.exitWithin(std::chrono::seconds(5));
+  EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(1));
+  EXPECT_EQ(status, 130);
+}
+
+// Ctrl-C while the replay waits for the user's line.
+TEST(Zelk, CtrlCStopsAWaitingReplay) {
+  Terminal t({});
+  ASSERT_TRUE(t.started());
+  ASSERT_TRUE(t.waitFor("player2:", std::chrono::seconds(10))) << t.seen;
+  t.type(3);
+  EXPECT_EQ(t.exitWithin(std::chrono::seconds(5)), 130);
 }
 
 }  // namespace

@@ -67,7 +67,8 @@ class ThreadControl : public ::testing::Test {
     setCommandTarget(&front);
     setMessageBoxes(&front);
     setControlPanel(&front);
-    createSolveMutex();
+    // Test processes run side by side; a shared lock would make them busy.
+    createSolveMutex(false);
     drain();
   }
   void TearDown() override {
