@@ -17,6 +17,7 @@
 #include "rules/playtypes.h"
 #include "rules/switches.h"
 #include "run/solverun.h"
+#include "run/threadctl.h"
 #include "update/updatecheck.h"
 
 namespace {
@@ -64,6 +65,7 @@ class TestDialog : public QObject {
   Q_OBJECT
 
  private slots:
+  void initTestCase() { zelk::createSolveMutex(false); }  // this process's own busy lock
   void init();
   void cleanup();
   void firstStartShowsTheDefaults();
