@@ -147,8 +147,10 @@ ConsoleWindow::ConsoleWindow()
   pal.setColor(QPalette::Text, QColor(204, 204, 204));
   pal.setColor(QPalette::Window, Qt::black);
   output_->setPalette(pal);
-  input_->setPalette(pal);
   setPalette(pal);
+  // The line being typed sits on a slightly lighter band, so one sees where it goes.
+  pal.setColor(QPalette::Base, QColor(36, 36, 36));
+  input_->setPalette(pal);
 
   output_->setReadOnly(true);  // mouse selection and copy stay available
   output_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);

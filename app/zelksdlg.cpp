@@ -73,7 +73,10 @@ CZelkSDlg::~CZelkSDlg() {
   m_drainTimer.stop();
   // The process lets go of its console: a solver thread waiting for a line
   // wakes with a failed read and ends its run.
-  if (std::shared_ptr<zelk::Console> console = zelk::currentConsole()) console->detach();
+  if (std::shared_ptr<zelk::Console> console = zelk::currentConsole()) {
+    console->detach();
+    zelk::setConsole(nullptr);
+  }
   qApp->removeEventFilter(this);
   zelk::setControlPanel(nullptr);
   if (zelk::logView() == m_log) zelk::setLogView(nullptr);
