@@ -7,7 +7,7 @@ RELEASE := build/release
 ASAN := build/asan
 TSAN := build/tsan
 
-.PHONY: deps build run test test-release test-asan test-tsan bench fuzz format clean
+.PHONY: deps build run test test-release test-asan test-tsan bench bench-fast fuzz format clean
 
 deps:
 	@bash scripts/deps.sh
@@ -38,6 +38,10 @@ test-tsan: deps
 bench: build
 	cmake --build $(RELEASE) -j$(JOBS) --target zelkbench
 	$(RELEASE)/bench/zelkbench
+
+bench-fast: build
+	cmake --build $(RELEASE) -j$(JOBS) --target fastbench
+	$(RELEASE)/bench/fastbench
 
 # Fuzzes the XML reader for FUZZ_SECONDS with libFuzzer, ASan and UBSan.
 FUZZ_SECONDS ?= 600

@@ -16,9 +16,9 @@ class CButtonST : public QAbstractButton {
   enum ColorSlot {
     BTNST_COLOR_BK_IN = 0,  // background while hovered or pressed
     BTNST_COLOR_FG_IN,
-    BTNST_COLOR_BK_OUT,     // background otherwise
+    BTNST_COLOR_BK_OUT,  // background otherwise
     BTNST_COLOR_FG_OUT,
-    BTNST_COLOR_BK_FOCUS,   // background while focused (and not hovered)
+    BTNST_COLOR_BK_FOCUS,  // background while focused (and not hovered)
     BTNST_COLOR_FG_FOCUS,
     BTNST_MAX_COLORS
   };
@@ -71,7 +71,7 @@ class CButtonST : public QAbstractButton {
   bool hovered = false;
 
   QColor colours_[BTNST_MAX_COLORS];
-  QPixmap image_;    // transparent pixels blackened, shown through mask_
-  QBitmap mask_;     // 1 where the image is drawn
+  QPixmap image_;       // transparent pixels blackened, shown through mask_
+  QBitmap mask_;        // 1 where the image is drawn
   QImage disabledInk_;  // the image on white: every pixel that is not white is ink
 };

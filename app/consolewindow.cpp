@@ -34,7 +34,8 @@ class GuiConsole final : public zelk::Console {
     // One posted flush carries everything written until it runs.
     if (first) {
       ConsoleWindow* w = window_;
-      QMetaObject::invokeMethod(w, [w] { w->flushOutput(); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          w, [w] { w->flushOutput(); }, Qt::QueuedConnection);
     }
     return true;
   }
@@ -60,7 +61,8 @@ class GuiConsole final : public zelk::Console {
       lock.unlock();
       w->setWindowTitle(t);
     } else {
-      QMetaObject::invokeMethod(w, [w, t] { w->setWindowTitle(t); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          w, [w, t] { w->setWindowTitle(t); }, Qt::QueuedConnection);
     }
   }
 
@@ -75,7 +77,8 @@ class GuiConsole final : public zelk::Console {
         lock.unlock();
         w->closeForDetach();
       } else {
-        QMetaObject::invokeMethod(w, [w] { w->closeForDetach(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            w, [w] { w->closeForDetach(); }, Qt::QueuedConnection);
       }
     }
     return true;
@@ -168,11 +171,17 @@ ConsoleWindow::ConsoleWindow()
   resize(fm.horizontalAdvance(QLatin1Char('M')) * 80 + 30, fm.lineSpacing() * 26 + 20);
 }
 
-ConsoleWindow::~ConsoleWindow() { console_->windowGone(); }
+ConsoleWindow::~ConsoleWindow() {
+  console_->windowGone();
+}
 
-std::shared_ptr<zelk::Console> ConsoleWindow::console() const { return console_; }
+std::shared_ptr<zelk::Console> ConsoleWindow::console() const {
+  return console_;
+}
 
-QString ConsoleWindow::outputText() const { return output_->toPlainText(); }
+QString ConsoleWindow::outputText() const {
+  return output_->toPlainText();
+}
 
 void ConsoleWindow::placeAtRightEdge(int bottomMargin) {
   QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();

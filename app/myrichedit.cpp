@@ -39,10 +39,10 @@ void openWith(const QString& how, const QString& url) {
 // What becomes a link: web addresses, mailto addresses and bare e-mail
 // addresses (the contact line of the start-up text is one).
 const QRegularExpression& linkPattern() {
-  static const QRegularExpression re(QStringLiteral(
-      R"((https?://[^\s<>"'\x{3000}-\x{303F}\x{FF00}-\x{FFEF}]+))"
-      R"(|(mailto:[^\s<>"'\x{3000}-\x{303F}\x{FF00}-\x{FFEF}]+))"
-      R"(|([A-Za-z0-9._%+-]+@[A-Za-z0-9-]+(?:\.[A-Za-z0-9-]+)+))"));
+  static const QRegularExpression re(
+      QStringLiteral(R"((https?://[^\s<>"'\x{3000}-\x{303F}\x{FF00}-\x{FFEF}]+))"
+                     R"(|(mailto:[^\s<>"'\x{3000}-\x{303F}\x{FF00}-\x{FFEF}]+))"
+                     R"(|([A-Za-z0-9._%+-]+@[A-Za-z0-9-]+(?:\.[A-Za-z0-9-]+)+))"));
   return re;
 }
 
@@ -62,7 +62,9 @@ CMyRichEditCtrl::CMyRichEditCtrl(QWidget* parent) : QTextEdit(parent) {
   viewport()->setMouseTracking(true);
 }
 
-void CMyRichEditCtrl::setOpenHook(OpenHook hook) { openHook() = std::move(hook); }
+void CMyRichEditCtrl::setOpenHook(OpenHook hook) {
+  openHook() = std::move(hook);
+}
 
 void CMyRichEditCtrl::setBackgroundColor(const QColor& colour) {
   QPalette p = palette();
@@ -73,7 +75,9 @@ void CMyRichEditCtrl::setBackgroundColor(const QColor& colour) {
 
 // --- The drain's interface ---------------------------------------------------
 
-long CMyRichEditCtrl::textLength() { return document()->characterCount() - 1; }
+long CMyRichEditCtrl::textLength() {
+  return document()->characterCount() - 1;
+}
 
 void CMyRichEditCtrl::setSelection(long start, long end) {
   QTextCursor c(document());
@@ -137,7 +141,8 @@ void CMyRichEditCtrl::markLinks(int from, const QString& text) {
     f.setForeground(QColor(0, 0, 238));
     QTextCursor lc(document());
     lc.setPosition(from + static_cast<int>(m.capturedStart(0)));
-    lc.setPosition(from + static_cast<int>(m.capturedStart(0) + link.size()), QTextCursor::KeepAnchor);
+    lc.setPosition(from + static_cast<int>(m.capturedStart(0) + link.size()),
+                   QTextCursor::KeepAnchor);
     lc.mergeCharFormat(f);
   }
   doc->setUndoRedoEnabled(undo);

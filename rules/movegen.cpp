@@ -45,7 +45,10 @@ struct Play {
 class Generator {
  public:
   Generator(GameNode* node, int depth)
-      : node_(node), depth_(depth), hand_(node->u2Cards), last_(node->lastPlay),
+      : node_(node),
+        depth_(depth),
+        hand_(node->u2Cards),
+        last_(node->lastPlay),
         lastType_(node->playType) {
     handLength_ = static_cast<int>(std::strlen(hand_));
     for (int i = 0; i < handLength_; ++i) {
@@ -116,7 +119,7 @@ class Generator {
     child->result = ZelkCN(child, depth_ + 1);
   }
 
-  // Row 1.
+  // Pairs, once per rank.
   void pairs() {
     for (int i = 0; i <= handLength_ - 2; ++i) {
       if (!firstPosition(i) || hand_[i + 1] != hand_[i]) continue;
@@ -126,13 +129,13 @@ class Generator {
     }
   }
 
-  // The start of each three, in ascending rank (rows 2, 4, 5).
+  // The start of each three, in ascending rank (threes, with or without attached cards).
   bool threeAt(int i) const {
     return i <= handLength_ - 3 && firstPosition(i) && hand_[i + 1] == hand_[i] &&
            hand_[i + 2] == hand_[i];
   }
 
-  // Row 2.
+  // Threes, once per rank.
   void threes() {
     for (int i = 0; i <= handLength_ - 3; ++i) {
       if (!threeAt(i)) continue;
@@ -142,7 +145,7 @@ class Generator {
     }
   }
 
-  // Row 3: every length first, then every start.
+  // Straights: every length first, then every start.
   void straights() {
     for (int k = 5; k <= STRAIGHT_RANKS && k <= handLength_; ++k) {
       for (int s = 0; s <= STRAIGHT_RANKS - k; ++s) {
@@ -154,7 +157,7 @@ class Generator {
     }
   }
 
-  // Row 4: the kicker is any other rank, once per rank.
+  // Three with a single: the kicker is any other rank, once per rank.
   void threesWithSingle() {
     for (int i = 0; i <= handLength_ - 3; ++i) {
       if (!threeAt(i)) continue;
@@ -168,7 +171,7 @@ class Generator {
     }
   }
 
-  // Row 5.
+  // Three with a pair of another rank.
   void threesWithPair() {
     for (int i = 0; i <= handLength_ - 3; ++i) {
       if (!threeAt(i)) continue;
@@ -186,8 +189,9 @@ class Generator {
     return hand_[i + 1] == hand_[i] && hand_[i + 2] == hand_[i] && hand_[i + 3] == hand_[i];
   }
 
-  // Row 6: the two cards come from any positions, so the same play can be
-  // formed twice (from either of two equal cards); the position test keeps one.
+  // Four with two: the two cards come from any positions, so the same play
+  // can be formed twice (from either of two equal cards); the position test
+  // keeps one.
   void foursWithTwo() {
     for (int i = 0; i <= handLength_ - 4; ++i) {
       if (!fourAt(i)) continue;
@@ -208,7 +212,7 @@ class Generator {
     return j <= handLength_ - 2 && firstPosition(j) && hand_[j + 1] == hand_[j];
   }
 
-  // Row 7: pairs at first positions only, so no play repeats.
+  // Four with two pairs: pairs at first positions only, so no play repeats.
   void foursWithTwoPairs() {
     for (int i = 0; i <= handLength_ - 4; ++i) {
       if (!fourAt(i)) continue;
@@ -226,7 +230,7 @@ class Generator {
     }
   }
 
-  // Row 8: at most 10 pairs, although the template holds 12.
+  // Runs of pairs: at most 10 pairs, although the template holds 12.
   void runsOfPairs() {
     const int templateLength = static_cast<int>(sizeof(PAIRS_TEMPLATE)) - 1;
     for (int k = 6; k <= 20 && k <= handLength_; k += 2) {
@@ -239,7 +243,7 @@ class Generator {
     }
   }
 
-  // Row 9: at most 7 triples.
+  // Airplanes: at most 7 triples.
   void airplanes() {
     const int templateLength = static_cast<int>(sizeof(TRIPLES_TEMPLATE)) - 1;
     for (int k = 6; k <= 21 && k <= handLength_; k += 3) {
@@ -259,10 +263,10 @@ class Generator {
     return false;
   }
 
-  // Rows 10 and 11: single wings from any positions, so two or three wings
-  // may share a rank and the same cards may be formed several ways (also as
-  // an airplane of row 9, or from another start); the position test keeps
-  // the first.
+  // Airplanes with single wings: the wings come from any positions, so two
+  // or three wings may share a rank and the same cards may be formed several
+  // ways (also as a plain airplane, or from another start); the position
+  // test keeps the first.
   void airplanesSingleWings(int triples) {
     const int sliceLength = 3 * triples;
     const int lastStart = 36 - sliceLength;
@@ -295,7 +299,7 @@ class Generator {
     }
   }
 
-  // Rows 12 and 13: pair wings of different ranks, at first positions only.
+  // Airplanes with pair wings: pair wings of different ranks, at first positions only.
   void airplanesPairWings(int triples) {
     const int sliceLength = 3 * triples;
     const int lastStart = 36 - sliceLength;
@@ -328,7 +332,7 @@ class Generator {
     }
   }
 
-  // Row 14: on anything; the comparison lets through only what beats L.
+  // Bombs: on anything; the comparison lets through only what beats L.
   void bombs() {
     for (int i = 0; i <= handLength_ - 4; ++i) {
       if (!fourAt(i)) continue;
@@ -338,20 +342,21 @@ class Generator {
     }
   }
 
-  // Row 16: the rank test comes before the node, so a single that cannot
+  // Singles: the rank test comes before the node, so a single that cannot
   // beat L costs nothing.
   void singles() {
-    const int toBeat = lastType_ == TYPE_PASS ? -1 : c2sn(static_cast<unsigned char>(last_[0]));
     for (int i = 0; i < handLength_; ++i) {
       if (!firstPosition(i)) continue;
-      if (lastType_ != TYPE_PASS && c2sn(static_cast<unsigned char>(hand_[i])) <= toBeat) continue;
+      if (lastType_ != TYPE_PASS &&
+          c2sn(static_cast<unsigned char>(hand_[i])) <= c2sn(static_cast<unsigned char>(last_[0])))
+        continue;
       Play p;
       p.add(hand_[i]);
       emit(p.cards, TYPE_G, false);
     }
   }
 
-  // Row 17: only after a play; the other player then leads freely.
+  // The pass: only after a play; the other player then leads freely.
   void pass() {
     GameNode* child = newNode();
     copyPosition(child, node_);

@@ -6,7 +6,9 @@
 // and the machine answers with the first child the solver proved winning.
 #include "run/solverun.h"
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "platform/clock.h"
@@ -17,6 +19,8 @@
 #include "rules/playtypes.h"
 #include "rules/switches.h"
 #include "run/output.h"
+#include "solver/fastengine.h"
+#include "solver/fastreplay.h"
 #include "solver/nodepool.h"
 #include "solver/solver.h"
 
@@ -25,8 +29,13 @@ namespace zelk {
 std::u16string inputA;
 std::u16string inputB;
 std::atomic<bool> replayEnabled{true};
+std::atomic<int> solveEngine{static_cast<int>(SolveEngine::Exhaustive)};
+std::atomic<std::size_t> fastTableBytes{0};
 
 namespace {
+
+// The fast engine of the running solve; the replay grows its tree from it.
+FastEngine* replayEngine = nullptr;
 
 std::mutex reportMutex;
 RunReport lastReport;
@@ -54,10 +63,28 @@ int64_t childCount(const GameNode* node) {
 
 enum class Step { Go, End };
 
+void memoryFailure(const char* what);
+
+// With the fast engine, the position's children (as the exhaustive solver
+// would have kept them) are made when the replay first reaches it.
+bool growFromEngine(GameNode* p) {
+  if (!replayEngine) return true;
+  try {
+    growLikeSolver(*replayEngine, p);
+    return true;
+  } catch (const CMemoryException& e) {
+    memoryFailure(e.what());
+  } catch (const std::bad_alloc& e) {
+    memoryFailure(e.what());
+  }
+  return false;
+}
+
 // The machine's answer from position p: the first child proved won for it.
 // Returns null after the anomaly line when there is none (the game ends).
 Step machineMove(GameNode* p, char machine, bool firstLead, GameNode** out) {
   *out = nullptr;
+  if (!growFromEngine(p)) return Step::End;
   GameNode* pick = nullptr;
   if (p->turn == machine)
     for (GameNode* c = p->child; c; c = c->next)
@@ -85,6 +112,7 @@ Step machineMove(GameNode* p, char machine, bool firstLead, GameNode** out) {
 // The user's play from position p, asked until it matches a child.
 Step userMove(GameNode* p, bool userIsU2, GameNode** out) {
   *out = nullptr;
+  if (!growFromEngine(p)) return Step::End;
   for (;;) {
     if (stopCheck()) return Step::End;
     ConsolePrint(0, userIsU2 ? u"player2:" : u"player1:");
@@ -286,6 +314,11 @@ int zelkmain(GameNode* root) {
 
   // Search.
   uint32_t t0 = 0, t1 = 0;
+  const bool fast = solveEngine.load(std::memory_order_relaxed) == static_cast<int>(SolveEngine::Fast);
+  std::unique_ptr<FastEngine> engine;
+  struct EngineGuard {
+    ~EngineGuard() { replayEngine = nullptr; }
+  } engineGuard;
   try {
     tableRoot = newNode();
     copyPosition(tableRoot, root);
@@ -297,8 +330,20 @@ int zelkmain(GameNode* root) {
     topNode = nullptr;  // never a node of an earlier, released tree
     if (on(F_U1F)) root->turn = '1';
     t0 = tickCount();
-    root->result = ZelkSolver(root, 0);
-    t1 = tickCount();
+    if (fast) {
+      std::size_t bytes = fastTableBytes.load(std::memory_order_relaxed);
+      engine = std::make_unique<FastEngine>(bytes ? bytes : FastEngine::DEFAULT_TABLE_BYTES);
+      root->result =
+          engine->solve(root->u1Cards, root->u2Cards, root->lastPlay, root->playType, root->turn);
+      t1 = tickCount();
+      engine->setProgress(false);  // the replay's questions print nothing of their own
+      replayEngine = engine.get();
+      // The root's kept children, as the exhaustive solver leaves them.
+      growLikeSolver(*engine, root);
+    } else {
+      root->result = ZelkSolver(root, 0);
+      t1 = tickCount();
+    }
     if (on(F_U1F)) {
       listingMode(root);
       return 1;
@@ -321,13 +366,13 @@ int zelkmain(GameNode* root) {
   // Report.
   LogPrint(u"zelkmain:ZelkSolver reted!\r\n");
   if (stopCheck()) return 1;
-  int64_t treeCount = countNodes(root);
+  int64_t treeCount = fast ? 0 : countNodes(root);
   ConsolePrint(0, u"最终获胜方是 player%c \r\n", root->result);
   if (stopCheck()) return 1;
   int64_t tableCount = countNodes(tableRoot);
   nodeCount -= tableCount;
   if (nodeCount < 1) nodeCount = 1;
-  int64_t total = nodeCount;
+  int64_t total = fast ? std::max<int64_t>(engine->positionsSearched(), 1) : nodeCount;
   uint32_t elapsed = t1 - t0;
   if (elapsed == 0) elapsed = 1;
   float pct = static_cast<float>(treeCount) * 100.0f / static_cast<float>(total);
@@ -341,15 +386,21 @@ int zelkmain(GameNode* root) {
     lastReport.treePositions = treeCount;
     lastReport.openingPlays = topMoveCount;
     lastReport.elapsedMs = elapsed;
+    lastReport.fast = fast;
+    if (fast) lastReport.tablePositions = engine->positionsStored();
     if (root->result == '2' && root->child) {
       lastReport.firstPlay = root->child->lastPlay;
       lastReport.firstPlayType = root->child->playType;
     }
   }
-  ConsolePrint(0,
-               u"推演牌局总数 %I64d 牌局树牌局数 %I64d(%0.2f%%) N1=%I64d speed %I64d/s sec "
-               u"%0.3fs \r\n",
-               total, treeCount, pct, topMoveCount, speed, sec);
+  if (fast)
+    ConsolePrint(0, u"推演牌局总数 %I64d 置换表局面数 %I64d N1=%I64d speed %I64d/s sec %0.3fs \r\n",
+                 total, engine->positionsStored(), topMoveCount, speed, sec);
+  else
+    ConsolePrint(0,
+                 u"推演牌局总数 %I64d 牌局树牌局数 %I64d(%0.2f%%) N1=%I64d speed %I64d/s sec "
+                 u"%0.3fs \r\n",
+                 total, treeCount, pct, topMoveCount, speed, sec);
   if (stopCheck()) return 1;
   if (!replayEnabled.load(std::memory_order_relaxed)) return 1;
 

@@ -22,6 +22,15 @@ int zelkmain(GameNode* root);
 // after the statistics line).
 extern std::atomic<bool> replayEnabled;
 
+// Which engine decides the endgame; read when a solving run starts. The
+// exhaustive solver keeps the strategy tree while it searches; the fast
+// engine (solver/fastengine.h) proves positions with a transposition table
+// and the replay asks it at each position instead.
+enum class SolveEngine : int { Exhaustive = 0, Fast = 1 };
+extern std::atomic<int> solveEngine;
+// Memory for the fast engine's table in bytes; 0 for its default.
+extern std::atomic<std::size_t> fastTableBytes;
+
 // What the last solving run reported, for front ends that show it their own way.
 struct RunReport {
   bool completed = false;        // the statistics line was reached
@@ -32,6 +41,8 @@ struct RunReport {
   int64_t positions = 0;         // positions created by the search
   int64_t treePositions = 0;     // positions kept in the solved tree
   int64_t openingPlays = 0;      // player2's legal opening plays
+  bool fast = false;             // decided by the fast engine
+  int64_t tablePositions = 0;    // fast engine: positions held in its table
   uint32_t elapsedMs = 0;
 };
 RunReport lastRunReport();

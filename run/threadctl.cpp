@@ -10,6 +10,8 @@
 #include <atomic>
 #include <mutex>
 
+#include <unistd.h>
+
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/namedmutex.h"
@@ -60,11 +62,13 @@ bool detachConsole(int* error) {
 
 void setControlPanel(ControlPanel* p) { panel.store(p); }
 
-void createSolveMutex() {
+void createSolveMutex(bool sharedBetweenProcesses) {
   static std::once_flag once;
-  std::call_once(once, [] {
-    solveMutex.store(
-        new NamedMutex(formatLocalTime("%Y-%m-%d %H:%M:%S") + u"hMutexData-ReSet-GFund-only"));
+  std::call_once(once, [sharedBetweenProcesses] {
+    std::u16string name =
+        formatLocalTime("%Y-%m-%d %H:%M:%S") + u"hMutexData-ReSet-GFund-only";
+    if (!sharedBetweenProcesses) name += formatText(u"[%d]", static_cast<int>(getpid()));
+    solveMutex.store(new NamedMutex(name));
   });
 }
 

@@ -10,8 +10,11 @@
 
 namespace zelk {
 
-// Creates solveMutex (named from the local time); once, at start-up.
-void createSolveMutex();
+// Creates solveMutex (named from the local time); once, at start-up. The
+// dialog shares it with every instance started in the same second; a
+// process-local one (its name carries the process id) suits the command
+// line, where several solves may well start in one second.
+void createSolveMutex(bool sharedBetweenProcesses = true);
 // The busy test: false (after its box and log line) when a solve is running.
 bool solverIdleTest();
 // Starts p_thread on a 32 MiB stack.

@@ -5,4 +5,4 @@ dir=$1
 if { [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; } && [ -x "$dir/app/ZelkSolver" ]; then
   exec "$dir/app/ZelkSolver"
 fi
-exec "$dir/cli/zelk" --no-replay
+exec "$dir/cli/zelk"

@@ -93,6 +93,9 @@ const char16_t* checkMessage(int type, bool moverU2) {
 struct Context {
   uint8_t count[2][16];  // [0] player1, [1] player2; by rank number
   uint32_t present[2];   // ranks held, as bits
+  uint32_t pairs[2];     // ranks held at least twice
+  uint32_t triples[2];   // ... three times
+  uint32_t fours[2];     // ... four times
   int size[2];
   int lastLength;  // cards in the play to beat
   int lastRank;    // rank of its first card, -1 when nothing is to be beaten
@@ -120,14 +123,9 @@ class Expansion {
     count_ = ctx.count[mover_index_];
     n_ = ctx.size[mover_index_];
     present_ = ctx.present[mover_index_];
-    pairs_ = triples_ = fours_ = 0;
-    for (uint32_t bits = present_; bits; bits &= bits - 1) {
-      int r = __builtin_ctz(bits);
-      uint32_t bit = 1u << r;
-      if (count_[r] >= 2) pairs_ |= bit;
-      if (count_[r] >= 3) triples_ |= bit;
-      if (count_[r] >= 4) fours_ |= bit;
-    }
+    pairs_ = ctx.pairs[mover_index_];
+    triples_ = ctx.triples[mover_index_];
+    fours_ = ctx.fours[mover_index_];
     lastType_ = node->playType;
     lastLength_ = ctx.lastLength;
     lastRank_ = ctx.lastRank;
@@ -137,7 +135,6 @@ class Expansion {
   // Beats by rank: a free lead, or a first card above the play to beat.
   bool beats(int rank) const { return lastType_ == TYPE_PASS || rank > lastRank_; }
   bool leads() const { return lastType_ == TYPE_PASS; }
-  bool gate(int type) const { return lastType_ == TYPE_PASS || lastType_ == type; }
   int count(int rank) const { return count_[rank]; }
   int size() const { return n_; }
   int lastType() const { return lastType_; }
@@ -212,10 +209,17 @@ class Expansion {
     GameNode* c = newChild();
     child = ctx_;
     uint8_t* left = child.count[mover_index_];
-    uint32_t& held = child.present[mover_index_];
+    const int m = mover_index_;
     for (int i = 0; i < length; ++i) {
       int r = rankAt(cards[i]);
-      if (--left[r] == 0) held &= ~(1u << r);
+      uint32_t gone = ~(1u << r);
+      switch (--left[r]) {
+        case 0: child.present[m] &= gone; [[fallthrough]];
+        case 1: child.pairs[m] &= gone; [[fallthrough]];
+        case 2: child.triples[m] &= gone; [[fallthrough]];
+        case 3: child.fours[m] &= gone; break;
+        default: break;
+      }
     }
     child.size[mover_index_] = n_ - length;
     child.lastLength = length;
@@ -284,10 +288,11 @@ char* put(char* p, int rank, int times) {
   return p;
 }
 
-// The kinds in the order they are tried; each returns true on a win.
+// The kinds in the order they are tried; each returns true on a win. Each is
+// called only when its kind may answer the play to beat (see solveNode).
 
 bool pairs(Expansion& e) {
-  if (!on(F_TYPE_D) || !e.gate(TYPE_D) || e.size() < 2) return false;
+  if (!on(F_TYPE_D) || e.size() < 2) return false;
   for (uint32_t bits = e.withPairs() & e.beatable(); bits; bits &= bits - 1) {
     int r = __builtin_ctz(bits);
     {
@@ -299,7 +304,7 @@ bool pairs(Expansion& e) {
 }
 
 bool threes(Expansion& e) {
-  if (!on(F_TYPE_3) || !e.gate(TYPE_3) || e.size() < 3) return false;
+  if (!on(F_TYPE_3) || e.size() < 3) return false;
   for (uint32_t bits = e.withTriples() & e.beatable(); bits; bits &= bits - 1) {
     int r = __builtin_ctz(bits);
     {
@@ -311,7 +316,7 @@ bool threes(Expansion& e) {
 }
 
 bool straights(Expansion& e) {
-  if (!on(F_TYPE_SZ) || !e.gate(TYPE_SZ)) return false;
+  if (!on(F_TYPE_SZ)) return false;
   for (int w = 5; w <= 12 && w <= e.size(); ++w) {
     if (!e.leads() && w != e.lastLength()) continue;
     for (int s = 0; s + w <= 12; ++s) {
@@ -325,7 +330,7 @@ bool straights(Expansion& e) {
 }
 
 bool threeWithSingle(Expansion& e) {
-  if (!on(F_TYPE_31) || !e.gate(TYPE_31) || e.size() < 3) return false;
+  if (!on(F_TYPE_31) || e.size() < 3) return false;
   for (uint32_t threes = e.withTriples() & e.beatable(); threes; threes &= threes - 1) {
     int r = __builtin_ctz(threes);
     for (uint32_t kickers = e.present() & ~(1u << r); kickers; kickers &= kickers - 1) {
@@ -338,7 +343,7 @@ bool threeWithSingle(Expansion& e) {
 }
 
 bool threeWithPair(Expansion& e) {
-  if (!on(F_TYPE_32) || !e.gate(TYPE_32)) return false;
+  if (!on(F_TYPE_32)) return false;
   for (uint32_t threes = e.withTriples() & e.beatable(); threes; threes &= threes - 1) {
     int r = __builtin_ctz(threes);
     for (uint32_t kickers = e.withPairs() & ~(1u << r); kickers; kickers &= kickers - 1) {
@@ -354,7 +359,7 @@ bool threeWithPair(Expansion& e) {
 // each distinct pair of ranks (a <= b) first in lexicographic order; the
 // other picks of the same ranks are duplicates.
 bool fourWithTwo(Expansion& e) {
-  if (!on(F_TYPE_411) || !e.gate(TYPE_411) || e.size() < 4) return false;
+  if (!on(F_TYPE_411) || e.size() < 4) return false;
   for (uint32_t fours = e.withFours() & e.beatable(); fours; fours &= fours - 1) {
     int r = __builtin_ctz(fours);
     int64_t played = 0;
@@ -382,7 +387,7 @@ bool fourWithTwo(Expansion& e) {
 }
 
 bool fourWithTwoPairs(Expansion& e) {
-  if (!on(F_TYPE_422) || !e.gate(TYPE_422) || e.size() < 4) return false;
+  if (!on(F_TYPE_422) || e.size() < 4) return false;
   for (uint32_t fours = e.withFours() & e.beatable(); fours; fours &= fours - 1) {
     int r = __builtin_ctz(fours);
     for (int a = 0; a < RANK_COUNT; ++a) {
@@ -420,12 +425,12 @@ bool runs(Expansion& e, int width, int type, int minGroups, int maxGroups) {
 }
 
 bool pairRuns(Expansion& e) {
-  if (!on(F_TYPE_LD) || !e.gate(TYPE_LD)) return false;
+  if (!on(F_TYPE_LD)) return false;
   return runs(e, 2, TYPE_LD, 3, 10);
 }
 
 bool airplanes(Expansion& e) {
-  if (!on(F_TYPE_F) || !e.gate(TYPE_F)) return false;
+  if (!on(F_TYPE_F)) return false;
   return runs(e, 3, TYPE_F, 2, 7);
 }
 
@@ -438,7 +443,7 @@ bool twoNeighbourTriples(const Expansion& e) {
 }
 
 bool airplanesWithTwoSingles(Expansion& e) {
-  if (!on(F_TYPE_F11) || !e.gate(TYPE_F11) || e.size() < 8 || !twoNeighbourTriples(e))
+  if (!on(F_TYPE_F11) || e.size() < 8 || !twoNeighbourTriples(e))
     return false;
   if (!e.leads() && e.lastLength() != 8) return false;
   for (int s = 0; s + 2 <= 12; ++s) {
@@ -469,7 +474,7 @@ bool airplanesWithTwoSingles(Expansion& e) {
 }
 
 bool airplanesWithThreeSingles(Expansion& e) {
-  if (!on(F_TYPE_F11) || !e.gate(TYPE_F11) || e.size() < 12 || !twoNeighbourTriples(e))
+  if (!on(F_TYPE_F11) || e.size() < 12 || !twoNeighbourTriples(e))
     return false;
   if (!e.leads() && e.lastLength() != 12) return false;
   // The four-triple airplane of the same cards was generated earlier on a lead.
@@ -518,7 +523,7 @@ bool airplanesWithThreeSingles(Expansion& e) {
 
 bool airplanesWithPairs(Expansion& e, int groups) {
   const int length = groups * 5;
-  if (!on(F_TYPE_F22) || !e.gate(TYPE_F22) || e.size() < length || !twoNeighbourTriples(e))
+  if (!on(F_TYPE_F22) || e.size() < length || !twoNeighbourTriples(e))
     return false;
   if (!e.leads() && e.lastLength() != length) return false;
   for (int s = 0; s + groups <= 12; ++s) {
@@ -567,7 +572,6 @@ bool rocket(Expansion& e) {
 }
 
 bool singles(Expansion& e) {
-  if (!e.gate(TYPE_G)) return false;
   for (uint32_t bits = e.present() & e.beatable(); bits; bits &= bits - 1) {
     int r = __builtin_ctz(bits);
     char b[1] = {RANK_CHAR[r]};
@@ -627,25 +631,31 @@ char solveNode(GameNode* node, int depth, const Context& ctx) {
   return won ? e.mover() : e.other();
 }
 
-void countHand(const char* hand, uint8_t (&count)[16], uint32_t& present, int& size) {
-  std::memset(count, 0, sizeof count);
-  size = 0;
-  present = 0;
+void countHand(Context& ctx, int who, const char* hand) {
+  uint8_t* count = ctx.count[who];
+  std::memset(count, 0, sizeof ctx.count[who]);
+  int size = 0;
   for (const char* p = hand; *p; ++p, ++size) {
     int r = rankAt(*p);
-    if (r < 0) r = 15;  // never in a checked hand; kept out of every kind
-    ++count[r];
-    present |= 1u << r;
+    ++count[r < 0 ? 15 : r];  // never in a checked hand; kept out of every kind
   }
-  present &= 0x7FFFu;
+  ctx.size[who] = size;
+  ctx.present[who] = ctx.pairs[who] = ctx.triples[who] = ctx.fours[who] = 0;
+  for (int r = 0; r < RANK_COUNT; ++r) {
+    uint32_t bit = 1u << r;
+    if (count[r] >= 1) ctx.present[who] |= bit;
+    if (count[r] >= 2) ctx.pairs[who] |= bit;
+    if (count[r] >= 3) ctx.triples[who] |= bit;
+    if (count[r] >= 4) ctx.fours[who] |= bit;
+  }
 }
 
 }  // namespace
 
 char ZelkSolver(GameNode* node, int depth) {
   Context ctx;
-  countHand(node->u1Cards, ctx.count[0], ctx.present[0], ctx.size[0]);
-  countHand(node->u2Cards, ctx.count[1], ctx.present[1], ctx.size[1]);
+  countHand(ctx, 0, node->u1Cards);
+  countHand(ctx, 1, node->u2Cards);
   ctx.lastLength = static_cast<int>(std::strlen(node->lastPlay));
   ctx.lastRank = node->playType != TYPE_PASS ? c2sn(static_cast<unsigned char>(node->lastPlay[0]))
                                              : -1;

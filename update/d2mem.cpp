@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -89,7 +90,11 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
       value.remove_prefix(1);
     while (!value.empty() && (value.back() == '\r' || value.back() == '\n' || value.back() == ' '))
       value.remove_suffix(1);
-    t->location.assign(value);
+    try {
+      t->location.assign(value);
+    } catch (...) {
+      return 0;  // nothing may leave a callback; the transfer ends as a write error
+    }
   }
   return len;
 }
@@ -152,20 +157,18 @@ void logLibraryError(int code, const char* text) {
              cut(utf8ToUtf16(text), ERROR_TEXT_UNITS));
 }
 
-}  // namespace
+struct CurlCleanup {
+  void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+};
+struct ListCleanup {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
 
-int d2mem(const std::u16string& url, uint8_t* buffer, uint32_t& length) {
+int fetch(CURL* curl, const std::u16string& url, uint8_t* buffer, uint32_t& length) {
   const uint32_t capacity = length;
-  if (capacity <= 8) return 0;
-  globalInit();
-  CURL* curl = curl_easy_init();
-  if (!curl) return 0;
-  if (debugOn()) LogPrint(u"d..\r\n");
-
   std::string target;
   if (CURLUcode uc = plainHttpUrl(url, target); uc != CURLUE_OK) {
     logLibraryError(CURLE_URL_MALFORMAT, curl_url_strerror(uc));
-    curl_easy_cleanup(curl);
     return 0;
   }
 
@@ -175,17 +178,20 @@ int d2mem(const std::u16string& url, uint8_t* buffer, uint32_t& length) {
   t.buffer = buffer;
   t.capacity = capacity;
   char errorText[CURL_ERROR_SIZE] = {};
-  curl_slist* headers = nullptr;
-  headers = curl_slist_append(headers, "Cache-Control: no-cache");
-  headers = curl_slist_append(headers, "Pragma: no-cache");
-  headers = curl_slist_append(headers, "Accept:");
+  std::unique_ptr<curl_slist, ListCleanup> headers;
+  for (const char* line : {"Cache-Control: no-cache", "Pragma: no-cache", "Accept:"}) {
+    curl_slist* longer = curl_slist_append(headers.get(), line);
+    if (!longer) return 0;
+    headers.release();
+    headers.reset(longer);
+  }
 
   curl_easy_setopt(curl, CURLOPT_URL, target.c_str());
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http");
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_USERAGENT, "ZelkSolver");
-  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, CONNECT_TIMEOUT_MS);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, RECEIVE_TIMEOUT_S);
@@ -225,9 +231,23 @@ int d2mem(const std::u16string& url, uint8_t* buffer, uint32_t& length) {
   } else {
     logLibraryError(static_cast<int>(rc), errorText[0] ? errorText : curl_easy_strerror(rc));
   }
-  curl_slist_free_all(headers);
-  curl_easy_cleanup(curl);
   return ok;
+}
+
+}  // namespace
+
+int d2mem(const std::u16string& url, uint8_t* buffer, uint32_t& length) {
+  if (length <= 8) return 0;
+  globalInit();
+  std::unique_ptr<CURL, CurlCleanup> curl(curl_easy_init());
+  if (!curl) return 0;
+  try {
+    if (debugOn()) LogPrint(u"d..\r\n");
+    return fetch(curl.get(), url, buffer, length);
+  } catch (...) {
+    if (debugOn()) LogPrint(u"d2mem catch\r\n");
+    return 0;
+  }
 }
 
 }  // namespace zelk

@@ -49,8 +49,15 @@ constexpr std::size_t HOMEPAGE_REFRESH_MIN = 6;
 // The update thread's receive buffer; only that thread fetches.
 uint8_t recvBuf[UPDATE_RECV_BYTES];
 
-std::mutex serversMutex;
-std::string servers[3] = {ZELK_UPDATE_SERVER1, ZELK_UPDATE_SERVER2, ZELK_UPDATE_SERVER3};
+// Never destroyed: the update thread is abandoned at exit and may still ask.
+struct Servers {
+  std::mutex mutex;
+  std::string names[3] = {ZELK_UPDATE_SERVER1, ZELK_UPDATE_SERVER2, ZELK_UPDATE_SERVER3};
+};
+Servers& servers() {
+  static Servers* s = new Servers;
+  return *s;
+}
 
 std::atomic<bool> quitRequested{false};
 
@@ -102,15 +109,17 @@ void resetIdentityRecord() {
 
 void setUpdateServers(const std::string& first, const std::string& second,
                       const std::string& third) {
-  std::lock_guard<std::mutex> g(serversMutex);
-  servers[0] = first;
-  servers[1] = second;
-  servers[2] = third;
+  Servers& s = servers();
+  std::lock_guard<std::mutex> g(s.mutex);
+  s.names[0] = first;
+  s.names[1] = second;
+  s.names[2] = third;
 }
 
 std::string updateServer(int index) {
-  std::lock_guard<std::mutex> g(serversMutex);
-  return index >= 0 && index < 3 ? servers[index] : std::string();
+  Servers& s = servers();
+  std::lock_guard<std::mutex> g(s.mutex);
+  return index >= 0 && index < 3 ? s.names[index] : std::string();
 }
 
 std::u16string updateUrl(const std::string& server) {
@@ -175,7 +184,13 @@ void ThreadUpdateCheck() {
       if (!pause(IDLE_MS)) return;
       continue;
     }
-    if (!GetUpdateInfo()) {
+    bool read;
+    try {
+      read = GetUpdateInfo();
+    } catch (...) {  // out of memory for the document: a failed check like any other
+      read = false;
+    }
+    if (!read) {
       sm.state.store(-1, std::memory_order_relaxed);
       if (!pause(IDLE_MS)) return;
       continue;

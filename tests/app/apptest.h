@@ -31,15 +31,15 @@ class TempSettings {
 class BoxRecorder {
  public:
   BoxRecorder() {
-    GuiBridge::setBoxHook([this](const std::u16string& text, const std::u16string& caption,
-                                 bool withCancel) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      texts_ << QString::fromStdU16String(text);
-      captions_ << QString::fromStdU16String(caption);
-      onGuiThread_ = QThread::currentThread() == QCoreApplication::instance()->thread();
-      (void)withCancel;
-      return answer_;
-    });
+    GuiBridge::setBoxHook(
+        [this](const std::u16string& text, const std::u16string& caption, bool withCancel) {
+          std::lock_guard<std::mutex> lock(mutex_);
+          texts_ << QString::fromStdU16String(text);
+          captions_ << QString::fromStdU16String(caption);
+          onGuiThread_ = QThread::currentThread() == QCoreApplication::instance()->thread();
+          (void)withCancel;
+          return answer_;
+        });
   }
   ~BoxRecorder() { GuiBridge::setBoxHook(nullptr); }
   QStringList texts() {

@@ -13,7 +13,9 @@
 
 namespace {
 
-bool onGuiThread() { return QThread::currentThread() == qApp->thread(); }
+bool onGuiThread() {
+  return QThread::currentThread() == qApp->thread();
+}
 
 struct Owner {
   QWidget widget;
@@ -87,7 +89,8 @@ void TestBridge::okCancelAnswers() {
   apptest::BoxRecorder boxes;
   boxes.setAnswer(answer);
   std::atomic<int> got{-1};
-  std::thread worker([&] { got = zelk::messageBoxes()->okCancel(u"本软件已有新版本!\r\n", u"请升级本软件!!"); });
+  std::thread worker(
+      [&] { got = zelk::messageBoxes()->okCancel(u"本软件已有新版本!\r\n", u"请升级本软件!!"); });
   QTRY_VERIFY(got.load() != -1);
   worker.join();
   QCOMPARE(got.load(), answer ? 1 : 0);
@@ -150,7 +153,7 @@ void TestBridge::ownerGoneWhileABoxWaits() {
   std::atomic<int> got{-1};
   std::thread worker([&] { got = zelk::messageBoxes()->okCancel(u"x", u"y") ? 1 : 0; });
   std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the box is queued by now
-  delete owner;  // its queued box goes with it
+  delete owner;                                                 // its queued box goes with it
   worker.join();
   QCOMPARE(got.load(), 0);
   QTest::qWait(20);

@@ -1,5 +1,6 @@
 // The replay console window: writes from another thread, line input with
 // echo, detach waking a blocked read, no close button, placement.
+#include <QClipboard>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -46,6 +47,7 @@ class TestConsole : public QObject {
   void placedAgainstTheRightEdgeAboveThePanel();
   void titleFromTheSolverThread();
   void wakeKeysAfterDetachDoNothing();
+  void textCanBeSelectedAndCopied();
 };
 
 void TestConsole::writesFromAnotherThreadArriveInOrder() {
@@ -63,7 +65,8 @@ void TestConsole::writesFromAnotherThreadArriveInOrder() {
   writer.join();
   QVERIFY(allWritten);
   QString expected;
-  for (int i = 0; i < 50; ++i) expected += QString::fromStdU16String(text).remove(QLatin1Char('\r'));
+  for (int i = 0; i < 50; ++i)
+    expected += QString::fromStdU16String(text).remove(QLatin1Char('\r'));
   QTRY_COMPARE(w->outputText(), expected);
   c->detach();
 }
@@ -189,6 +192,26 @@ void TestConsole::wakeKeysAfterDetachDoNothing() {
   QTest::qWait(20);
   char16_t ch;
   QVERIFY(!c->readChar(ch));
+}
+
+void TestConsole::textCanBeSelectedAndCopied() {
+  auto* w = new ConsoleWindow;
+  w->show();
+  std::shared_ptr<zelk::Console> c = w->console();
+  for (char16_t ch : std::u16string(u"最终获胜方是 player1 \r\n")) c->writeChar(ch);
+  QTRY_VERIFY(!w->outputText().isEmpty());
+  // Typing while the text has the focus still goes to the input line.
+  w->output()->setFocus();
+  QTest::keyClicks(w->output(), QStringLiteral("33"));
+  QTest::keyClick(w->output(), Qt::Key_Return);
+  std::u16string line;
+  QVERIFY(readLine(*c, line));
+  QCOMPARE(line, std::u16string(u"33"));
+  w->output()->selectAll();
+  w->output()->copy();
+  QCOMPARE(QGuiApplication::clipboard()->text(),
+           QString::fromUtf16(u"最终获胜方是 player1 \n33\n"));
+  c->detach();
 }
 
 QTEST_MAIN(TestConsole)

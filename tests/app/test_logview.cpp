@@ -62,12 +62,15 @@ void TestLogView::menuItemsAndOrder() {
     seen << (a->isSeparator() ? QStringLiteral("-")
                               : QString::number(a->data().toInt()) + QLatin1Char('=') + a->text());
   }
-  const QStringList expected = {
-      QString::fromUtf16(u"101=撤销(&U)"),   QStringLiteral("-"),
-      QString::fromUtf16(u"102=剪切(&T)"),   QString::fromUtf16(u"103=复制(&C) "),
-      QString::fromUtf16(u"104=粘帖(&P) "),  QString::fromUtf16(u"105=删除(&D) "),
-      QStringLiteral("-"),                   QString::fromUtf16(u"106=全选(&A) "),
-      QString::fromUtf16(u"107=清除屏幕(&Q)")};
+  const QStringList expected = {QString::fromUtf16(u"101=撤销(&U)"),
+                                QStringLiteral("-"),
+                                QString::fromUtf16(u"102=剪切(&T)"),
+                                QString::fromUtf16(u"103=复制(&C) "),
+                                QString::fromUtf16(u"104=粘帖(&P) "),
+                                QString::fromUtf16(u"105=删除(&D) "),
+                                QStringLiteral("-"),
+                                QString::fromUtf16(u"106=全选(&A) "),
+                                QString::fromUtf16(u"107=清除屏幕(&Q)")};
   QCOMPARE(seen, expected);
 }
 
@@ -79,10 +82,10 @@ void TestLogView::menuGraying_data() {
   QTest::newRow("read-only, no selection") << true << false << false << QList<int>{106, 107};
   QTest::newRow("read-only, selection") << true << true << false << QList<int>{103, 106, 107};
   QTest::newRow("read-only after appends") << true << true << true << QList<int>{103, 106, 107};
-  QTest::newRow("editable, nothing to undo") << false << false << false
-                                             << QList<int>{104, 106, 107};
-  QTest::newRow("editable, selection") << false << true << false
-                                       << QList<int>{102, 103, 104, 105, 106, 107};
+  QTest::newRow("editable, nothing to undo")
+      << false << false << false << QList<int>{104, 106, 107};
+  QTest::newRow("editable, selection")
+      << false << true << false << QList<int>{102, 103, 104, 105, 106, 107};
   QTest::newRow("editable, typed, no selection")
       << false << false << true << QList<int>{101, 104, 106, 107};
 }
@@ -199,13 +202,14 @@ void TestLogView::drainTrimsTheOldestThirtySecond() {
 void TestLogView::linksAreDetected_data() {
   QTest::addColumn<QString>("text");
   QTest::addColumn<QStringList>("links");
-  QTest::newRow("start-up line") << QStringLiteral("ZelkSolver  1.16  Credit  https://example.invalid/zelk \r\n")
-                                 << QStringList{QStringLiteral("https://example.invalid/zelk")};
+  QTest::newRow("start-up line")
+      << QStringLiteral("ZelkSolver  1.16  Credit  https://example.invalid/zelk \r\n")
+      << QStringList{QStringLiteral("https://example.invalid/zelk")};
   QTest::newRow("e-mail line") << QStringLiteral("someone@example.invalid\r\n")
                                << QStringList{QStringLiteral("mailto:someone@example.invalid")};
-  QTest::newRow("mailto and http") << QStringLiteral("mailto:a@b.cn or http://b.cn/x.")
-                                   << QStringList{QStringLiteral("mailto:a@b.cn"),
-                                                  QStringLiteral("http://b.cn/x")};
+  QTest::newRow("mailto and http")
+      << QStringLiteral("mailto:a@b.cn or http://b.cn/x.")
+      << QStringList{QStringLiteral("mailto:a@b.cn"), QStringLiteral("http://b.cn/x")};
   QTest::newRow("chinese around") << QString::fromUtf16(u"主页：https://a.cn/p，欢迎")
                                   << QStringList{QStringLiteral("https://a.cn/p")};
   QTest::newRow("no scheme") << QStringLiteral("www.example.invalid file:///etc/passwd")

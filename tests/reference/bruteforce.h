@@ -86,25 +86,39 @@ enum Code : int {
 // Which combination types are enabled; singles and passes always are.
 struct Rules {
   bool pair = true, three = true, threeSingle = true, threePair = true, straight = true,
-       pairRun = true, bomb = true, rocket = true, fourTwo = true, fourPairs = true,
-       plane = true, planeSingles = true, planePairs = true;
+       pairRun = true, bomb = true, rocket = true, fourTwo = true, fourPairs = true, plane = true,
+       planeSingles = true, planePairs = true;
 
   bool allows(int code) const {
     switch (code) {
-      case PAIR: return pair;
-      case THREE: return three;
-      case THREE_SINGLE: return threeSingle;
-      case THREE_PAIR: return threePair;
-      case FOUR_TWO: return fourTwo;
-      case FOUR_PAIRS: return fourPairs;
-      case PLANE: return plane;
-      case PLANE_SINGLES: return planeSingles;
-      case PLANE_PAIRS: return planePairs;
-      case STRAIGHT: return straight;
-      case PAIR_RUN: return pairRun;
-      case BOMB: return bomb;
-      case ROCKET: return rocket;
-      default: return true;
+      case PAIR:
+        return pair;
+      case THREE:
+        return three;
+      case THREE_SINGLE:
+        return threeSingle;
+      case THREE_PAIR:
+        return threePair;
+      case FOUR_TWO:
+        return fourTwo;
+      case FOUR_PAIRS:
+        return fourPairs;
+      case PLANE:
+        return plane;
+      case PLANE_SINGLES:
+        return planeSingles;
+      case PLANE_PAIRS:
+        return planePairs;
+      case STRAIGHT:
+        return straight;
+      case PAIR_RUN:
+        return pairRun;
+      case BOMB:
+        return bomb;
+      case ROCKET:
+        return rocket;
+      default:
+        return true;
     }
   }
 };
@@ -129,12 +143,20 @@ struct Play {
       left[r] -= n;
     };
     switch (code) {
-      case THREE_SINGLE: case THREE_PAIR: take(rank, 3); break;
-      case FOUR_TWO: case FOUR_PAIRS: take(rank, 4); break;
-      case PLANE_SINGLES: case PLANE_PAIRS:
+      case THREE_SINGLE:
+      case THREE_PAIR:
+        take(rank, 3);
+        break;
+      case FOUR_TWO:
+      case FOUR_PAIRS:
+        take(rank, 4);
+        break;
+      case PLANE_SINGLES:
+      case PLANE_PAIRS:
         for (int t = 0; t < runLength; ++t) take(rank + t, 3);
         break;
-      default: break;
+      default:
+        break;
     }
     return main + ascending(left);
   }
@@ -214,8 +236,10 @@ inline Readings readings(const Hand& c, int n) {
       bool ok = true;
       for (int r = 0; r < RANKS; ++r) {
         if (r >= a && r < a + triples) continue;
-        if (c[r] == 2 && r <= TWO) ++pairs;
-        else if (c[r] != 0) ok = false;
+        if (c[r] == 2 && r <= TWO)
+          ++pairs;
+        else if (c[r] != 0)
+          ok = false;
       }
       if (ok && pairs == triples) out.add(PLANE_PAIRS, a, triples);
     }
@@ -234,7 +258,9 @@ struct Last {
   int size = 0;
 };
 
-inline Last lastOf(const Play& p) { return {p.code, p.rank, p.size}; }
+inline Last lastOf(const Play& p) {
+  return {p.code, p.rank, p.size};
+}
 
 // Whether a reading of `size` cards may be played on `last`.
 inline bool legalOn(const Reading& r, int size, const Last& last) {
@@ -298,7 +324,8 @@ class Game {
     char value = other;
     for (const Play& p : legalPlays(mover, last, rules_)) {
       Hand left = minus(mover, p.cards);
-      char v = turn == '2' ? winner(u1, left, lastOf(p), other) : winner(left, u2, lastOf(p), other);
+      char v =
+          turn == '2' ? winner(u1, left, lastOf(p), other) : winner(left, u2, lastOf(p), other);
       if (v == turn) {
         value = turn;
         break;
@@ -350,8 +377,10 @@ inline void countTree(const Hand& u1, const Hand& u2, const Last& last, char tur
     ++counts[level];
     if (level + 1 >= counts.size()) continue;
     Hand left = minus(mover, p.cards);
-    if (turn == '2') countTree(u1, left, lastOf(p), other, rules, level + 1, counts);
-    else countTree(left, u2, lastOf(p), other, rules, level + 1, counts);
+    if (turn == '2')
+      countTree(u1, left, lastOf(p), other, rules, level + 1, counts);
+    else
+      countTree(left, u2, lastOf(p), other, rules, level + 1, counts);
   }
 }
 

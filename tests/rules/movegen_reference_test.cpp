@@ -61,8 +61,8 @@ TEST(MovegenReference, SamePlaysOnRandomPositions) {
     PlayList expected = referencePlays(u2, reference::lastOf(toBeat), rules);
     PlayList actual = generatorPlays(u1, u2, last, toBeat.code);
     ASSERT_EQ(show(actual), show(expected))
-        << "round " << round << ": player2 " << u2 << " on [" << last << "] type "
-        << toBeat.code << ", switches " << mask;
+        << "round " << round << ": player2 " << u2 << " on [" << last << "] type " << toBeat.code
+        << ", switches " << mask;
   }
   EXPECT_GT(leads, 500);
   EXPECT_GT(replies, 2000);
@@ -109,7 +109,9 @@ struct PublishedCase {
   std::vector<int64_t> counts;
 };
 
-void PrintTo(const PublishedCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const PublishedCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class ReferenceCounts : public ::testing::TestWithParam<PublishedCase> {};
 
@@ -122,17 +124,23 @@ TEST_P(ReferenceCounts, MatchPublished) {
 }
 
 constexpr unsigned ALL = testutil::ALL_SWITCHES;
-constexpr unsigned S_SZ = 1u << 4, S_ZD = 1u << 6, S_WZ = 1u << 7, S_411 = 1u << 8,
-                   S_F = 1u << 10, S_F11 = 1u << 11, S_F22 = 1u << 12;
+constexpr unsigned S_SZ = 1u << 4, S_ZD = 1u << 6, S_WZ = 1u << 7, S_411 = 1u << 8, S_F = 1u << 10,
+                   S_F11 = 1u << 11, S_F22 = 1u << 12;
 
 const PublishedCase PUBLISHED[] = {
     {"SmallEndgame", "AA9", "2QQJJ77553", ALL, {10, 22, 112, 230, 1000}},
     {"AirplanesAndRocket", "99990JJQQKKAA22", "3334445556667788XY", ALL, {207, 779, 8224}},
     {"TwoBombsAgainstAirplanes", "3333444456", "555666777889900JJ", ALL, {147, 442, 4211}},
-    {"TwoBombsNoAirplanesNoBombs", "3333444456", "555666777889900JJ",
-     ALL & ~(S_F | S_F22 | S_ZD | S_WZ), {120, 121, 3397}},
-    {"AirplanesNoWingsNoFourWithTwo", "99990JJQQKKAA22", "3334445556667788XY",
-     ALL & ~(S_F11 | S_411 | S_SZ), {103, 566, 4896}},
+    {"TwoBombsNoAirplanesNoBombs",
+     "3333444456",
+     "555666777889900JJ",
+     ALL & ~(S_F | S_F22 | S_ZD | S_WZ),
+     {120, 121, 3397}},
+    {"AirplanesNoWingsNoFourWithTwo",
+     "99990JJQQKKAA22",
+     "3334445556667788XY",
+     ALL & ~(S_F11 | S_411 | S_SZ),
+     {103, 566, 4896}},
 };
 
 INSTANTIATE_TEST_SUITE_P(MovegenReference, ReferenceCounts, ::testing::ValuesIn(PUBLISHED),

@@ -21,12 +21,22 @@ using testutil::SwitchGuard;
 
 // Bits of the switch mask (order of testutil::SWITCH_FLAGS).
 enum : unsigned {
-  S_D = 1u << 0, S_3 = 1u << 1, S_31 = 1u << 2, S_32 = 1u << 3, S_SZ = 1u << 4,
-  S_LD = 1u << 5, S_ZD = 1u << 6, S_WZ = 1u << 7, S_411 = 1u << 8, S_422 = 1u << 9,
-  S_F = 1u << 10, S_F11 = 1u << 11, S_F22 = 1u << 12,
+  S_D = 1u << 0,
+  S_3 = 1u << 1,
+  S_31 = 1u << 2,
+  S_32 = 1u << 3,
+  S_SZ = 1u << 4,
+  S_LD = 1u << 5,
+  S_ZD = 1u << 6,
+  S_WZ = 1u << 7,
+  S_411 = 1u << 8,
+  S_422 = 1u << 9,
+  S_F = 1u << 10,
+  S_F11 = 1u << 11,
+  S_F22 = 1u << 12,
 };
-constexpr int SWITCH_TYPES[13] = {TYPE_D,   TYPE_3,   TYPE_31, TYPE_32,  TYPE_SZ,  TYPE_LD, TYPE_ZD,
-                                  TYPE_WZ,  TYPE_411, TYPE_422, TYPE_F, TYPE_F11, TYPE_F22};
+constexpr int SWITCH_TYPES[13] = {TYPE_D,  TYPE_3,   TYPE_31,  TYPE_32, TYPE_SZ,  TYPE_LD, TYPE_ZD,
+                                  TYPE_WZ, TYPE_411, TYPE_422, TYPE_F,  TYPE_F11, TYPE_F22};
 
 // "play:type" per child, joined by blanks; a pass shows as ":0".
 std::string describe(const std::vector<Child>& children) {
@@ -65,7 +75,9 @@ struct ListCase {
   const char* listed;
 };
 
-void PrintTo(const ListCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ListCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class ChildList : public ::testing::TestWithParam<ListCase> {};
 
@@ -132,7 +144,9 @@ struct KindCase {
   const char* generated;
 };
 
-void PrintTo(const KindCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const KindCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class KindPlays : public ::testing::TestWithParam<KindCase> {};
 
@@ -197,7 +211,9 @@ struct ReturnCase {
   const char16_t* printed;
 };
 
-void PrintTo(const ReturnCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ReturnCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class Returns : public ::testing::TestWithParam<ReturnCase> {};
 
@@ -236,7 +252,9 @@ struct CountCase {
   std::size_t linked;
 };
 
-void PrintTo(const CountCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const CountCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class NodesCreated : public ::testing::TestWithParam<CountCase> {};
 
@@ -345,7 +363,9 @@ struct RunBound {
   const char* longest;
 };
 
-void PrintTo(const RunBound& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const RunBound& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class RunBounds : public ::testing::TestWithParam<RunBound> {};
 
@@ -365,11 +385,9 @@ const RunBound RUN_BOUNDS[] = {
     // Lengths 5 to 12 over twelve ranks: 8 + 7 + ... + 1.
     {"StraightsUpToTwelve", "34567890JQKA2XY", TYPE_SZ, 36, "34567890JQKA"},
     // Eleven pairs in a row, but at most ten pairs: 9 + 8 + ... + 2.
-    {"PairRunsUpToTenPairs", "3344556677889900JJQQKK", TYPE_LD, 44,
-     "3344556677889900JJQQ"},
+    {"PairRunsUpToTenPairs", "3344556677889900JJQQKK", TYPE_LD, 44, "3344556677889900JJQQ"},
     // Seven triples in a row: 6 + 5 + ... + 1.
-    {"AirplanesUpToSevenTriples", "333444555666777888999A", TYPE_F, 21,
-     "333444555666777888999"},
+    {"AirplanesUpToSevenTriples", "333444555666777888999A", TYPE_F, 21, "333444555666777888999"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Movegen, RunBounds, ::testing::ValuesIn(RUN_BOUNDS),

@@ -20,9 +20,9 @@
 namespace zelk::testutil {
 
 // The thirteen play switches, one bit each, in this order.
-inline Flag* const SWITCH_FLAGS[13] = {&F_TYPE_D,   &F_TYPE_3,   &F_TYPE_31, &F_TYPE_32, &F_TYPE_SZ,
-                                       &F_TYPE_LD,  &F_TYPE_ZD,  &F_TYPE_WZ, &F_TYPE_411,
-                                       &F_TYPE_422, &F_TYPE_F,   &F_TYPE_F11, &F_TYPE_F22};
+inline Flag* const SWITCH_FLAGS[13] = {
+    &F_TYPE_D,  &F_TYPE_3,   &F_TYPE_31,  &F_TYPE_32, &F_TYPE_SZ,  &F_TYPE_LD, &F_TYPE_ZD,
+    &F_TYPE_WZ, &F_TYPE_411, &F_TYPE_422, &F_TYPE_F,  &F_TYPE_F11, &F_TYPE_F22};
 inline constexpr unsigned ALL_SWITCHES = (1u << 13) - 1;
 
 // Sets the play switches to `mask` for the lifetime of the guard, then back to all on.

@@ -40,8 +40,8 @@ std::vector<int64_t> perftCounts(const std::string& u1, const std::string& u2, u
 }
 
 // Bits of testutil::SWITCH_FLAGS.
-constexpr unsigned S_SZ = 1u << 4, S_ZD = 1u << 6, S_WZ = 1u << 7, S_411 = 1u << 8,
-                   S_F = 1u << 10, S_F11 = 1u << 11, S_F22 = 1u << 12;
+constexpr unsigned S_SZ = 1u << 4, S_ZD = 1u << 6, S_WZ = 1u << 7, S_411 = 1u << 8, S_F = 1u << 10,
+                   S_F11 = 1u << 11, S_F22 = 1u << 12;
 
 struct PerftCase {
   const char* name;
@@ -51,7 +51,9 @@ struct PerftCase {
   std::vector<int64_t> counts;  // depth 1, 2, ...
 };
 
-void PrintTo(const PerftCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const PerftCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class Perft : public ::testing::TestWithParam<PerftCase> {};
 
@@ -64,16 +66,31 @@ TEST_P(Perft, CountsPerDepth) {
 
 const PerftCase PERFT_CASES[] = {
     {"SmallEndgame", "AA9", "2QQJJ77553", ALL_SWITCHES, {10, 22, 112, 230, 1000}},
-    {"AirplanesAndRocket", "99990JJQQKKAA22", "3334445556667788XY", ALL_SWITCHES,
+    {"AirplanesAndRocket",
+     "99990JJQQKKAA22",
+     "3334445556667788XY",
+     ALL_SWITCHES,
      {207, 779, 8224, 50309}},
-    {"PairRunsAgainstBombAndRocket", "KKKKAAA22XY", "3344556677889900JJQQ", ALL_SWITCHES,
+    {"PairRunsAgainstBombAndRocket",
+     "KKKKAAA22XY",
+     "3344556677889900JJQQ",
+     ALL_SWITCHES,
      {77, 308, 2475, 15492}},
-    {"TwoBombsAgainstAirplanes", "3333444456", "555666777889900JJ", ALL_SWITCHES,
+    {"TwoBombsAgainstAirplanes",
+     "3333444456",
+     "555666777889900JJ",
+     ALL_SWITCHES,
      {147, 442, 4211, 14471}},
-    {"TwoBombsNoAirplanesNoBombs", "3333444456", "555666777889900JJ",
-     ALL_SWITCHES & ~(S_F | S_F22 | S_ZD | S_WZ), {120, 121, 3397, 3489}},
-    {"AirplanesNoWingsNoFourWithTwo", "99990JJQQKKAA22", "3334445556667788XY",
-     ALL_SWITCHES & ~(S_F11 | S_411 | S_SZ), {103, 566, 4896, 32773}},
+    {"TwoBombsNoAirplanesNoBombs",
+     "3333444456",
+     "555666777889900JJ",
+     ALL_SWITCHES & ~(S_F | S_F22 | S_ZD | S_WZ),
+     {120, 121, 3397, 3489}},
+    {"AirplanesNoWingsNoFourWithTwo",
+     "99990JJQQKKAA22",
+     "3334445556667788XY",
+     ALL_SWITCHES & ~(S_F11 | S_411 | S_SZ),
+     {103, 566, 4896, 32773}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Movegen, Perft, ::testing::ValuesIn(PERFT_CASES),

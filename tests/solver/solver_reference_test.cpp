@@ -139,9 +139,8 @@ TEST_F(SolverReference, ValuesAndTreesOfRandomEndgames) {
     root->result = ZelkSolver(root, 0);
     topNode = nullptr;
     reference::Game game(rules);
-    ASSERT_EQ(root->result, referenceValue(game, root)) << "round " << round << ": "
-                                                        << describe(root) << ", switches "
-                                                        << mask;
+    ASSERT_EQ(root->result, referenceValue(game, root))
+        << "round " << round << ": " << describe(root) << ", switches " << mask;
     checked += checkTree(root, game);
     ++wins[root->result - '1'];
     deleteNode(root);
@@ -167,17 +166,17 @@ TEST_F(SolverReference, PlaysOfALosingMoverMatchTheGenerator) {
     const reference::Rules rules = reference::rulesOf(mask);
     const reference::Window window = reference::randomWindow(rng);
     std::string hand = reference::randomHand(rng, 2, 20, window);
-    hand.erase(std::remove_if(hand.begin(), hand.end(), [](char c) { return c == 'X' || c == 'Y'; }),
-               hand.end());
+    hand.erase(
+        std::remove_if(hand.begin(), hand.end(), [](char c) { return c == 'X' || c == 'Y'; }),
+        hand.end());
     if (hand.empty()) continue;
-    reference::Play toBeat = round % 2 ? reference::randomPlayToBeat(rng, rules, window, hand)
-                                       : reference::Play{};
+    reference::Play toBeat =
+        round % 2 ? reference::randomPlayToBeat(rng, rules, window, hand) : reference::Play{};
     const bool player1Moves = round % 3 == 0;
     testutil::SwitchGuard guard(mask);
     setFlag(F_DEBUG, round % 2);
-    GameNode* root = player1Moves
-                         ? testutil::makeNode(hand, "XY", toBeat.text(), toBeat.code, '1')
-                         : testutil::makeNode("XY", hand, toBeat.text(), toBeat.code, '2');
+    GameNode* root = player1Moves ? testutil::makeNode(hand, "XY", toBeat.text(), toBeat.code, '1')
+                                  : testutil::makeNode("XY", hand, toBeat.text(), toBeat.code, '2');
     root->result = ZelkSolver(root, 0);
     topNode = nullptr;
     if (root->result != root->turn) {
@@ -206,7 +205,9 @@ struct LosingCase {
   unsigned switches;
 };
 
-void PrintTo(const LosingCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const LosingCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class SolverKeepsEveryPlay : public SolverReference,
                              public ::testing::WithParamInterface<LosingCase> {};

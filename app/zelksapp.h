@@ -1,0 +1,15 @@
+// The application object: its one task is to run the main dialog.
+#pragma once
+
+#include <QApplication>
+
+class CZelkSApp : public QApplication {
+  Q_OBJECT
+
+ public:
+  CZelkSApp(int& argc, char** argv);
+
+  // Runs the dialog until it closes. Returns false: once the dialog has
+  // closed there is nothing left to run.
+  bool InitInstance();
+};

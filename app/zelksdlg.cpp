@@ -1,0 +1,389 @@
+#include "app/zelksdlg.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include "app/buttonst.h"
+#include "app/consolewindow.h"
+#include "app/guibridge.h"
+#include "app/identity.h"
+#include "app/myrichedit.h"
+#include "app/settings.h"
+#include "app/uifont.h"
+#include "buildconfig.h"
+#include "platform/console.h"
+#include "rules/playtypes.h"
+#include "rules/types.h"
+#include "run/handinput.h"
+#include "run/output.h"
+#include "run/solverun.h"
+
+using zelk::BoxPrint;
+using zelk::LogPrint;
+
+namespace {
+
+// The version of the compiler that built us, major * 100 + minor, in the
+// place where the desktop build prints its compiler's version.
+constexpr int compilerVersion() {
+#if defined(__clang__)
+  return __clang_major__ * 100 + __clang_minor__;
+#elif defined(__GNUC__)
+  return __GNUC__ * 100 + __GNUC_MINOR__;
+#else
+  return 0;
+#endif
+}
+
+QString idName(int id) {
+  return QStringLiteral("idc%1").arg(id);
+}
+
+template <class W>
+W* named(W* w, int id) {
+  w->setObjectName(idName(id));
+  return w;
+}
+
+QLabel* staticText(const char16_t* text, QWidget* parent) {
+  auto* l = new QLabel(QString::fromUtf16(text), parent);
+  l->setTextFormat(Qt::PlainText);
+  return l;
+}
+
+const char16_t CONSOLE_TITLE[] = u"ZelkSolver-机器与玩家对局互动窗口:";
+
+}  // namespace
+
+CZelkSDlg::CZelkSDlg(QWidget* parent) : QDialog(parent) {
+  buildControls();
+  OnInitDialog();
+}
+
+CZelkSDlg::~CZelkSDlg() {
+  m_drainTimer.stop();
+  // The process lets go of its console: a solver thread waiting for a line
+  // wakes with a failed read and ends its run.
+  if (std::shared_ptr<zelk::Console> console = zelk::currentConsole()) console->detach();
+  qApp->removeEventFilter(this);
+  zelk::setControlPanel(nullptr);
+  if (zelk::logView() == m_log) zelk::setLogView(nullptr);
+  GuiBridge::instance().detach(this);
+}
+
+QWidget* CZelkSDlg::control(int id) const {
+  return findChild<QWidget*>(idName(id));
+}
+
+ConsoleWindow* CZelkSDlg::consoleWindow() const {
+  return m_console.data();
+}
+
+// --- Template 102 ---------------------------------------------------------------
+
+void CZelkSDlg::buildControls() {
+  setWindowTitle(QString::fromUtf16(u"Zelk残局"));
+  setFont(uiFont(10));
+  setSizeGripEnabled(true);
+
+  // Left: hands, notation, usage, start and stop, the log.
+  auto* labelA = staticText(u"玩家1（后出牌者）的牌:", this);
+  m_editA = named(new QLineEdit(this), 1001);
+  auto* labelB = staticText(u"玩家2（先出牌者）的牌:", this);
+  m_editB = named(new QLineEdit(this), 1002);
+  auto* notation = named(
+      staticText(u"牌的表示 : Y X 2 A K Q J 0 9 8 7 6 5 4 3 //其中，Y是大王  X是小王  0是10", this),
+      1036);
+  QPalette blue = notation->palette();
+  blue.setColor(QPalette::WindowText, QColor(0, 0, 200));
+  notation->setPalette(blue);
+  auto* usage = staticText(
+      u"Zelk求解器说明：\n输入双方的牌后单击“开始求解”按钮即可\n"
+      u"求解完成后，电脑会自动选择必胜的一方与用户对局互动，以演示如何必胜",
+      this);
+  usage->setWordWrap(true);
+  m_btnDo = named(new CButtonST(this), 1000);
+  m_btnStop = named(new CButtonST(this), 1035);
+  auto* logLabel = staticText(u"对局记录：", this);
+  m_log = named(new CMyRichEditCtrl(this), 1034);
+
+  auto* hands = new QGridLayout;
+  hands->addWidget(labelA, 0, 0);
+  hands->addWidget(m_editA, 0, 1);
+  hands->addWidget(labelB, 1, 0);
+  hands->addWidget(m_editB, 1, 1);
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(usage, 1);
+  buttons->addWidget(m_btnDo);
+  buttons->addWidget(m_btnStop);
+  auto* left = new QVBoxLayout;
+  left->addLayout(hands);
+  left->addWidget(notation);
+  left->addLayout(buttons);
+  left->addWidget(logLabel);
+  left->addWidget(m_log, 1);
+
+  // Right: the switches, the debug corner, the identity texts, the web panel.
+  auto* etched = new QFrame(this);
+  etched->setFrameShape(QFrame::HLine);
+  etched->setFrameShadow(QFrame::Sunken);
+  auto* switchLabel = staticText(u"特殊出牌规则设置（勾选表示支持对应规则）:", this);
+  auto* switches = new QGridLayout;
+  // In the order of the template.
+  static const int order[zelk::RULE_SWITCH_COUNT] = {1012, 1013, 1014, 1016, 1020, 1022, 1023,
+                                                     1024, 1015, 1017, 1019, 1021, 1025};
+  for (int i = 0; i < zelk::RULE_SWITCH_COUNT; ++i) {
+    for (const zelk::RuleSwitch& rule : zelk::RULE_SWITCHES) {
+      if (rule.control != order[i]) continue;
+      auto* box = named(new QCheckBox(QString::fromUtf16(rule.caption), this), rule.control);
+      connect(box, &QCheckBox::clicked, this, [this, &rule, box] { OnRuleSwitch(rule, box); });
+      switches->addWidget(box, i / 3, i % 3);
+    }
+  }
+  auto* fast =
+      named(new QCheckBox(QString::fromUtf16(u"快速引擎（置换表）"), this), FAST_ENGINE_BOX);
+  connect(fast, &QCheckBox::clicked, this, [this, fast] { OnFastEngine(fast); });
+  switches->addWidget(fast, zelk::RULE_SWITCH_COUNT / 3, zelk::RULE_SWITCH_COUNT % 3, 1, 2);
+  auto* debugRow = new QHBoxLayout;
+  struct DebugBox {
+    int id;
+    const char16_t* caption;
+    zelk::Flag* flag;
+    const char16_t* message;
+  };
+  static const DebugBox debugBoxes[] = {
+      {1041, u"DEBUG", &zelk::F_DEBUG, u"F_DEBUG = %d \r\n"},
+      {1043, u"U1F", &zelk::F_U1F, u"F_U1F = %d \r\n"},
+      {1055, u"LOGF", &zelk::F_LOG, u"F_LOG  = %d \r\n"},
+  };
+  for (const DebugBox& d : debugBoxes) {
+    auto* box = named(new QCheckBox(QString::fromUtf16(d.caption), this), d.id);
+    connect(box, &QCheckBox::clicked, this,
+            [this, &d, box] { OnDebugSwitch(*d.flag, d.message, box); });
+    debugRow->addWidget(box);
+  }
+  debugRow->addStretch(1);
+  m_btnDump = named(new CButtonST(this), 1044);
+  m_btnDump->setFixedSize(12, 12);
+  debugRow->addWidget(m_btnDump);
+
+  auto* name = named(new QLabel(this), 1037);
+  auto* contact = named(new QLabel(this), 1038);
+  auto* credit = named(new QLabel(this), 1039);
+  for (QLabel* l : {name, contact, credit}) {
+    l->setTextFormat(Qt::PlainText);
+    l->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  }
+  // The web panel's place; the update notice puts its browser in here.
+  m_webPanel = named(new QWidget(this), 1004);
+  m_webPanel->setMinimumSize(300, 200);
+  m_webPanel->setLayout(new QVBoxLayout);
+  m_webPanel->layout()->setContentsMargins(0, 0, 0, 0);
+
+  auto* right = new QVBoxLayout;
+  right->addWidget(etched);
+  right->addWidget(switchLabel);
+  right->addLayout(switches);
+  right->addLayout(debugRow);
+  right->addWidget(name);
+  right->addWidget(contact);
+  right->addWidget(credit);
+  right->addWidget(m_webPanel, 1);
+
+  // The template's OK and Cancel, kept hidden.
+  auto* ok = named(new QPushButton(QString::fromUtf16(u"确定"), this), 1);
+  auto* cancel = named(new QPushButton(QString::fromUtf16(u"取消"), this), 2);
+  for (QPushButton* b : {ok, cancel}) {
+    b->setAutoDefault(false);
+    b->hide();
+  }
+  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+
+  auto* top = new QHBoxLayout(this);
+  top->addLayout(left, 3);
+  top->addLayout(right, 2);
+
+  connect(m_btnDo, &CButtonST::clicked, this, &CZelkSDlg::OnBnClickedButtonDo);
+  connect(m_btnStop, &CButtonST::clicked, this, [] { zelk::Destroy(); });
+  connect(m_btnDump, &CButtonST::clicked, this, &CZelkSDlg::OnDebugDump);
+  connect(&m_drainTimer, &QTimer::timeout, this, [] { zelk::DrainLogQueue(); });
+
+  // 727 x 378 dialog units of a 10-point 宋体 template.
+  resize(1272, 661);
+}
+
+// --- Initialisation -------------------------------------------------------------
+
+void CZelkSDlg::OnInitDialog() {
+  // 1. Icon.
+  setWindowIcon(QIcon(QStringLiteral(":/icon/128")));
+
+  // 2. The log view.
+  m_log->setReadOnly(true);
+  if (m_log->isReadOnly()) m_log->m_bReadOnly = 1;
+  m_log->setTextLimit(0x7fff);
+  m_log->clear();
+  m_log->setBackgroundColor(QColor(204, 255, 204));
+  zelk::setLogView(m_log);
+  m_log->setSelection(-1, -1);
+
+  // 3. The owner of boxes and target of commands; the screen position.
+  GuiBridge::instance().attach(this, [this](int id) { OnCommand(id); });
+  zelk::setMessageBoxes(&GuiBridge::instance());
+  zelk::setCommandTarget(&GuiBridge::instance());
+  zelk::setControlPanel(this);
+  move(5, 30);
+
+  // 4. The image buttons.
+  m_btnDo->setImage(QImage(QStringLiteral(":/bitmap/133")), QColor(32, 0, 0));
+  m_btnStop->setImage(QImage(QStringLiteral(":/bitmap/132")), QColor(32, 0, 0));
+  m_btnDo->setColor(CButtonST::BTNST_COLOR_BK_IN, QColor(0, 200, 0));
+  m_btnStop->setColor(CButtonST::BTNST_COLOR_BK_IN, QColor(0, 200, 0));
+
+  // 5-6. The last hands and the rule switches.
+  zelk::inputA = settings::readString(settings::INPUT_A, settings::DEFAULT_INPUT_A);
+  zelk::inputB = settings::readString(settings::INPUT_B, settings::DEFAULT_INPUT_B);
+  loadRuleSwitches();
+
+  // 7-8. The update check and the identity texts.
+  startUpdateCheck();
+  setIdentityTexts();
+  m_navigateErrors = 0;
+
+  // 9. The drain of the log queue.
+  m_drainTimer.start(100);
+
+  // 10. The busy mutex.
+  zelk::createSolveMutex();
+
+  // 11-12. The hands, and the start-up text.
+  m_editA->setText(QString::fromStdU16String(zelk::inputA));
+  m_editB->setText(QString::fromStdU16String(zelk::inputB));
+  writeStartupLines();
+
+  // 13-15.
+  m_btnStop->setEnabled(false);
+  showRuleSwitches();
+  for (int id : {1041, 1043, 1055}) control(id)->hide();
+
+  // Enter and Escape never reach the dialog.
+  qApp->installEventFilter(this);
+}
+
+void CZelkSDlg::writeStartupLines() {
+  const IdentityTexts id = identityTexts();
+  LogPrint(u"ZelkSolver %s %s %s %d 位, MSVC version %d\r\n", ZELK_VERSION_TEXT, u"release",
+           u"UNICODE", static_cast<int>(sizeof(void*) * 8), compilerVersion());
+  LogPrint(u"%s %s  %s  %s \r\n", id.name, id.ver, id.credit, id.homepage);
+  LogPrint(u"如果发现任何异常，请和作者邮箱联系,以便改进!\r\n");
+  LogPrint(u"%s\r\n", id.email);
+  LogPrint(
+      u"在本系统中  10一律用0表示  小王一律用X表示   大王一律用Y表示  "
+      u"其余牌用相对应的字母表示\r\n");
+  LogPrint(u"默认支持所有的出牌类型  取消特殊牌型可以在右上角取消\r\n");
+  for (int type : zelk::ALL_PLAY_TYPES) LogPrint(u"%s\r\n", zelk::pt2Str(type));
+}
+
+bool CZelkSDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
+      static_cast<QWidget*>(watched)->window() == this) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape) return true;
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+// --- Commands ---------------------------------------------------------------------
+
+void CZelkSDlg::OnCommand(int id) {
+  if (id == zelk::ID_SOLVE_DONE) {
+    zelk::DestroyOk();
+  } else if (id == zelk::ID_UPDATE_INFO) {
+    OnUpdateInfo();
+  }
+}
+
+// --- Start ------------------------------------------------------------------------
+
+void CZelkSDlg::OnBnClickedButtonDo() {
+  // 1. A solve that is still running keeps the busy mutex.
+  if (!zelk::solverIdleTest()) return;
+
+  // 2-7. The typed hands: upper case, without blanks, valid, 1 to MAXPN
+  // cards each, sorted from the highest card down; shown, logged, remembered.
+  std::u16string a = m_editA->text().toStdU16String();
+  std::u16string b = m_editB->text().toStdU16String();
+  std::u16string refusal;
+  if (!zelk::acceptHands(a, b, refusal)) {
+    BoxPrint(u"%s", refusal);
+    return;
+  }
+  zelk::inputA = a;
+  zelk::inputB = b;
+  LogPrint(u"玩家1:%s[%d]\r\n", zelk::inputA, static_cast<int>(zelk::inputA.size()));
+  LogPrint(u"玩家2:%s[%d]\r\n", zelk::inputB, static_cast<int>(zelk::inputB.size()));
+  m_editA->setText(QString::fromStdU16String(zelk::inputA));
+  m_editB->setText(QString::fromStdU16String(zelk::inputB));
+  settings::writeString(settings::INPUT_A, zelk::inputA);
+  settings::writeString(settings::INPUT_B, zelk::inputB);
+
+  // 8-10. The console, the solver thread, the controls.
+  openConsole();
+  zelk::startSolverThread();
+  for (int id : zelk::INPUT_CONTROLS) enableControl(id, false);
+  enableControl(zelk::STOP_BUTTON, true);
+
+  // 11-13. The console window: no close button (its own), at the right edge.
+  CmdHwnd = m_console.data();
+  if (!m_console) return;
+  m_console->placeAtRightEdge(80);
+}
+
+void CZelkSDlg::openConsole() {
+  // A console left from an earlier solve goes first, like a process that can
+  // hold only one console.
+  if (std::shared_ptr<zelk::Console> old = zelk::currentConsole()) old->detach();
+  auto* window = new ConsoleWindow;
+  m_console = window;
+  zelk::setConsole(window->console());
+  window->console()->setTitle(CONSOLE_TITLE);
+  window->show();
+  window->raise();
+  window->activateWindow();
+  window->input()->setFocus();
+}
+
+// --- The thread control's view ------------------------------------------------------
+
+void CZelkSDlg::enableControl(int id, bool enable) {
+  if (QWidget* w = control(id)) w->setEnabled(enable);
+  // The engine stays as it is while a solve runs, like the rules.
+  for (const zelk::RuleSwitch& rule : zelk::RULE_SWITCHES) {
+    if (rule.control == id) {
+      control(FAST_ENGINE_BOX)->setEnabled(enable);
+      break;
+    }
+  }
+}
+
+bool CZelkSDlg::hasConsoleWindow() {
+  return CmdHwnd != nullptr;
+}
+
+void CZelkSDlg::wakeConsoleWindow() {
+  if (m_console) m_console->postWakeKeys();
+}
+
+void CZelkSDlg::clearConsoleWindow() {
+  CmdHwnd = nullptr;
+}

@@ -1,0 +1,41 @@
+// zelk: the Zelk endgame solver on the command line.
+#include <cstdio>
+#include <string>
+
+#include "cli/options.h"
+#include "cli/session.h"
+#include "platform/text.h"
+#include "run/handinput.h"
+#include "run/output.h"
+#include "run/solverun.h"
+
+int main(int argc, char** argv) {
+  using namespace zelk;
+  cli::blockStopSignals();
+  cli::Options options;
+  std::string error;
+  if (!cli::parseOptions(argc, argv, options, error)) {
+    std::fprintf(stderr, "zelk: %s\nTry 'zelk --help'.\n", error.c_str());
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(cli::USAGE, stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::puts("zelk 1.16");
+    return 0;
+  }
+  cli::applySwitches(options);
+  std::u16string a = options.player1, b = options.player2, box;
+  if (!acceptHands(a, b, box)) {
+    std::string text = utf16ToUtf8(box);
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    return 2;
+  }
+  inputA = a;
+  inputB = b;
+  LogPrint(u"玩家1:%s[%d]\r\n", inputA, static_cast<int>(inputA.size()));
+  LogPrint(u"玩家2:%s[%d]\r\n", inputB, static_cast<int>(inputB.size()));
+  return cli::runSession(options);
+}

@@ -1,0 +1,276 @@
+#include "solver/fastengine.h"
+
+#include <algorithm>
+
+#include "platform/clock.h"
+#include "run/output.h"
+#include "solver/release.h"
+#include "solver/solver.h"
+
+namespace zelk {
+
+using fast::Beat;
+using fast::Hand;
+using fast::Move;
+
+namespace {
+
+constexpr int64_t POLL_MASK = 1023;  // stop and progress tests every 1024 positions
+constexpr int64_t QUICK_BUDGET = 40000;  // positions for the canonical first try
+
+}  // namespace
+
+FastEngine::FastEngine(std::size_t tableBytes)
+    : table_(tableBytes),
+      rules_(fast::currentRules()),
+      arena_(std::size_t(16) * fast::MAX_MOVES),
+      kids_(arena_.size()) {}
+
+void FastEngine::reset() {
+  table_.clear();
+  searched_ = 0;
+}
+
+void FastEngine::poll() {
+  if (stopRequested()) throw Stop{};
+  if (!progress_) return;
+  // The seconds of SecondTicker when it runs (the solving run resets them),
+  // else the engine's own clock.
+  const bool ticker = releaseThreadsStarted.load(std::memory_order_relaxed) != 0;
+  const int32_t sec = ticker ? tickSeconds.load(std::memory_order_relaxed)
+                             : static_cast<int32_t>((tickCount() - startMs_) / 1000);
+  if (sec <= lastSecond_) return;
+  const int64_t speed = (searched_ - lastCount_) / (sec - lastSecond_);
+  ConsolePrint(0, u"sec %d  推演 %I64d  置换表 %I64d  speed %I64d/s \r\n", sec, searched_,
+               table_.stored(), speed);
+  lastSecond_ = sec;
+  lastCount_ = searched_;
+}
+
+bool FastEngine::prepare(const char* u1, const char* u2, const char* lastPlay, int playType,
+                         char turn, Hand& me, Hand& opp, Beat& beat, char& result) {
+  if (stopRequested()) {
+    result = RESULT_STOPPED;
+    return false;
+  }
+  Hand h1 = 0, h2 = 0;
+  if (!u1 || !u2 || !lastPlay || !fast::handFromCards(u1, h1) || !fast::handFromCards(u2, h2) ||
+      !fast::beatFromPlay(lastPlay, playType, beat)) {
+    LogPrint(u"FastEngine:异常..\r\n");
+    result = RESULT_OPEN;
+    return false;
+  }
+  if (h1 == 0) {
+    result = RESULT_U1;
+    return false;
+  }
+  if (h2 == 0) {
+    result = RESULT_U2;
+    return false;
+  }
+  if (turn != RESULT_U1 && turn != RESULT_U2) {
+    LogPrint(u"FastEngine:异常..\r\n");
+    result = RESULT_OPEN;
+    return false;
+  }
+  me = turn == RESULT_U2 ? h2 : h1;
+  opp = turn == RESULT_U2 ? h1 : h2;
+  fast::Rules rules = fast::currentRules();
+  if (rules != rules_) {
+    table_.clear();
+    rules_ = rules;
+  }
+  startMs_ = tickCount();
+  lastSecond_ = releaseThreadsStarted.load(std::memory_order_relaxed) != 0
+                    ? tickSeconds.load(std::memory_order_relaxed)
+                    : 0;
+  lastCount_ = searched_;
+  top_ = 0;
+  return true;
+}
+
+char FastEngine::solve(const char* u1, const char* u2, const char* lastPlay, int playType,
+                       char turn) {
+  Hand me, opp;
+  Beat beat;
+  char result;
+  if (!prepare(u1, u2, lastPlay, playType, turn, me, opp, beat, result)) return result;
+  try {
+    return search(me, opp, beat) ? turn : (turn == RESULT_U1 ? RESULT_U2 : RESULT_U1);
+  } catch (const Stop&) {
+    top_ = 0;
+    return RESULT_STOPPED;
+  }
+}
+
+FastEngine::Answer FastEngine::bestMove(const char* u1, const char* u2, const char* lastPlay,
+                                        int playType, char turn) {
+  Answer answer;
+  Hand me, opp;
+  Beat beat;
+  if (!prepare(u1, u2, lastPlay, playType, turn, me, opp, beat, answer.result)) return answer;
+  const char other = turn == RESULT_U1 ? RESULT_U2 : RESULT_U1;
+  try {
+    // Decide the position first: a lost one needs no walk through its plays.
+    if (!search(me, opp, beat)) {
+      answer.result = other;
+      return answer;
+    }
+    std::vector<Move> moves(fast::MAX_MOVES);
+    int count = fast::generateMoves(me, beat, rules_, moves.data());
+    for (int i = 0; i < count; ++i) {
+      const Move& m = moves[static_cast<std::size_t>(i)];
+      bool wins;
+      if (m.type == TYPE_PASS)
+        wins = !search(opp, me, Beat{});
+      else
+        wins = me == m.cards || !search(opp, me - m.cards, m.beat());
+      if (wins) {
+        answer.result = turn;
+        answer.cards = fast::moveCards(m);
+        answer.type = m.type;
+        answer.found = true;
+        return answer;
+      }
+    }
+    // Unreachable while the search is sound: the position was proven won.
+    LogPrint(u"FastEngine:异常..\r\n");
+    answer.result = other;
+    return answer;
+  } catch (const Stop&) {
+    top_ = 0;
+    answer.result = RESULT_STOPPED;
+    return answer;
+  }
+}
+
+// Two searches share the table. First a plain depth-first search in
+// canonical order, cut off at the first win, on a small budget: many
+// endgames fall to it at once, since the canonical order tries the low
+// combinations first. When the budget runs out its proofs stay in the
+// table and the proof-number search takes over, which does not get lost
+// in long fights.
+bool FastEngine::search(Hand me, Hand opp, Beat last) {
+  const std::size_t top = top_;
+  budgetEnd_ = searched_ + QUICK_BUDGET;
+  try {
+    return alphaBeta(me, opp, last);
+  } catch (const OutOfBudget&) {
+    top_ = top;
+  }
+  return mid(me, opp, last, fast::PN_INF, fast::PN_INF).pn == 0;
+}
+
+bool FastEngine::alphaBeta(Hand me, Hand opp, Beat last) {
+  using fast::PN_INF;
+  using fast::ProofNumbers;
+  if ((++searched_ & POLL_MASK) == 0) poll();
+  if (searched_ > budgetEnd_) throw OutOfBudget{};
+  const uint16_t key = fast::packBeat(last);
+  ProofNumbers known;
+  if (table_.probe(me, opp, key, known) && (known.pn == 0 || known.dn == 0)) return known.pn == 0;
+  if (fast::playsOutAtOnce(me, last, rules_)) return true;
+  const std::size_t base = top_;
+  if (base + fast::MAX_MOVES > arena_.size()) {
+    arena_.resize(arena_.size() * 2);
+    kids_.resize(arena_.size());
+  }
+  const int count = fast::generateMoves(me, last, rules_, &arena_[base]);
+  top_ = base + static_cast<std::size_t>(count);
+  const fast::WholeHand oppOut = fast::wholeHandForms(opp, rules_);
+  const int64_t before = searched_;
+  bool win = false;
+  for (int i = 0; i < count && !win; ++i) {
+    const Move m = arena_[base + static_cast<std::size_t>(i)];
+    const Beat next = m.type == TYPE_PASS ? Beat{} : m.beat();
+    if (oppOut.beats(next)) continue;
+    win = !alphaBeta(opp, me - m.cards, next);
+  }
+  top_ = base;
+  table_.store(me, opp, key, win ? ProofNumbers{0, PN_INF} : ProofNumbers{PN_INF, 0},
+               static_cast<uint64_t>(searched_ - before));
+  return win;
+}
+
+// Depth-first proof-number search in negamax form: the mover wins when one
+// play leads to a position the opponent loses, so the mover's proof number
+// is the least disproof number of the positions after his plays, and his
+// disproof number their proof numbers added up. The play worked on is the
+// one closest to a proof; it keeps the focus while it stays the best.
+fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, uint32_t thpn, uint32_t thdn) {
+  using fast::PN_INF;
+  using fast::ProofNumbers;
+  if ((++searched_ & POLL_MASK) == 0) poll();
+  const uint16_t key = fast::packBeat(last);
+  ProofNumbers known;
+  if (table_.probe(me, opp, key, known) && (known.pn >= thpn || known.dn >= thdn)) return known;
+  if (fast::playsOutAtOnce(me, last, rules_)) {
+    ProofNumbers won{0, PN_INF};
+    table_.store(me, opp, key, won, 1);
+    return won;
+  }
+
+  const std::size_t base = top_;
+  if (base + fast::MAX_MOVES > arena_.size()) {
+    arena_.resize(arena_.size() * 2);
+    kids_.resize(arena_.size());
+  }
+  const int count = fast::generateMoves(me, last, rules_, &arena_[base]);
+  top_ = base + static_cast<std::size_t>(count);
+  const fast::WholeHand oppOut = fast::wholeHandForms(opp, rules_);
+  // Every child's table line is asked for before the first one is read, so
+  // the memory fetches overlap.
+  for (int i = 0; i < count; ++i) {
+    const Move& m = arena_[base + static_cast<std::size_t>(i)];
+    table_.prefetch(table_.slot(opp, me - m.cards, fast::packBeat(m.type == TYPE_PASS ? Beat{} : m.beat())));
+  }
+  for (int i = 0; i < count; ++i) {
+    const Move& m = arena_[base + static_cast<std::size_t>(i)];
+    ProofNumbers& k = kids_[base + static_cast<std::size_t>(i)];
+    const Hand rest = me - m.cards;
+    const Beat next = m.type == TYPE_PASS ? Beat{} : m.beat();
+    if (!table_.probe(opp, rest, fast::packBeat(next), k)) {
+      if (oppOut.beats(next))
+        k = ProofNumbers{0, PN_INF};
+      else
+        k = ProofNumbers{1, 1};
+    }
+  }
+
+  const int64_t before = searched_;
+  ProofNumbers result;
+  for (;;) {
+    uint32_t pn = PN_INF, second = PN_INF, dn = 0;
+    int best = -1;
+    for (int i = 0; i < count; ++i) {
+      const ProofNumbers& k = kids_[base + static_cast<std::size_t>(i)];
+      if (k.dn < pn) {
+        second = pn;
+        pn = k.dn;
+        best = i;
+      } else if (k.dn < second) {
+        second = k.dn;
+      }
+      dn = std::min<uint32_t>(PN_INF - 1, dn + k.pn);
+      if (k.pn >= PN_INF) dn = PN_INF;  // not reached: such a play wins, pn is 0
+    }
+    if (pn == 0) dn = PN_INF;
+    if (dn == 0) pn = PN_INF;
+    result = ProofNumbers{pn, dn};
+    if (pn >= thpn || dn >= thdn || pn == 0 || dn == 0) break;
+    const ProofNumbers& k = kids_[base + static_cast<std::size_t>(best)];
+    const uint64_t childPn = uint64_t(thdn) - dn + k.pn;
+    const uint32_t childThpn = childPn >= PN_INF ? PN_INF : static_cast<uint32_t>(childPn);
+    const uint32_t childThdn = std::min<uint32_t>(thpn, second >= PN_INF ? PN_INF : second + 1);
+    const Move m = arena_[base + static_cast<std::size_t>(best)];
+    const Hand rest = me - m.cards;
+    const Beat next = m.type == TYPE_PASS ? Beat{} : m.beat();
+    ProofNumbers r = mid(opp, rest, next, childThpn, childThdn);
+    kids_[base + static_cast<std::size_t>(best)] = r;
+  }
+  top_ = base;
+  table_.store(me, opp, key, result, static_cast<uint64_t>(searched_ - before));
+  return result;
+}
+
+}  // namespace zelk

@@ -1,0 +1,95 @@
+// The fast engine: decides a position exactly as the exhaustive solver does,
+// with the same legal plays, but searches each position once.
+//
+// Against the exhaustive solver it trades the kept strategy tree for a
+// transposition table (fasttable.h) and plays from packed hands
+// (fastmoves.h) without allocating. The search is a depth-first
+// proof-number search: it works first on the play closest to a proof, so
+// wins are found early and the proofs stay small (a play the opponent cannot
+// answer, or that leaves him few answers, is close to a proof). A hand that
+// is one legal play wins on the spot, and a play that lets the opponent
+// play out at once loses on the spot, without a search. The order of work
+// never decides which play the machine makes: bestMove tests the plays in
+// canonical order and answers the first one proven to win, exactly the play
+// the exhaustive solver keeps.
+//
+// One engine belongs to one thread. It keeps its table across calls while
+// the rule switches stay the same, so the replay's questions after a solve
+// are answered mostly from the table.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "solver/fastmoves.h"
+#include "solver/fasttable.h"
+
+namespace zelk {
+
+class FastEngine {
+ public:
+  static constexpr std::size_t DEFAULT_TABLE_BYTES = std::size_t(512) << 20;
+
+  // tableBytes: memory for the transposition table. Throws CMemoryException
+  // when the system refuses it.
+  explicit FastEngine(std::size_t tableBytes = DEFAULT_TABLE_BYTES);
+
+  // Who wins the position, in the terms of a game-state node: '1' or '2';
+  // RESULT_STOPPED when stopFlag ended the search; '3' with a diagnostic
+  // line when the position is not one (a bad turn, a card outside the
+  // notation, a play the type cannot describe).
+  char solve(const char* u1, const char* u2, const char* lastPlay, int playType, char turn);
+
+  struct Answer {
+    char result = RESULT_OPEN;  // as solve()
+    std::string cards;          // the mover's first winning play, as lastPlay is written
+    int type = TYPE_PASS;       // its type code
+    bool found = false;         // false when the mover loses (or on a stop)
+  };
+  // The first play in canonical order whose position the mover wins.
+  Answer bestMove(const char* u1, const char* u2, const char* lastPlay, int playType, char turn);
+
+  // Positions searched since the engine was made (or reset), and proofs held.
+  int64_t positionsSearched() const { return searched_; }
+  int64_t positionsStored() const { return table_.stored(); }
+  std::size_t tableBytes() const { return table_.bytes(); }
+
+  // Writes the progress line once a second while searching (on by default).
+  void setProgress(bool on) { progress_ = on; }
+  // Forgets every proof and zeroes the counters.
+  void reset();
+
+ private:
+  struct Stop {};
+  struct OutOfBudget {};
+
+  bool prepare(const char* u1, const char* u2, const char* lastPlay, int playType, char turn,
+               fast::Hand& me, fast::Hand& opp, fast::Beat& beat, char& result);
+  // True when the mover wins; proves the position to the end.
+  bool search(fast::Hand me, fast::Hand opp, fast::Beat last);
+  // Depth-first in canonical order, cut off at the first win; throws
+  // OutOfBudget past budgetEnd_ positions searched.
+  bool alphaBeta(fast::Hand me, fast::Hand opp, fast::Beat last);
+  // Works on the position until its proof number reaches thpn or its
+  // disproof number thdn (or it is proven); returns its numbers.
+  fast::ProofNumbers mid(fast::Hand me, fast::Hand opp, fast::Beat last, uint32_t thpn,
+                         uint32_t thdn);
+  void poll();
+
+  fast::FastTable table_;
+  fast::Rules rules_;
+  std::vector<fast::Move> arena_;  // the plays of every position on the search path
+  std::vector<fast::ProofNumbers> kids_;  // beside each play: the numbers of its position
+  std::size_t top_ = 0;
+  int64_t searched_ = 0;
+  int64_t budgetEnd_ = 0;
+  bool progress_ = true;
+  // Progress clock.
+  uint32_t startMs_ = 0;
+  int32_t lastSecond_ = 0;
+  int64_t lastCount_ = 0;
+};
+
+}  // namespace zelk

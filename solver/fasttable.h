@@ -1,0 +1,80 @@
+// The fast engine's transposition table: proof and disproof numbers of
+// positions, bounded in memory.
+//
+// A position is the mover's hand, the opponent's hand and the play to beat.
+// The rules treat both players alike (only an empty hand ends the game, and
+// only the player who just moved can have emptied it), so a position does
+// not need to know whether the mover is player1 or player2: the table keys
+// on "mover, opponent" and every proof serves both players.
+//
+// Entries hold the whole key (both hands at three bits a rank, and the play
+// to beat), never a hash alone: a collision could otherwise turn a lost
+// position into a won one. An entry also holds the position's proof number
+// (0: the mover wins) and disproof number (0: the mover loses) and the
+// effort spent on it. Four entries share one bucket; a new entry takes a
+// free one or replaces the one that cost least.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "solver/fastmoves.h"
+
+namespace zelk::fast {
+
+// The play to beat as 13 bits: type index, number of cards, rank.
+uint16_t packBeat(Beat b);
+
+// Proof numbers saturate below INF; INF marks the impossible.
+inline constexpr uint32_t PN_INF = 0x3FFFFFFF;
+
+struct ProofNumbers {
+  uint32_t pn = 1;  // effort still needed to prove the mover wins; 0: proven
+  uint32_t dn = 1;  // effort still needed to prove the mover loses; 0: proven
+};
+
+class FastTable {
+ public:
+  // bytes: the most memory to use (at least one bucket). The table starts
+  // small and grows by doubling while it is more than half full, so a small
+  // endgame touches little memory. Throws CMemoryException when the system
+  // refuses the memory.
+  explicit FastTable(std::size_t bytes);
+  ~FastTable();
+  FastTable(const FastTable&) = delete;
+  FastTable& operator=(const FastTable&) = delete;
+
+  // Where the position would be; prefetch() it well before probe() reads it.
+  uint64_t slot(Hand me, Hand opp, uint16_t beat) const;
+  void prefetch(uint64_t slot) const { __builtin_prefetch(&buckets_[slot & mask_]); }
+  // False when the position is not in the table.
+  bool probe(Hand me, Hand opp, uint16_t beat, ProofNumbers& out) const;
+  // work: a measure of the effort spent on the position (positions searched).
+  void store(Hand me, Hand opp, uint16_t beat, ProofNumbers value, uint64_t work);
+  void clear();
+
+  // Entries in use.
+  int64_t stored() const { return stored_; }
+  std::size_t bytes() const { return bucketCount_ * sizeof(Bucket); }
+
+ private:
+  struct Entry {
+    uint64_t key;       // mover hand (45 bits), beat (13 bits); 0: free
+    uint64_t opponent;  // opponent hand (45 bits)
+    uint32_t pn, dn;
+    uint64_t work;
+  };
+  struct alignas(64) Bucket {
+    Entry e[4];
+  };
+
+  void grow();
+
+  Bucket* buckets_ = nullptr;
+  std::size_t bucketCount_ = 0;  // a power of two
+  std::size_t maxBuckets_ = 0;
+  uint64_t mask_ = 0;
+  int64_t stored_ = 0;
+};
+
+}  // namespace zelk::fast

@@ -1,0 +1,185 @@
+// The solver thread: busy test, stop during the search and during a read,
+// completion and the controls it gives back.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/scriptconsole.h"
+#include "platform/text.h"
+#include "rules/types.h"
+#include "run/cqueue.h"
+#include "run/output.h"
+#include "run/solverun.h"
+#include "run/threadctl.h"
+
+namespace zelk {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The front end as the thread control sees it: commands, boxes, controls.
+class FakeFrontEnd : public CommandTarget, public MessageBoxes, public ControlPanel {
+ public:
+  void postCommand(int id) override {
+    std::lock_guard<std::mutex> g(m_);
+    commands_.push_back(id);
+    cv_.notify_all();
+  }
+  bool waitForCommand(int id, std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> l(m_);
+    return cv_.wait_for(l, timeout, [&] {
+      for (int c : commands_)
+        if (c == id) return true;
+      return false;
+    });
+  }
+  void information(const std::u16string& text, const std::u16string& caption) override {
+    std::lock_guard<std::mutex> g(m_);
+    boxes.push_back(utf16ToUtf8(caption) + "|" + utf16ToUtf8(text));
+  }
+  bool okCancel(const std::u16string&, const std::u16string&) override { return false; }
+  void enableControl(int id, bool enable) override {
+    std::lock_guard<std::mutex> g(m_);
+    controls.push_back(enable ? id : -id);
+  }
+  bool hasConsoleWindow() override { return false; }
+  void wakeConsoleWindow() override {}
+  void clearConsoleWindow() override {}
+
+  std::vector<std::string> boxes;
+  std::vector<int> controls;
+
+ private:
+  std::mutex m_;
+  std::condition_variable cv_;
+  std::vector<int> commands_;
+};
+
+class ThreadControl : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setCommandTarget(&front);
+    setMessageBoxes(&front);
+    setControlPanel(&front);
+    // Test processes run side by side; a shared lock would make them busy.
+    createSolveMutex(false);
+    drain();
+  }
+  void TearDown() override {
+    setCommandTarget(nullptr);
+    setMessageBoxes(nullptr);
+    setControlPanel(nullptr);
+    setConsole(nullptr);
+    setStop(0);
+  }
+  void drain() {
+    while (auto t = mStrSeq.take()) log.push_back(utf16ToUtf8(*t));
+  }
+  // Position of the first log text equal to `text`, or -1.
+  int at(const std::string& text) {
+    drain();
+    for (std::size_t i = 0; i < log.size(); ++i)
+      if (log[i] == text) return static_cast<int>(i);
+    return -1;
+  }
+  int startingWith(const std::string& prefix) {
+    drain();
+    for (std::size_t i = 0; i < log.size(); ++i)
+      if (log[i].rfind(prefix, 0) == 0) return static_cast<int>(i);
+    return -1;
+  }
+
+  FakeFrontEnd front;
+  std::vector<std::string> log;
+};
+
+TEST_F(ThreadControl, StopDuringTheSearch) {
+  auto console = std::make_shared<ScriptConsole>(u"", ScriptConsole::AtEnd::Block);
+  setConsole(console);
+  // Thirteen against thirteen cards: a search of far more than a minute.
+  inputA = u"2AKQJ09876543";
+  inputB = u"2AKQJ09876543";
+  ASSERT_TRUE(solverIdleTest());
+  startSolverThread();
+  ASSERT_TRUE(console->waitForOutput(u"开始暴力求解...\r\n", 10s));
+  std::this_thread::sleep_for(200ms);
+  // A second start while the solve runs is refused.
+  EXPECT_FALSE(solverIdleTest());
+  ASSERT_EQ(front.boxes.size(), 1u);
+  EXPECT_EQ(front.boxes[0], "BOX_PRINT|runingTest:[OnBnClickedButtonDo]:\r\n无法完成操作\r\n");
+  EXPECT_GE(at("OnBnClickedButtonDo:启动求解线程失败\r\n"), 0);
+
+  Destroy();
+  EXPECT_TRUE(stopRequested());
+  ASSERT_TRUE(front.waitForCommand(ID_SOLVE_DONE, 10s));
+  DestroyOk();
+  EXPECT_FALSE(stopRequested());
+  int reted = at("zelkmain:ZelkSolver reted!\r\n");
+  int breaks = at("ERRORBREAK!\r\n");
+  int over = at("p_thread:over\r\n");
+  ASSERT_GE(reted, 0);
+  EXPECT_GT(breaks, reted);
+  EXPECT_GT(over, breaks);
+  EXPECT_GT(startingWith("DestroyOk:成功停止("), over);
+  // No statistics line after a stop during the search.
+  EXPECT_EQ(utf16ToUtf8(console->output()).find("推演牌局总数"), std::string::npos);
+  // Stop button off at the stop; inputs on, then stop off, at completion.
+  std::vector<int> expected = {-STOP_BUTTON};
+  for (int id : INPUT_CONTROLS) expected.push_back(id);
+  expected.push_back(-STOP_BUTTON);
+  EXPECT_EQ(front.controls, expected);
+  EXPECT_TRUE(solverIdleTest());
+}
+
+TEST_F(ThreadControl, StopWhileTheReplayWaitsForALine) {
+  auto console = std::make_shared<ScriptConsole>(u"", ScriptConsole::AtEnd::Block);
+  setConsole(console);
+  inputA = u"AA9";
+  inputB = u"2QQJJ77553";
+  startSolverThread();
+  ASSERT_TRUE(console->waitForBlockedRead(10s));
+  EXPECT_NE(utf16ToUtf8(console->output()).find("player2:"), std::string::npos);
+  Destroy();
+  ASSERT_TRUE(front.waitForCommand(ID_SOLVE_DONE, 10s));
+  DestroyOk();
+  int failedRead = startingWith("ReadConsoleLine:eno ");
+  ASSERT_GE(failedRead, 0);
+  EXPECT_GT(at("ERRORBREAK!\r\n"), failedRead);
+  EXPECT_GT(at("p_thread:over\r\n"), failedRead);
+  int done = startingWith("DestroyOk:成功停止(");
+  ASSERT_GE(done, 0);
+  // How many trees still wait for release (one is freed per second).
+  EXPECT_TRUE(std::regex_search(log[done], std::regex(R"(\(\d+\.\d+\)\(\d+\)\r\n$)")))
+      << log[done];
+}
+
+TEST_F(ThreadControl, RunEndingByItselfPostsTheCompletion) {
+  // End of the typed input ends the run without a stop command.
+  auto console = std::make_shared<ScriptConsole>(u"", ScriptConsole::AtEnd::Fail);
+  setConsole(console);
+  inputA = u"2";
+  inputB = u"43";
+  startSolverThread();
+  ASSERT_TRUE(front.waitForCommand(ID_SOLVE_DONE, 10s));
+  DestroyOk();
+  EXPECT_GE(at("p_thread:\r\n"), 0);
+  EXPECT_GE(at("p_thread:over\r\n"), 0);
+  EXPECT_EQ(front.boxes.size(), 0u);
+}
+
+TEST_F(ThreadControl, StopWithoutAConsoleReportsTheFailedDetach) {
+  setConsole(nullptr);
+  Destroy();
+  EXPECT_GE(startingWith("Destroy::eno "), 0);
+  EXPECT_FALSE(stopRequested());
+  EXPECT_TRUE(front.controls.empty());
+}
+
+}  // namespace
+}  // namespace zelk

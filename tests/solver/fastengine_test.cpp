@@ -1,0 +1,173 @@
+// The fast engine against the slow reference search: verdicts and the
+// machine's first winning play on random small endgames under random rules.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+
+#include "fastref.h"
+#include "rules/cards.h"
+#include "rules/switches.h"
+#include "run/output.h"
+#include "solver/fastengine.h"
+#include "solver/nodepool.h"
+
+namespace zelk {
+namespace {
+
+std::string sortedAsc(std::string s) {
+  std::sort(s.begin(), s.end(), [](char a, char b) { return rankOf(a) < rankOf(b); });
+  return s;
+}
+
+// Two hands from one shuffled pack; with twoPacks, from two (so both may hold a rocket).
+void dealPair(std::mt19937& rng, int n1, int n2, bool twoPacks, std::string& u1, std::string& u2) {
+  std::string pack;
+  for (int r = 0; r < 13; ++r) pack.append(4, RANK_ORDER[r]);
+  pack += "XY";
+  std::string d1 = pack, d2 = pack;
+  std::shuffle(d1.begin(), d1.end(), rng);
+  if (twoPacks) {
+    std::shuffle(d2.begin(), d2.end(), rng);
+    u1 = d1.substr(0, static_cast<std::size_t>(n1));
+    u2 = d2.substr(0, static_cast<std::size_t>(n2));
+  } else {
+    u1 = d1.substr(0, static_cast<std::size_t>(n1));
+    u2 = d1.substr(static_cast<std::size_t>(n1), static_cast<std::size_t>(n2));
+  }
+  u1 = sortedAsc(u1);
+  u2 = sortedAsc(u2);
+}
+
+class FastEngineTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    resetRuleSwitches();
+    setStop(0);
+  }
+};
+
+TEST_F(FastEngineTest, AgreesWithReferenceOnRandomEndgames) {
+  std::mt19937 rng(7);
+  FastEngine engine(std::size_t(1) << 22);  // small: replacement happens often
+  engine.setProgress(false);
+  int wonByMover = 0;
+  for (int round = 0; round < 600; ++round) {
+    fast::Rules rules = round % 4 == 0 ? static_cast<fast::Rules>(fast::R_ALL)
+                                       : static_cast<fast::Rules>(rng() & fast::R_ALL);
+    fast::applyRules(rules);
+    std::string u1, u2;
+    // Mostly dealt for combinations: a narrow band of ranks.
+    int n1 = 1 + static_cast<int>(rng() % 8), n2 = 1 + static_cast<int>(rng() % 8);
+    dealPair(rng, n1, n2, round % 10 == 0, u1, u2);
+    if (round % 2) {
+      std::string narrow;
+      int first = static_cast<int>(rng() % 9);
+      for (int r = first; r < first + 4; ++r) narrow.append(4, RANK_ORDER[r]);
+      narrow += "2XY";
+      std::shuffle(narrow.begin(), narrow.end(), rng);
+      u1 = sortedAsc(narrow.substr(0, static_cast<std::size_t>(n1)));
+      u2 = sortedAsc(narrow.substr(static_cast<std::size_t>(n1), static_cast<std::size_t>(std::min(n2, 19 - n1))));
+      if (u2.empty()) u2 = "Y";
+    }
+    const char turn = round % 3 == 0 ? '1' : '2';
+    // Sometimes a play to beat, taken from the opponent's own options.
+    std::string L;
+    int T = 0;
+    if (round % 5 == 1) {
+      const std::string& opp = turn == '2' ? u1 : u2;
+      auto plays = ref::generate(opp, "", 0, rules);
+      const ref::Play& p = plays[rng() % plays.size()];
+      L = p.cards;
+      T = p.type;
+    }
+    char expected = ref::solve(u1, u2, L, T, turn, rules);
+    ASSERT_EQ(engine.solve(u1.c_str(), u2.c_str(), L.c_str(), T, turn), expected)
+        << u1 << " / " << u2 << " last " << L << " turn " << turn << " rules " << rules;
+    bool found = false;
+    ref::Play first = ref::firstWinningPlay(u1, u2, L, T, turn, rules, found);
+    FastEngine::Answer a = engine.bestMove(u1.c_str(), u2.c_str(), L.c_str(), T, turn);
+    ASSERT_EQ(a.found, found) << u1 << " / " << u2;
+    ASSERT_EQ(a.result, expected);
+    if (found) {
+      ++wonByMover;
+      ASSERT_EQ(a.cards, first.cards) << u1 << " / " << u2 << " last " << L << " turn " << turn
+                                      << " rules " << rules;
+      ASSERT_EQ(a.type, first.type);
+    }
+  }
+  // Both outcomes occur often enough for the comparison to mean something.
+  EXPECT_GT(wonByMover, 120);
+  EXPECT_LT(wonByMover, 570);
+}
+
+struct Published {
+  const char* player2;
+  const char* player1;
+  char winner;
+};
+
+class PublishedEndgames : public ::testing::TestWithParam<Published> {};
+
+TEST_P(PublishedEndgames, Winner) {
+  resetRuleSwitches();
+  FastEngine engine(std::size_t(64) << 20);
+  engine.setProgress(false);
+  const Published& p = GetParam();
+  std::string u1 = sortedAsc(p.player1), u2 = sortedAsc(p.player2);
+  EXPECT_EQ(engine.solve(u1.c_str(), u2.c_str(), "", 0, '2'), p.winner);
+  FastEngine::Answer a = engine.bestMove(u1.c_str(), u2.c_str(), "", 0, '2');
+  EXPECT_EQ(a.found, p.winner == '2');
+}
+
+// The two larger published endgames are in the benchmark (bench/fastbench).
+INSTANTIATE_TEST_SUITE_P(Table, PublishedEndgames,
+                         ::testing::Values(Published{"KK5543", "225543", '2'},
+                                           Published{"2KK0077554", "AA8", '1'}));
+
+TEST_F(FastEngineTest, EdgePositions) {
+  FastEngine engine(std::size_t(1) << 20);
+  engine.setProgress(false);
+  EXPECT_EQ(engine.solve("", "", "", 0, '2'), '1');  // player1 is tested first
+  EXPECT_EQ(engine.solve("3", "", "", 0, '1'), '2');
+  EXPECT_EQ(engine.solve("3", "4", "", 0, '2'), '2');
+  EXPECT_EQ(engine.solve("3", "4", "", 0, 'x'), '3');
+  EXPECT_EQ(engine.solve("3", "4Z", "", 0, '2'), '3');
+  EXPECT_EQ(engine.solve("3", "4", "5", 42, '2'), '3');
+  FastEngine::Answer a = engine.bestMove("3", "4", "", 0, '2');
+  EXPECT_TRUE(a.found);
+  EXPECT_EQ(a.cards, "4");
+  EXPECT_EQ(a.type, TYPE_G);
+  // A lost position has no winning play.
+  a = engine.bestMove("2", "34", "", 0, '2');
+  EXPECT_FALSE(a.found);
+  EXPECT_EQ(a.result, '1');
+}
+
+TEST_F(FastEngineTest, StopsOnRequest) {
+  FastEngine engine(std::size_t(1) << 20);
+  engine.setProgress(false);
+  setStop(1);
+  EXPECT_EQ(engine.solve("345", "678", "", 0, '2'), RESULT_STOPPED);
+  EXPECT_EQ(engine.bestMove("345", "678", "", 0, '2').result, RESULT_STOPPED);
+  EXPECT_EQ(engine.positionsSearched(), 0);
+  setStop(0);
+  EXPECT_EQ(engine.solve("345", "678", "", 0, '2'), '2');
+}
+
+TEST_F(FastEngineTest, SwitchChangeForgetsProofs) {
+  FastEngine engine(std::size_t(1) << 20);
+  engine.setProgress(false);
+  // Player2 leads 33 as a pair and wins at once; without pairs he must split them.
+  EXPECT_EQ(engine.solve("4", "33", "", 0, '2'), '2');
+  setFlag(F_TYPE_D, 0);
+  EXPECT_EQ(engine.solve("4", "33", "", 0, '2'), '1');
+}
+
+TEST_F(FastEngineTest, RefusesATableItCannotHave) {
+  EXPECT_THROW(FastEngine(std::size_t(1) << 62), CMemoryException);
+}
+
+}  // namespace
+}  // namespace zelk

@@ -1,0 +1,228 @@
+// The packed move generator against the literal enumeration and the
+// reference play-tree counts.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "fastref.h"
+#include "rules/cards.h"
+#include "solver/fastmoves.h"
+
+namespace zelk::fast {
+namespace {
+
+std::string sortedAsc(std::string s) {
+  std::sort(s.begin(), s.end(), [](char a, char b) { return rankOf(a) < rankOf(b); });
+  return s;
+}
+
+Hand hand(const std::string& cards) {
+  Hand h = 0;
+  EXPECT_TRUE(handFromCards(cards, h)) << cards;
+  return h;
+}
+
+// "cards/type" for every play, in order.
+std::vector<std::string> listFast(const std::string& H, const std::string& L, int T, Rules rules) {
+  Beat b;
+  EXPECT_TRUE(beatFromPlay(L, T, b));
+  std::vector<Move> moves(MAX_MOVES);
+  int n = generateMoves(hand(H), b, rules, moves.data());
+  std::vector<std::string> out;
+  for (int i = 0; i < n; ++i) {
+    const Move& m = moves[static_cast<std::size_t>(i)];
+    std::string s = moveCards(m);
+    EXPECT_EQ(hand(s), m.cards) << s;
+    out.push_back(s + "/" + std::to_string(m.type));
+  }
+  return out;
+}
+
+std::vector<std::string> listRef(const std::string& H, const std::string& L, int T, Rules rules) {
+  std::vector<std::string> out;
+  for (const ref::Play& p : ref::generate(sortedAsc(H), L, T, rules))
+    out.push_back(p.cards + "/" + std::to_string(p.type));
+  return out;
+}
+
+struct GenCase {
+  const char* name;
+  const char* hand;
+  const char* last;
+  int type;
+  Rules rules;
+  std::vector<std::string> plays;  // in order of generation
+};
+
+class GenerationTable : public ::testing::TestWithParam<GenCase> {};
+
+TEST_P(GenerationTable, PlaysInCanonicalOrder) {
+  const GenCase& c = GetParam();
+  EXPECT_EQ(listFast(sortedAsc(c.hand), c.last, c.type, c.rules), c.plays);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, GenerationTable,
+    ::testing::Values(
+        GenCase{"StraightAndSingles", "34567", "", 0, R_ALL,
+                {"34567/61", "3/1", "4/1", "5/1", "6/1", "7/1"}},
+        GenCase{"SingleReplyOnceAndPass", "3455", "4", TYPE_G, R_ALL, {"5/1", "/0"}},
+        GenCase{"BombOverLowerBomb", "44446", "3333", TYPE_ZD, R_ALL, {"4444/81", "/0"}},
+        GenCase{"NoBombOverHigherBomb", "44446", "5555", TYPE_ZD, R_ALL, {"/0"}},
+        GenCase{"NoBombOverRocket", "44446XY", "XY", TYPE_WZ, R_ALL, {"XY/91", "/0"}},
+        GenCase{"FourWithTwoSkipsSecondPick", "3333556", "", 0, R_411 | R_ZD,
+                {"333355/41", "333356/41", "3333/81", "3/1", "5/1", "6/1"}},
+        GenCase{"SingleWingsOnceEach", "33344455XY", "", 0, R_F11,
+                {"33344455/52", "3334445X/52", "3334445Y/52", "333444XY/52", "3/1", "4/1",
+                 "5/1", "X/1", "Y/1"}},
+        GenCase{"FourTriplesHideThreeTripleWings", "333444555666", "", 0, R_F | R_F11,
+                {"333444/51", "444555/51", "555666/51", "333444555/51", "444555666/51",
+                 "333444555666/51", "33344455/52", "33344456/52", "33344466/52", "44455533/52",
+                 "44455536/52", "44455566/52", "55566633/52", "55566634/52", "55566644/52",
+                 "3/1", "4/1", "5/1", "6/1"}},
+        GenCase{"WithoutAirplanesThreeTripleWingsSurviveOnce", "333444555666", "", 0, R_F11,
+                {"33344455/52", "33344456/52", "33344466/52", "44455533/52", "44455536/52",
+                 "44455566/52", "55566633/52", "55566634/52", "55566644/52",
+                 "333444555666/52", "3/1", "4/1", "5/1", "6/1"}},
+        GenCase{"ReplyKeepsHigherDecomposition", "333444555666", "333444555777", TYPE_F11, R_ALL,
+                {"444555666333/52", "/0"}},
+        GenCase{"AllSwitchesOffSinglesOnly", "33445XY", "", 0, 0,
+                {"3/1", "4/1", "5/1", "X/1", "Y/1"}},
+        GenCase{"RocketOnAnything", "XY", "2222", TYPE_ZD, R_ALL, {"XY/91", "/0"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Every hand the tests deal: drawn from one pack, sometimes from two (two
+// hands may then hold more than four of a rank between them, or two rockets).
+std::string deal(std::mt19937& rng, int n) {
+  static const std::string pack = [] {
+    std::string p;
+    for (int r = 0; r < 13; ++r) p.append(4, RANK_ORDER[r]);
+    return p + "XY";
+  }();
+  std::string deck = pack;
+  std::shuffle(deck.begin(), deck.end(), rng);
+  return sortedAsc(deck.substr(0, static_cast<std::size_t>(n)));
+}
+
+// Hands rich in combinations, so that every kind meets its edge cases.
+std::string dealRich(std::mt19937& rng, int n) {
+  std::string deck;
+  int first = static_cast<int>(rng() % 8);
+  for (int r = first; r < first + 5; ++r) deck.append(4, RANK_ORDER[r]);
+  deck += "22XY";
+  std::shuffle(deck.begin(), deck.end(), rng);
+  return sortedAsc(deck.substr(0, static_cast<std::size_t>(n)));
+}
+
+TEST(FastMoves, MatchesTheLiteralEnumeration) {
+  std::mt19937 rng(20240611);
+  int compared = 0;
+  for (int round = 0; round < 1500; ++round) {
+    Rules rules = (round % 3 == 0) ? static_cast<Rules>(R_ALL) : static_cast<Rules>(rng() & R_ALL);
+    int n = 1 + static_cast<int>(rng() % 20);
+    std::string H = round % 2 ? deal(rng, n) : dealRich(rng, n);
+    // Something to beat: a lead, or a play the other hand could make.
+    std::string L;
+    int T = 0;
+    if (round % 4 != 0) {
+      std::string other = round % 2 ? deal(rng, 20) : dealRich(rng, 20);
+      auto plays = ref::generate(other, "", 0, rules | R_ALL);
+      const ref::Play& p = plays[rng() % plays.size()];
+      L = p.cards;
+      T = p.type;
+    }
+    ASSERT_EQ(listFast(H, L, T, rules), listRef(H, L, T, rules))
+        << "hand " << H << " last " << L << "/" << T << " rules " << rules;
+    ++compared;
+  }
+  EXPECT_EQ(compared, 1500);
+}
+
+// Positions at each depth below the start, every play and pass followed.
+void perft(Hand me, Hand opp, Beat last, Rules rules, int depth, int maxDepth,
+           std::vector<int64_t>& counts, std::vector<Move>& arena, std::size_t base) {
+  if (me == 0 || opp == 0 || depth == maxDepth) return;
+  Move* moves = &arena[base];
+  int n = generateMoves(me, last, rules, moves);
+  counts[static_cast<std::size_t>(depth)] += n;
+  for (int i = 0; i < n; ++i) {
+    Move m = arena[base + static_cast<std::size_t>(i)];
+    if (m.type == TYPE_PASS)
+      perft(opp, me, Beat{}, rules, depth + 1, maxDepth, counts, arena, base + static_cast<std::size_t>(n));
+    else
+      perft(opp, me - m.cards, m.beat(), rules, depth + 1, maxDepth, counts, arena,
+            base + static_cast<std::size_t>(n));
+  }
+}
+
+struct PerftCase {
+  const char* name;
+  const char* player1;
+  const char* player2;
+  Rules off;
+  std::vector<int64_t> counts;
+};
+
+class PerftTable : public ::testing::TestWithParam<PerftCase> {};
+
+TEST_P(PerftTable, CountsPerDepth) {
+  const PerftCase& c = GetParam();
+  std::vector<int64_t> counts(c.counts.size(), 0);
+  std::vector<Move> arena(static_cast<std::size_t>(MAX_MOVES) * (c.counts.size() + 1));
+  perft(hand(c.player2), hand(c.player1), Beat{}, static_cast<Rules>(R_ALL & ~c.off), 0,
+        static_cast<int>(c.counts.size()), counts, arena, 0);
+  EXPECT_EQ(counts, c.counts);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reference, PerftTable,
+    ::testing::Values(
+        PerftCase{"Small", "AA9", "2QQJJ77553", 0, {10, 22, 112, 230, 1000}},
+        PerftCase{"Jokers", "99990JJQQKKAA22", "3334445556667788XY", 0, {207, 779, 8224, 50309}},
+        PerftCase{"RunOfPairs", "KKKKAAA22XY", "3344556677889900JJQQ", 0, {77, 308, 2475, 15492}},
+        PerftCase{"Quads", "3333444456", "555666777889900JJ", 0, {147, 442, 4211, 14471}},
+        PerftCase{"QuadsNoPlanesNoBombs", "3333444456", "555666777889900JJ",
+                  R_F | R_F22 | R_ZD | R_WZ, {120, 121, 3397, 3489}},
+        PerftCase{"JokersNoWingsNo411NoStraights", "99990JJQQKKAA22", "3334445556667788XY",
+                  R_F11 | R_411 | R_SZ, {103, 566, 4896, 32773}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FastMoves, PlaysOutAtOnce) {
+  struct Row {
+    const char* hand;
+    const char* last;
+    int type;
+    bool expected;
+  } rows[] = {
+      {"KK", "", 0, true},          {"KK", "QQ", TYPE_D, true},   {"KK", "AA", TYPE_D, false},
+      {"XY", "2222", TYPE_ZD, true}, {"34567", "", 0, true},      {"34567", "45678", TYPE_SZ, false},
+      {"KKKK56", "", 0, true},      {"3334", "", 0, true},        {"33344", "", 0, true},
+      {"3335", "", 0, true},        {"33345", "", 0, false},      {"5", "4", TYPE_G, true},
+  };
+  for (const Row& r : rows) {
+    Beat b;
+    ASSERT_TRUE(beatFromPlay(r.last, r.type, b));
+    EXPECT_EQ(playsOutAtOnce(hand(r.hand), b, R_ALL), r.expected) << r.hand << " on " << r.last;
+  }
+  Beat lead;
+  EXPECT_FALSE(playsOutAtOnce(hand("3334"), lead, R_ALL & ~R_31));
+}
+
+TEST(FastMoves, RefusesWhatIsNoHand) {
+  Hand h;
+  EXPECT_FALSE(handFromCards("33333", h));
+  EXPECT_FALSE(handFromCards("XX", h));
+  EXPECT_FALSE(handFromCards("1", h));
+  EXPECT_TRUE(handFromCards("", h));
+  EXPECT_EQ(h, 0u);
+  Beat b;
+  EXPECT_FALSE(beatFromPlay("", TYPE_G, b));
+  EXPECT_FALSE(beatFromPlay("3", 42, b));
+  EXPECT_FALSE(beatFromPlay("Z", TYPE_G, b));
+}
+
+}  // namespace
+}  // namespace zelk::fast

@@ -1,0 +1,153 @@
+// The replay with the fast engine plays the same game as with the
+// exhaustive solver's tree: the same scripted user lines give the same
+// console text, apart from the statistics line.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <mutex>
+#include <sstream>
+#include <string>
+
+#include "platform/console.h"
+#include "platform/text.h"
+#include "rules/switches.h"
+#include "run/cqueue.h"
+#include "run/output.h"
+#include "run/solverun.h"
+#include "solver/fastreplay.h"
+#include "solver/gamenode.h"
+
+namespace zelk {
+namespace {
+
+// Answers reads from a script and records what is written; the end of the
+// script is the end of input.
+class ScriptConsole : public Console {
+ public:
+  explicit ScriptConsole(const std::string& script) : in_(utf8ToUtf16(script)) {}
+  bool writeChar(char16_t c) override {
+    std::lock_guard<std::mutex> g(m_);
+    out_.push_back(c);
+    return true;
+  }
+  bool readChar(char16_t& c) override {
+    std::lock_guard<std::mutex> g(m_);
+    if (pos_ >= in_.size()) return false;
+    c = in_[pos_++];
+    return true;
+  }
+  void setTitle(const std::u16string&) override {}
+  bool detach() override { return true; }
+  int error() const override { return 9; }
+  std::string text() {
+    std::lock_guard<std::mutex> g(m_);
+    return utf16ToUtf8(out_);
+  }
+
+ private:
+  std::mutex m_;
+  std::u16string in_;
+  std::size_t pos_ = 0;
+  std::u16string out_;
+};
+
+std::string withoutStatistics(const std::string& text) {
+  std::istringstream in(text);
+  std::string line, out;
+  while (std::getline(in, line))
+    if (line.find("推演牌局总数") == std::string::npos) out += line + "\n";
+  return out;
+}
+
+std::string replay(SolveEngine engine, const char16_t* player1, const char16_t* player2,
+                   const std::string& script) {
+  auto console = std::make_shared<ScriptConsole>(script);
+  setConsole(console);
+  solveEngine.store(static_cast<int>(engine));
+  inputA = player1;
+  inputB = player2;
+  GameNode* root = newNode();
+  zelkmain(root);
+  deleteNode(root);
+  if (tableRoot) {
+    deleteNode(tableRoot);
+    tableRoot = nullptr;
+  }
+  setConsole(nullptr);
+  setStop(0);
+  while (mStrSeq.take()) {
+  }
+  return console->text();
+}
+
+struct Game {
+  const char* name;
+  const char16_t* player1;
+  const char16_t* player2;
+  const char* script;  // the user's lines, including a wrong play and a replay
+  const char* winnerLine;
+};
+
+class FastReplay : public ::testing::TestWithParam<Game> {
+ protected:
+  void TearDown() override {
+    solveEngine.store(static_cast<int>(SolveEngine::Exhaustive));
+    resetRuleSwitches();
+  }
+};
+
+TEST_P(FastReplay, SameConsoleTextWithEitherEngine) {
+  const Game& g = GetParam();
+  std::string exhaustive = replay(SolveEngine::Exhaustive, g.player1, g.player2, g.script);
+  std::string fast = replay(SolveEngine::Fast, g.player1, g.player2, g.script);
+  EXPECT_NE(exhaustive.find(g.winnerLine), std::string::npos) << exhaustive;
+  EXPECT_NE(fast.find("置换表局面数"), std::string::npos) << fast;
+  EXPECT_EQ(withoutStatistics(fast), withoutStatistics(exhaustive));
+  // The machine did play: its moves are in the text.
+  EXPECT_NE(exhaustive.find("出牌:"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Games, FastReplay,
+    ::testing::Values(
+        Game{"MachinePlaysPlayer1", u"9AA", u"2QQJJ77553", "3\nzz\n55\nQQ\n2\n\n\nJJ\n77\n",
+             "最终获胜方是 player1"},
+        Game{"MachineLeadsAsPlayer2", u"225543", u"KK5543", "5\n2\n\n3\n22\n\n4\n5\n\n22\n44\n\n",
+             "最终获胜方是 player2"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FastReplayTree, LostPositionKeepsEveryPlayWonPositionOne) {
+  resetRuleSwitches();
+  FastEngine engine(std::size_t(1) << 20);
+  engine.setProgress(false);
+  GameNode* lost = newNode();
+  std::strcpy(lost->u1Cards, "2");
+  std::strcpy(lost->u2Cards, "34");
+  lost->turn = '2';
+  EXPECT_EQ(growLikeSolver(engine, lost), '1');
+  int children = 0;
+  for (GameNode* c = lost->child; c; c = c->next) {
+    ++children;
+    EXPECT_EQ(c->result, '1');
+  }
+  EXPECT_EQ(children, 2);
+  // Newest first, as the solver links them: the single 4 was generated last.
+  EXPECT_STREQ(lost->child->lastPlay, "4");
+  deleteNode(lost);
+
+  GameNode* won = newNode();
+  std::strcpy(won->u1Cards, "5");
+  std::strcpy(won->u2Cards, "3XY");
+  won->turn = '2';
+  EXPECT_EQ(growLikeSolver(engine, won), '2');
+  ASSERT_NE(won->child, nullptr);
+  EXPECT_EQ(won->child->next, nullptr);
+  EXPECT_STREQ(won->child->lastPlay, "XY");  // the rocket comes before the singles
+  EXPECT_EQ(won->child->playType, TYPE_WZ);
+  EXPECT_STREQ(won->child->u2Cards, "3");
+  EXPECT_EQ(won->child->turn, '1');
+  deleteNode(won);
+}
+
+}  // namespace
+}  // namespace zelk
