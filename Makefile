@@ -29,11 +29,13 @@ test-asan: deps
 	cmake --build $(ASAN) -j$(JOBS)
 	bash scripts/test.sh $(ASAN)
 
-# ThreadSanitizer runs the tests that start threads.
+# ThreadSanitizer runs the tests that start threads; only their programs are built.
+TSAN_LABELS := run platform solver cli update
+TSAN_TARGETS = $(foreach l,$(TSAN_LABELS),$(if $(wildcard tests/$(l)/*.cpp),test_$(l)))
 test-tsan: deps
 	cmake -S . -B $(TSAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELK_SANITIZE=thread -DZELK_GUI=OFF $(CMAKE_FLAGS) >/dev/null
-	cmake --build $(TSAN) -j$(JOBS)
-	bash scripts/test.sh $(TSAN) -L 'run|platform|solver|cli|update'
+	cmake --build $(TSAN) -j$(JOBS) --target $(TSAN_TARGETS)
+	bash scripts/test.sh $(TSAN) -L '$(subst $(eval) ,|,$(strip $(TSAN_LABELS)))'
 
 bench: build
 	cmake --build $(RELEASE) -j$(JOBS) --target zelkbench
