@@ -75,13 +75,13 @@ std::u16string formatArgs(std::u16string_view format, const FmtArg* args, std::s
       break;
     }
     // %[flags][width][.precision][length]conversion
-    std::string spec = "%";
+    std::string directive = "%";
     bool left = false;
     std::size_t j = i + 1;
     while (j < format.size() && std::strchr("-+ #0", static_cast<char>(format[j])) &&
            format[j] < 128) {
       if (format[j] == u'-') left = true;
-      spec.push_back(static_cast<char>(format[j++]));
+      directive.push_back(static_cast<char>(format[j++]));
     }
     int width = -1;
     if (j < format.size() && format[j] == u'*') {
@@ -89,7 +89,7 @@ std::u16string formatArgs(std::u16string_view format, const FmtArg* args, std::s
       width = a ? static_cast<int>(a->asSigned()) : 0;
       if (width < 0) {
         left = true;
-        spec.push_back('-');
+        directive.push_back('-');
         width = -width;
       }
       ++j;
@@ -99,7 +99,7 @@ std::u16string formatArgs(std::u16string_view format, const FmtArg* args, std::s
         if (width > 100000) width = 100000;
       }
     }
-    if (width >= 0) spec += std::to_string(width);
+    if (width >= 0) directive += std::to_string(width);
     int precision = -1;
     if (j < format.size() && format[j] == u'.') {
       ++j;
@@ -114,7 +114,7 @@ std::u16string formatArgs(std::u16string_view format, const FmtArg* args, std::s
           if (precision > 100000) precision = 100000;
         }
       }
-      if (precision >= 0) spec += "." + std::to_string(precision);
+      if (precision >= 0) directive += "." + std::to_string(precision);
     }
     // Length prefixes only tell the width of the argument, which FmtArg
     // already knows; skip them (I64, I32, I, ll, l, h, hh, z, j, t, L).
@@ -146,7 +146,7 @@ std::u16string formatArgs(std::u16string_view format, const FmtArg* args, std::s
       case u'd':
       case u'i': {
         const FmtArg* a = take();
-        std::snprintf(buf, sizeof buf, (spec + "lld").c_str(), a ? a->asSigned() : 0LL);
+        std::snprintf(buf, sizeof buf, (directive + "lld").c_str(), a ? a->asSigned() : 0LL);
         appendAscii(out, buf);
         break;
       }
@@ -155,9 +155,9 @@ std::u16string formatArgs(std::u16string_view format, const FmtArg* args, std::s
       case u'X':
       case u'o': {
         const FmtArg* a = take();
-        spec += "ll";
-        spec.push_back(static_cast<char>(conv));
-        std::snprintf(buf, sizeof buf, spec.c_str(), a ? a->asUnsigned() : 0ULL);
+        directive += "ll";
+        directive.push_back(static_cast<char>(conv));
+        std::snprintf(buf, sizeof buf, directive.c_str(), a ? a->asUnsigned() : 0ULL);
         appendAscii(out, buf);
         break;
       }
@@ -170,8 +170,8 @@ std::u16string formatArgs(std::u16string_view format, const FmtArg* args, std::s
       case u'a':
       case u'A': {
         const FmtArg* a = take();
-        spec.push_back(static_cast<char>(conv));
-        std::snprintf(buf, sizeof buf, spec.c_str(), a ? a->asDouble() : 0.0);
+        directive.push_back(static_cast<char>(conv));
+        std::snprintf(buf, sizeof buf, directive.c_str(), a ? a->asDouble() : 0.0);
         appendAscii(out, buf);
         break;
       }

@@ -37,10 +37,10 @@ std::u16string uniqueName(const char* what) {
 //   try:   tryLock once; prints A (acquired), T (timeout) or F; exits.
 //   lock:  prints W, waits in lock(), prints A; exits without unlocking.
 //   hold:  lock(), prints A, waits for stdin, exits without unlocking.
-int runHelper(const std::string& spec) {
-  auto colon = spec.find(':');
-  std::string mode = spec.substr(0, colon);
-  NamedMutex m(utf8ToUtf16(spec.substr(colon + 1)));
+int runHelper(const std::string& request) {
+  auto colon = request.find(':');
+  std::string mode = request.substr(0, colon);
+  NamedMutex m(utf8ToUtf16(request.substr(colon + 1)));
   auto say = [](char c) { return ::write(1, &c, 1) == 1; };
   if (mode == "try") {
     WaitResult r = m.tryLock();
@@ -62,7 +62,7 @@ int runHelper(const std::string& spec) {
 }
 
 [[maybe_unused]] const bool helperMode = [] {
-  if (const char* spec = std::getenv("ZELK_MUTEX_HELPER")) std::_Exit(runHelper(spec));
+  if (const char* request = std::getenv("ZELK_MUTEX_HELPER")) std::_Exit(runHelper(request));
   return false;
 }();
 
