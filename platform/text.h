@@ -16,6 +16,9 @@ std::u16string utf8ToUtf16(std::string_view text);
 // Unpaired surrogates become U+FFFD.
 std::string utf16ToUtf8(std::u16string_view text);
 
+// Appends the UTF-8 form of one code point.
+void appendUtf8(std::string& out, char32_t cp);
+
 // 8-bit card text to wide text: byte b becomes unit b.
 std::u16string widen(std::string_view text);
 // Wide text to 8-bit card text: units above 0xFF become '?'.
