@@ -212,7 +212,7 @@ TEST_F(D2mem, SilentHostTimesOutAfterOneRetry) {
   EXPECT_EQ(fetch("http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/x", 100), 0);
   auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_GE(elapsed, std::chrono::milliseconds(3900));
-  EXPECT_LT(elapsed, std::chrono::milliseconds(6000));
+  EXPECT_LT(elapsed, std::chrono::milliseconds(12000));  // loose: the machine may be loaded
   std::vector<std::string> log = takeLog();
   ASSERT_EQ(log.size(), 2u);
   EXPECT_EQ(log[1].rfind("d2mem catch CInternetException 28[", 0), 0u) << log[1];

@@ -322,7 +322,7 @@ TEST_F(UpdateCheck, NoServerConfiguredFailsAtOnceWithoutTraffic) {
   setFlag(F_DEBUG, 1);  // a fetch would log "d.."
   auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(GetUpdateInfo());
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
   EXPECT_TRUE(takeLog().empty());
 }
 
