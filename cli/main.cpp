@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/batch.h"
 #include "cli/options.h"
 #include "cli/session.h"
 #include "platform/text.h"
@@ -27,6 +28,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   cli::applySwitches(options);
+  if (options.batch) return cli::runBatch(options);
   std::u16string a = options.player1, b = options.player2, box;
   if (!acceptHands(a, b, box)) {
     std::string text = utf16ToUtf8(box);

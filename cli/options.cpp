@@ -9,6 +9,7 @@ namespace zelk::cli {
 
 const char* const USAGE =
     "Usage: zelk [OPTIONS]\n"
+    "       zelk --batch [--off LIST] [--jobs N] [--table-mib N] < ENDGAMES\n"
     "\n"
     "Decides who wins a two-hand Zelk endgame with perfect play, prints the\n"
     "search statistics, then plays the winning side against you: type one play\n"
@@ -23,18 +24,34 @@ const char* const USAGE =
     "                   D,3,31,32,411,422,F,F11,F22,SZ,LD,ZD,WZ\n"
     "  --engine NAME    exhaustive (default) or fast: the fast engine proves\n"
     "                   positions with a transposition table; use it for\n"
-    "                   endgames of more than a few cards\n"
+    "                   endgames of more than about ten cards a side, where\n"
+    "                   the exhaustive solver's strategy tree is out of reach\n"
     "  --no-replay      end after the statistics line\n"
     "  --json           print one JSON object with the verdict; no replay\n"
     "  --debug          consistency checks, long progress line, verbose replay\n"
     "  --u1f            player1 leads; list its first plays instead of a replay\n"
     "  --log            append every message to the log file\n"
     "                   ($XDG_STATE_HOME/ZelkSolver/ZelkSolver.log)\n"
+    "  --batch          solve the endgames on standard input with the fast\n"
+    "                   engine, one a line: PLAYER1 PLAYER2 [OFFLIST], blank\n"
+    "                   separated. OFFLIST is a list as for --off (a lone comma\n"
+    "                   turns nothing off); without it --off applies. Blank\n"
+    "                   lines and lines starting with # are skipped. Prints\n"
+    "                   one JSON line per endgame, in input order, as --json\n"
+    "                   --engine fast does but with \"line\":N first; a bad\n"
+    "                   line gets {\"line\":N,\"error\":\"...\"} and the rest go\n"
+    "                   on. Implies --json; --player1, --player2, --debug and\n"
+    "                   --u1f are refused with it\n"
+    "  --jobs N         --batch: endgames solved at once (default: one per core)\n"
+    "  --table-mib N    the fast engine's table in MiB (default 512; with\n"
+    "                   --batch 1024 shared by the jobs, at most 512 each).\n"
+    "                   The positions counts depend on it once it is full\n"
     "  --help           show this help\n"
     "  --version        show the version\n"
     "\n"
     "Exit status: 0 done (also at the end of input), 1 the solve failed,\n"
-    "2 bad options or hands, 130 stopped with Ctrl-C (twice: at once).\n";
+    "2 bad options or hands (--batch: a bad line, unless a solve failed),\n"
+    "130 stopped with Ctrl-C (twice: at once).\n";
 
 namespace {
 
@@ -44,7 +61,62 @@ bool knownSwitch(const std::string& name) {
   return false;
 }
 
+// A whole number from lo to hi, digits only.
+bool parseCount(const std::string& text, long lo, long hi, long& n) {
+  if (text.empty() || text.size() > 9) return false;
+  n = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    n = n * 10 + (c - '0');
+  }
+  return n >= lo && n <= hi;
+}
+
+constexpr long MAX_JOBS = 1024;
+constexpr long MAX_TABLE_MIB = long(1) << 20;
+
+// Options that have no meaning beside --batch, or none without it.
+bool checkCombination(const Options& o, std::string& error) {
+  if (!o.batch) {
+    if (o.jobs != 0) error = "--jobs goes with --batch";
+    return error.empty();
+  }
+  if (o.handsGiven)
+    error = "--batch reads the hands from standard input; drop --player1 and --player2";
+  else if (o.debug)
+    error = "--batch does not go with --debug";
+  else if (o.u1f)
+    error = "--batch does not go with --u1f";
+  else if (o.engineGiven && !o.fastEngine)
+    error = "--batch solves with the fast engine only";
+  return error.empty();
+}
+
 }  // namespace
+
+bool parseOffList(const std::string& list, std::vector<std::string>& names, std::string& error) {
+  std::vector<std::string> found;
+  std::size_t start = 0;
+  while (start <= list.size()) {
+    std::size_t comma = list.find(',', start);
+    std::string name =
+        list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    for (char& c : name)
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (!name.empty()) {
+      if (!knownSwitch(name)) {
+        error = "unknown rule switch '" + name +
+                "' in --off (known: D,3,31,32,411,422,F,F11,F22,SZ,LD,ZD,WZ)";
+        return false;
+      }
+      found.push_back(name);
+    }
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  names.insert(names.end(), found.begin(), found.end());
+  return true;
+}
 
 bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
   for (int i = 1; i < argc; ++i) {
@@ -73,26 +145,9 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
     if (arg == "--player1" || arg == "--player2") {
       if (!needValue()) return false;
       (arg == "--player1" ? o.player1 : o.player2) = utf8ToUtf16(value);
+      o.handsGiven = true;
     } else if (arg == "--off") {
-      if (!needValue()) return false;
-      std::size_t start = 0;
-      while (start <= value.size()) {
-        std::size_t comma = value.find(',', start);
-        std::string name = value.substr(start, comma == std::string::npos ? std::string::npos
-                                                                          : comma - start);
-        for (char& c : name)
-          if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-        if (!name.empty()) {
-          if (!knownSwitch(name)) {
-            error = "unknown rule switch '" + name +
-                    "' in --off (known: D,3,31,32,411,422,F,F11,F22,SZ,LD,ZD,WZ)";
-            return false;
-          }
-          o.off.push_back(name);
-        }
-        if (comma == std::string::npos) break;
-        start = comma + 1;
-      }
+      if (!needValue() || !parseOffList(value, o.off, error)) return false;
     } else if (arg == "--engine") {
       if (!needValue()) return false;
       if (value != "exhaustive" && value != "fast") {
@@ -100,6 +155,26 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
         return false;
       }
       o.fastEngine = value == "fast";
+      o.engineGiven = true;
+    } else if (arg == "--batch") {
+      if (!noValue()) return false;
+      o.batch = true;
+    } else if (arg == "--jobs") {
+      if (!needValue()) return false;
+      long n = 0;
+      if (!parseCount(value, 1, MAX_JOBS, n)) {
+        error = "--jobs needs a whole number from 1 to " + std::to_string(MAX_JOBS);
+        return false;
+      }
+      o.jobs = static_cast<int>(n);
+    } else if (arg == "--table-mib") {
+      if (!needValue()) return false;
+      long n = 0;
+      if (!parseCount(value, 1, MAX_TABLE_MIB, n)) {
+        error = "--table-mib needs a whole number from 1 to " + std::to_string(MAX_TABLE_MIB);
+        return false;
+      }
+      o.tableMib = static_cast<std::size_t>(n);
     } else if (arg == "--no-replay") {
       if (!noValue()) return false;
       o.noReplay = true;
@@ -124,7 +199,7 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
       return false;
     }
   }
-  return true;
+  return o.help || o.version || checkCombination(o, error);
 }
 
 void applySwitches(const Options& o) {

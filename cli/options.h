@@ -1,6 +1,7 @@
 // The command line of `zelk`.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -9,8 +10,13 @@ namespace zelk::cli {
 struct Options {
   std::u16string player1 = u"AA9";         // plays second
   std::u16string player2 = u"2QQJJ77553";  // leads
+  bool handsGiven = false;                 // --player1 or --player2 on the command line
   std::vector<std::string> off;           // rule switches to turn off, by suffix
   bool fastEngine = false;                // --engine fast
+  bool engineGiven = false;               // --engine on the command line
+  bool batch = false;                     // endgames from standard input
+  int jobs = 0;                           // batch workers; 0: one per core
+  std::size_t tableMib = 0;               // fast engine's table; 0: the default
   bool noReplay = false;
   bool json = false;
   bool debug = false;
@@ -22,6 +28,10 @@ struct Options {
 
 // False with a message for an unknown option, a missing value or an unknown switch name.
 bool parseOptions(int argc, char** argv, Options& options, std::string& error);
+
+// Reads a comma-separated list of rule switch names (any case, empty names
+// skipped) into `names`, upper case. False with a message for an unknown name.
+bool parseOffList(const std::string& list, std::vector<std::string>& names, std::string& error);
 
 // Turns off the listed rule switches (the others stay on) and sets the debug switches.
 void applySwitches(const Options& options);

@@ -10,11 +10,11 @@
 #include <mutex>
 #include <string>
 
+#include "cli/report.h"
 #include "platform/console.h"
 #include "platform/terminalconsole.h"
 #include "platform/text.h"
 #include "platform/thread.h"
-#include "rules/playtypes.h"
 #include "rules/types.h"
 #include "run/output.h"
 #include "run/solverun.h"
@@ -79,53 +79,20 @@ sigset_t stopSignals() {
   return set;
 }
 
-// The first Ctrl-C stops the solve; a second one ends the program at once.
-void watchSignals(EventQueue* events) {
-  sigset_t set = stopSignals();
-  int seen = 0;
-  for (;;) {
-    int signal = 0;
-    if (sigwait(&set, &signal) != 0) continue;
-    if (++seen > 1) _exit(130);
-    events->postCommand(INTERRUPT);
-  }
-}
-
-std::string jsonString(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
-
-void printJson(const RunReport& r) {
-  std::string firstPlay = "null", firstType = "null";
-  if (r.firstPlayType >= 0) {
-    firstPlay = jsonString(r.firstPlay);
-    firstType = jsonString(utf16ToUtf8(pt2Str(r.firstPlayType)));
-  }
-  std::printf(
-      "{\"player1\":%s,\"player2\":%s,\"winner\":%c,\"first_play\":%s,\"first_play_type\":%s,"
-      "\"positions\":%lld,\"tree_positions\":%lld,\"opening_plays\":%lld,\"elapsed_ms\":%u,"
-      "\"engine\":\"%s\"}\n",
-      jsonString(utf16ToUtf8(inputA)).c_str(), jsonString(utf16ToUtf8(inputB)).c_str(), r.winner,
-      firstPlay.c_str(), firstType.c_str(), static_cast<long long>(r.positions),
-      static_cast<long long>(r.fast ? r.tablePositions : r.treePositions),
-      static_cast<long long>(r.openingPlays), r.elapsedMs, r.fast ? "fast" : "exhaustive");
-  std::fflush(stdout);
-}
-
 }  // namespace
+
+void watchStopSignals(std::function<void()> onFirst) {
+  startThread(64 * 1024, [onFirst = std::move(onFirst)] {
+    sigset_t set = stopSignals();
+    int seen = 0;
+    for (;;) {
+      int signal = 0;
+      if (sigwait(&set, &signal) != 0) continue;
+      if (++seen > 1) _exit(130);
+      onFirst();
+    }
+  }).close();
+}
 
 void blockStopSignals() {
   sigset_t set = stopSignals();
@@ -151,7 +118,8 @@ int runSession(const Options& options) {
   setConsole(console);
   replayEnabled.store(!options.noReplay && !options.json);
   solveEngine.store(static_cast<int>(options.fastEngine ? SolveEngine::Fast : SolveEngine::Exhaustive));
-  startThread(64 * 1024, [] { watchSignals(&events); }).close();
+  fastTableBytes.store(options.tableMib << 20);
+  watchStopSignals([] { events.postCommand(INTERRUPT); });
 
   // Scripts start many solves at once: each zelk process keeps its own lock.
   createSolveMutex(false);
@@ -185,7 +153,9 @@ int runSession(const Options& options) {
   }
   if (options.json) {
     if (!report.completed) return 1;
-    printJson(report);
+    std::string text = reportJson(report, inputA, inputB);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
   }
   return 0;
 }

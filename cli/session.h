@@ -2,6 +2,8 @@
 // small event loop, Ctrl-C as the stop command.
 #pragma once
 
+#include <functional>
+
 #include "cli/options.h"
 
 namespace zelk::cli {
@@ -13,5 +15,10 @@ int runSession(const Options& options);
 // Blocks SIGINT and SIGTERM in the calling thread and every thread it starts
 // later, so that one thread can wait for them; call first thing in main.
 void blockStopSignals();
+
+// Starts the thread that waits for SIGINT and SIGTERM (blocked with
+// blockStopSignals): the first one calls onFirst on that thread, a second
+// one ends the program at once with status 130.
+void watchStopSignals(std::function<void()> onFirst);
 
 }  // namespace zelk::cli

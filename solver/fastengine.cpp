@@ -75,7 +75,7 @@ bool FastEngine::prepare(const char* u1, const char* u2, const char* lastPlay, i
   }
   me = turn == RESULT_U2 ? h2 : h1;
   opp = turn == RESULT_U2 ? h1 : h2;
-  fast::Rules rules = fast::currentRules();
+  const fast::Rules rules = ownRules_ ? *ownRules_ : fast::currentRules();
   if (rules != rules_) {
     table_.clear();
     rules_ = rules;

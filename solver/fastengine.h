@@ -15,11 +15,14 @@
 //
 // One engine belongs to one thread. It keeps its table across calls while
 // the rule switches stay the same, so the replay's questions after a solve
-// are answered mostly from the table.
+// are answered mostly from the table. The switches are the process-wide
+// ones unless the engine was given rules of its own (setRules), which lets
+// engines on several threads solve under different rules at once.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,6 +63,9 @@ class FastEngine {
   void setProgress(bool on) { progress_ = on; }
   // Forgets every proof and zeroes the counters.
   void reset();
+  // The rules of the following calls instead of the process-wide switches;
+  // std::nullopt goes back to reading the switches at each call.
+  void setRules(std::optional<fast::Rules> rules) { ownRules_ = rules; }
 
  private:
   struct Stop {};
@@ -80,6 +86,7 @@ class FastEngine {
 
   fast::FastTable table_;
   fast::Rules rules_;
+  std::optional<fast::Rules> ownRules_;
   std::vector<fast::Move> arena_;  // the plays of every position on the search path
   std::vector<fast::ProofNumbers> kids_;  // beside each play: the numbers of its position
   std::size_t top_ = 0;

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <random>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "fastref.h"
 #include "rules/cards.h"
@@ -163,6 +166,46 @@ TEST_F(FastEngineTest, SwitchChangeForgetsProofs) {
   EXPECT_EQ(engine.solve("4", "33", "", 0, '2'), '2');
   setFlag(F_TYPE_D, 0);
   EXPECT_EQ(engine.solve("4", "33", "", 0, '2'), '1');
+}
+
+// Engines given rules of their own solve under them on several threads at
+// once, whatever the process-wide switches say meanwhile.
+TEST_F(FastEngineTest, OwnRulesOnSeveralThreads) {
+  const fast::Rules own[] = {static_cast<fast::Rules>(fast::R_ALL & ~fast::R_D),
+                             static_cast<fast::Rules>(fast::R_ALL & ~(fast::R_3 | fast::R_SZ)),
+                             static_cast<fast::Rules>(fast::R_D)};
+  std::atomic<bool> done{false};
+  std::thread flipper([&] {
+    for (unsigned i = 0; !done.load(); ++i) fast::applyRules(static_cast<fast::Rules>(i & fast::R_ALL));
+  });
+  std::vector<std::thread> workers;
+  std::vector<std::string> failures(std::size(own));
+  for (std::size_t w = 0; w < std::size(own); ++w)
+    workers.emplace_back([&, w] {
+      std::mt19937 rng(static_cast<unsigned>(w) + 11);
+      FastEngine engine(std::size_t(1) << 20);
+      engine.setProgress(false);
+      engine.setRules(own[w]);
+      for (int round = 0; round < 150 && failures[w].empty(); ++round) {
+        std::string u1, u2;
+        dealPair(rng, 1 + static_cast<int>(rng() % 6), 1 + static_cast<int>(rng() % 6), false, u1, u2);
+        if (engine.solve(u1.c_str(), u2.c_str(), "", 0, '2') != ref::solve(u1, u2, "", 0, '2', own[w]))
+          failures[w] = u1 + " / " + u2;
+      }
+    });
+  for (std::thread& t : workers) t.join();
+  done.store(true);
+  flipper.join();
+  for (std::size_t w = 0; w < std::size(own); ++w) EXPECT_EQ(failures[w], "") << "rules " << own[w];
+
+  // Without rules of its own the engine reads the switches again.
+  resetRuleSwitches();
+  FastEngine engine(std::size_t(1) << 20);
+  engine.setProgress(false);
+  engine.setRules(own[0]);
+  EXPECT_EQ(engine.solve("4", "33", "", 0, '2'), '1');
+  engine.setRules(std::nullopt);
+  EXPECT_EQ(engine.solve("4", "33", "", 0, '2'), '2');
 }
 
 TEST_F(FastEngineTest, RefusesATableItCannotHave) {
