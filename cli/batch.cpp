@@ -248,7 +248,7 @@ class LineReader {
 
 // What the lines may say about the rules.
 struct LineRules {
-  fast::Rules fallback = fast::R_ALL;                  // the command line's --off
+  fast::Rules fallback = fast::R_ALL;                 // the command line's --off
   std::array<fast::Rules, RULE_SWITCH_COUNT> bits{};  // each switch's bit, in RULE_SWITCHES order
 };
 
@@ -290,8 +290,8 @@ bool jobFromLine(std::string text, bool tooLong, const LineRules& rules, Job& jo
   std::vector<std::string> fields = blankSeparated(text);
   if (fields.empty() || fields[0][0] == '#') return false;
   if (fields.size() > 3 || fields.size() < 2) {
-    job.error = "a line holds PLAYER1 PLAYER2 [OFFLIST], found " +
-                std::to_string(fields.size()) + (fields.size() == 1 ? " field" : " fields");
+    job.error = "a line holds PLAYER1 PLAYER2 [OFFLIST], found " + std::to_string(fields.size()) +
+                (fields.size() == 1 ? " field" : " fields");
     return true;
   }
   job.rules = rules.fallback;

@@ -72,7 +72,7 @@ bool parseCount(const std::string& text, long lo, long hi, long& n) {
   return n >= lo && n <= hi;
 }
 
-constexpr long MAX_JOBS = 1024;
+constexpr long MAX_JOBS = 256;  // each worker keeps about 2 MiB besides its table
 constexpr long MAX_TABLE_MIB = long(1) << 20;
 
 // Options that have no meaning beside --batch, or none without it.

@@ -71,11 +71,16 @@ TEST(ZelkBatch, AnswersInInputOrderAsTheSingleRunWhateverTheJobs) {
   // answers are ready first and must wait for it.
   struct Row {
     std::string player1, player2;
-  } rows[] = {{"2AKQJ09876543", "2AKQJ09876543"}, {"A", "KKK5"}, {"aa9", "2qqjj77553"},
-              {"3", "45"},  {"2", "34"},  {"AKQJ0987", "2AKQJ0986"}, {"225543", "KK5543"},
+  } rows[] = {{"2AKQJ09876543", "2AKQJ09876543"},
+              {"A", "KKK5"},
+              {"aa9", "2qqjj77553"},
+              {"3", "45"},
+              {"2", "34"},
+              {"AKQJ0987", "2AKQJ0986"},
+              {"225543", "KK5543"},
               {"AA8", "2KK0077554"}};
   std::string input = "# player1 player2\n\n";
-  long first = 3;
+  const long first = 3;  // the line of the first endgame
   for (const Row& row : rows) input += row.player1 + " \t" + row.player2 + "\r\n";
 
   Result one = runZelk({"--batch", "--jobs", "1"}, input);
@@ -83,9 +88,8 @@ TEST(ZelkBatch, AnswersInInputOrderAsTheSingleRunWhateverTheJobs) {
   std::vector<std::string> answers = linesOf(maskElapsed(one.out));
   ASSERT_EQ(answers.size(), std::size(rows)) << one.out;
   for (std::size_t i = 0; i < answers.size(); ++i)
-    EXPECT_EQ(answers[i],
-              singleAnswer({"--player1", rows[i].player1, "--player2", rows[i].player2},
-                           first + static_cast<long>(i)));
+    EXPECT_EQ(answers[i], singleAnswer({"--player1", rows[i].player1, "--player2", rows[i].player2},
+                                       first + static_cast<long>(i)));
   for (const char* jobs : {"2", "3"}) {
     Result many = runZelk({"--batch", "--jobs", jobs}, input);
     EXPECT_EQ(many.status, 0) << many.err;
@@ -141,8 +145,8 @@ TEST(ZelkBatch, BadLinesAreAnsweredInPlaceWithTheSingleRunsMessage) {
 TEST(ZelkBatch, TheLinesSwitchesOverrideTheCommandLine) {
   // Without pairs, triples and triples with one, player2's KKK5 must go out
   // card by card, and the ace takes the last one.
-  const std::string noTriples = "D,3,31,32";
-  Result r = runZelk({"--batch", "--off", noTriples},
+  const std::string noPairsNorTriples = "D,3,31,32";
+  Result r = runZelk({"--batch", "--off", noPairsNorTriples},
                      "A KKK5\nA KKK5 ,\nA KKK5 3\nA KKK5 d,3,31,32\n");
   EXPECT_EQ(r.status, 0) << r.err;
   std::vector<std::string> answers = linesOf(maskElapsed(r.out));
@@ -153,10 +157,10 @@ TEST(ZelkBatch, TheLinesSwitchesOverrideTheCommandLine) {
     args.insert(args.end(), off.begin(), off.end());
     return args;
   };
-  EXPECT_EQ(answers[0], singleAnswer(with({"--off", noTriples}), 1));
+  EXPECT_EQ(answers[0], singleAnswer(with({"--off", noPairsNorTriples}), 1));
   EXPECT_EQ(answers[1], singleAnswer(hands, 2));
   EXPECT_EQ(answers[2], singleAnswer(with({"--off", "3"}), 3));
-  EXPECT_EQ(answers[3], singleAnswer(with({"--off", noTriples}), 4));
+  EXPECT_EQ(answers[3], singleAnswer(with({"--off", noPairsNorTriples}), 4));
   // The rules matter here: otherwise the rows above prove little.
   EXPECT_EQ(numberField(answers[0], "winner"), 1);
   EXPECT_EQ(numberField(answers[1], "winner"), 2);

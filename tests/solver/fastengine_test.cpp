@@ -176,7 +176,8 @@ TEST_F(FastEngineTest, OwnRulesOnSeveralThreads) {
                              static_cast<fast::Rules>(fast::R_D)};
   std::atomic<bool> done{false};
   std::thread flipper([&] {
-    for (unsigned i = 0; !done.load(); ++i) fast::applyRules(static_cast<fast::Rules>(i & fast::R_ALL));
+    for (unsigned i = 0; !done.load(); ++i)
+      fast::applyRules(static_cast<fast::Rules>(i & fast::R_ALL));
   });
   std::vector<std::thread> workers;
   std::vector<std::string> failures(std::size(own));
@@ -188,8 +189,10 @@ TEST_F(FastEngineTest, OwnRulesOnSeveralThreads) {
       engine.setRules(own[w]);
       for (int round = 0; round < 150 && failures[w].empty(); ++round) {
         std::string u1, u2;
-        dealPair(rng, 1 + static_cast<int>(rng() % 6), 1 + static_cast<int>(rng() % 6), false, u1, u2);
-        if (engine.solve(u1.c_str(), u2.c_str(), "", 0, '2') != ref::solve(u1, u2, "", 0, '2', own[w]))
+        dealPair(rng, 1 + static_cast<int>(rng() % 6), 1 + static_cast<int>(rng() % 6), false, u1,
+                 u2);
+        if (engine.solve(u1.c_str(), u2.c_str(), "", 0, '2') !=
+            ref::solve(u1, u2, "", 0, '2', own[w]))
           failures[w] = u1 + " / " + u2;
       }
     });
