@@ -3,7 +3,9 @@
 // exhaustive one stopped after a time limit), then random deals of 17 and
 // 20 cards a side (fixed seed) with the fast engine alone. Single thread.
 //
-//   fastbench [--quick] [--deals N] [--table MiB] [--limit SECONDS]
+//   fastbench [--quick] [--deals N] [--size CARDS] [--table MiB] [--limit SECONDS]
+//
+// --size runs only random deals of that many cards a side (no fixed list).
 //
 // Prints each verdict, time and positions searched, the median and worst
 // time of the random deals, the peak memory, and a signature: the positions
@@ -116,13 +118,23 @@ int main(int argc, char** argv) {
   bool quick = false;
   double limit = 20;
   std::size_t tableMiB = FastEngine::DEFAULT_TABLE_BYTES >> 20;
+  std::vector<int> sizes = {17, 20};
+  bool fixedList = true;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--quick")) quick = true;
     else if (!std::strcmp(argv[i], "--deals") && i + 1 < argc) deals = std::atoi(argv[++i]);
     else if (!std::strcmp(argv[i], "--limit") && i + 1 < argc) limit = std::atof(argv[++i]);
-    else if (!std::strcmp(argv[i], "--table") && i + 1 < argc) tableMiB = std::strtoul(argv[++i], nullptr, 10);
+    else if (!std::strcmp(argv[i], "--size") && i + 1 < argc) {
+      sizes = {std::atoi(argv[++i])};
+      fixedList = false;
+      if (sizes[0] < 1 || sizes[0] > 27) {
+        std::fprintf(stderr, "fastbench: --size takes 1 to 27 cards\n");
+        return 2;
+      }
+    } else if (!std::strcmp(argv[i], "--table") && i + 1 < argc) tableMiB = std::strtoul(argv[++i], nullptr, 10);
     else {
-      std::fprintf(stderr, "usage: fastbench [--quick] [--deals N] [--table MiB] [--limit SECONDS]\n");
+      std::fprintf(stderr, "usage: fastbench [--quick] [--deals N] [--size CARDS] [--table MiB] [--limit SECONDS]\n"
+                   "  --size CARDS  only random deals of this many cards a side\n");
       return 2;
     }
   }
@@ -155,6 +167,7 @@ int main(int argc, char** argv) {
   std::printf("%-14s %-14s %-9s | %-8s %9s %12s | %-8s %9s %10s\n", "player2", "player1",
               "published", "exhaust.", "seconds", "positions", "fast", "seconds", "positions");
   for (const Endgame& g : endgames) {
+    if (!fixedList) break;
     Run slow = exhaustive(g.player1, g.player2, limit);
     Run r = solveOne(engine, g.player1, g.player2);
     signature += r.positions;
@@ -167,7 +180,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
   }
 
-  for (int size : {17, 20}) {
+  for (int size : sizes) {
     if (quick && size == 20) break;
     std::mt19937 rng(1000 + static_cast<unsigned>(size));
     std::vector<double> times;

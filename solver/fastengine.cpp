@@ -16,7 +16,29 @@ using fast::Move;
 namespace {
 
 constexpr int64_t POLL_MASK = 1023;  // stop and progress tests every 1024 positions
-constexpr int64_t QUICK_BUDGET = 40000;  // positions for the canonical first try
+constexpr std::size_t FORMS_LINES = std::size_t(1) << 15;  // a power of two
+constexpr int EST_SCALE = 4;
+constexpr int64_t QUICK_BUDGET = 5000;  // positions for the canonical first try
+
+// A rough count of the plays a hand needs to go out: one for each rank it
+// holds, less one for each triple that can carry a single or a pair.
+inline int playsNeeded(Hand h) {
+  constexpr Hand LOW = 0x1111111111111111ULL;
+  const Hand ge1 = (h | (h >> 1) | (h >> 2)) & LOW;
+  const Hand ge3 = ((h >> 2) | (h & (h >> 1))) & LOW;
+  // At most fifteen flags, one a nibble: the product sums them in the top nibble.
+  const int ranks = static_cast<int>((ge1 * LOW) >> 60);
+  const int triples = static_cast<int>((ge3 * LOW) >> 60);
+  return ranks - std::min(triples, ranks - triples);
+}
+
+// Proof numbers to start from for a position no search has seen: the side
+// that needs fewer plays, moving first, is the likelier winner.
+inline fast::ProofNumbers estimate(Hand mover, Hand other) {
+  const int d = playsNeeded(mover) - playsNeeded(other);
+  return fast::ProofNumbers{static_cast<uint32_t>(1 + EST_SCALE * std::max(0, d)),
+                            static_cast<uint32_t>(1 + EST_SCALE * std::max(0, 1 - d))};
+}
 
 }  // namespace
 
@@ -24,10 +46,22 @@ FastEngine::FastEngine(std::size_t tableBytes)
     : table_(tableBytes),
       rules_(fast::currentRules()),
       arena_(std::size_t(16) * fast::MAX_MOVES),
-      kids_(arena_.size()) {}
+      kids_(arena_.size()),
+      keys_(arena_.size()),
+      forms_(FORMS_LINES) {}
+
+const fast::WholeHand& FastEngine::formsOf(Hand hand) {
+  FormsLine& line = forms_[((hand * 0x9E3779B97F4A7C15ULL) >> 40) & (FORMS_LINES - 1)];
+  if (line.hand != hand || hand == 0) {
+    line.hand = hand;
+    line.forms = fast::wholeHandForms(hand, rules_);
+  }
+  return line.forms;
+}
 
 void FastEngine::reset() {
   table_.clear();
+  std::fill(forms_.begin(), forms_.end(), FormsLine{});
   searched_ = 0;
 }
 
@@ -78,6 +112,7 @@ bool FastEngine::prepare(const char* u1, const char* u2, const char* lastPlay, i
   const fast::Rules rules = ownRules_ ? *ownRules_ : fast::currentRules();
   if (rules != rules_) {
     table_.clear();
+    std::fill(forms_.begin(), forms_.end(), FormsLine{});
     rules_ = rules;
   }
   startMs_ = tickCount();
@@ -151,6 +186,7 @@ FastEngine::Answer FastEngine::bestMove(const char* u1, const char* u2, const ch
 // table and the proof-number search takes over, which does not get lost
 // in long fights.
 bool FastEngine::search(Hand me, Hand opp, Beat last) {
+  last = fast::normalizeBeat(fast::rankMasks(me), last);
   const std::size_t top = top_;
   budgetEnd_ = searched_ + QUICK_BUDGET;
   try {
@@ -169,20 +205,22 @@ bool FastEngine::alphaBeta(Hand me, Hand opp, Beat last) {
   const uint16_t key = fast::packBeat(last);
   ProofNumbers known;
   if (table_.probe(me, opp, key, known) && (known.pn == 0 || known.dn == 0)) return known.pn == 0;
-  if (fast::playsOutAtOnce(me, last, rules_)) return true;
+  if (formsOf(me).beats(last)) return true;
   const std::size_t base = top_;
   if (base + fast::MAX_MOVES > arena_.size()) {
     arena_.resize(arena_.size() * 2);
     kids_.resize(arena_.size());
+    keys_.resize(arena_.size());
   }
   const int count = fast::generateMoves(me, last, rules_, &arena_[base]);
   top_ = base + static_cast<std::size_t>(count);
-  const fast::WholeHand oppOut = fast::wholeHandForms(opp, rules_);
+  const fast::WholeHand oppOut = formsOf(opp);
+  const fast::RankMasks oppMasks = fast::rankMasks(opp);
   const int64_t before = searched_;
   bool win = false;
   for (int i = 0; i < count && !win; ++i) {
     const Move m = arena_[base + static_cast<std::size_t>(i)];
-    const Beat next = m.type == TYPE_PASS ? Beat{} : m.beat();
+    const Beat next = m.type == TYPE_PASS ? Beat{} : fast::normalizeBeat(oppMasks, m.beat());
     if (oppOut.beats(next)) continue;
     win = !alphaBeta(opp, me - m.cards, next);
   }
@@ -201,12 +239,12 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, uint32_t thpn, 
   using fast::PN_INF;
   using fast::ProofNumbers;
   if ((++searched_ & POLL_MASK) == 0) poll();
-  const uint16_t key = fast::packBeat(last);
+  const fast::FastTable::Key key = fast::FastTable::key(me, opp, fast::packBeat(last));
   ProofNumbers known;
-  if (table_.probe(me, opp, key, known) && (known.pn >= thpn || known.dn >= thdn)) return known;
-  if (fast::playsOutAtOnce(me, last, rules_)) {
+  if (table_.probe(key, known) && (known.pn >= thpn || known.dn >= thdn)) return known;
+  if (formsOf(me).beats(last)) {
     ProofNumbers won{0, PN_INF};
-    table_.store(me, opp, key, won, 1);
+    table_.store(key, won, 1);
     return won;
   }
 
@@ -214,26 +252,50 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, uint32_t thpn, 
   if (base + fast::MAX_MOVES > arena_.size()) {
     arena_.resize(arena_.size() * 2);
     kids_.resize(arena_.size());
+    keys_.resize(arena_.size());
   }
   const int count = fast::generateMoves(me, last, rules_, &arena_[base]);
   top_ = base + static_cast<std::size_t>(count);
-  const fast::WholeHand oppOut = fast::wholeHandForms(opp, rules_);
-  // Every child's table line is asked for before the first one is read, so
+  const fast::WholeHand oppOut = formsOf(opp);
+  const fast::RankMasks oppMasks = fast::rankMasks(opp);
+  // A play the opponent cannot answer leaves him only the pass, and the
+  // position after it is the mover's lead with what he has left: the child
+  // is taken as that lead, seen from the other side, so forced passes take
+  // neither a search step nor a table entry. The play's key marks it.
+  for (int i = 0; i < count; ++i) {
+    Move& m = arena_[base + static_cast<std::size_t>(i)];
+    fast::FastTable::Key& key = keys_[base + static_cast<std::size_t>(i)];
+    const Hand rest = me - m.cards;
+    if (m.type == TYPE_PASS) {
+      m.key = 0;
+      key = fast::FastTable::key(opp, rest, 0);
+    } else {
+      const Beat next = fast::normalizeBeat(oppMasks, m.beat());
+      m.key = fast::cannotAnswer(oppMasks, next, rules_) ? 1 : 0;
+      key = m.key ? fast::FastTable::key(rest, opp, 0)
+                  : fast::FastTable::key(opp, rest, fast::packBeat(next));
+      m.len = next.len;  // the play as the opponent's position keys it
+      m.rank = next.rank;
+    }
+    table_.prefetch(key);
+  }
+  // Every child's table line was asked for before the first one is read, so
   // the memory fetches overlap.
   for (int i = 0; i < count; ++i) {
     const Move& m = arena_[base + static_cast<std::size_t>(i)];
-    table_.prefetch(table_.slot(opp, me - m.cards, fast::packBeat(m.type == TYPE_PASS ? Beat{} : m.beat())));
-  }
-  for (int i = 0; i < count; ++i) {
-    const Move& m = arena_[base + static_cast<std::size_t>(i)];
     ProofNumbers& k = kids_[base + static_cast<std::size_t>(i)];
-    const Hand rest = me - m.cards;
-    const Beat next = m.type == TYPE_PASS ? Beat{} : m.beat();
-    if (!table_.probe(opp, rest, fast::packBeat(next), k)) {
-      if (oppOut.beats(next))
+    const fast::FastTable::Key& key = keys_[base + static_cast<std::size_t>(i)];
+    if (m.key) {
+      ProofNumbers mine;
+      if (!table_.probe(key, mine)) mine = estimate(me - m.cards, opp);
+      k = ProofNumbers{mine.dn, mine.pn};
+      continue;
+    }
+    if (!table_.probe(key, k)) {
+      if (oppOut.beats(m.type == TYPE_PASS ? Beat{} : m.beat()))
         k = ProofNumbers{0, PN_INF};
       else
-        k = ProofNumbers{1, 1};
+        k = estimate(opp, me - m.cards);
     }
   }
 
@@ -261,15 +323,20 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, uint32_t thpn, 
     const ProofNumbers& k = kids_[base + static_cast<std::size_t>(best)];
     const uint64_t childPn = uint64_t(thdn) - dn + k.pn;
     const uint32_t childThpn = childPn >= PN_INF ? PN_INF : static_cast<uint32_t>(childPn);
-    const uint32_t childThdn = std::min<uint32_t>(thpn, second >= PN_INF ? PN_INF : second + 1);
+    const uint32_t childThdn = std::min<uint32_t>(thpn, second >= PN_INF ? PN_INF : 2 * second + 1);
     const Move m = arena_[base + static_cast<std::size_t>(best)];
     const Hand rest = me - m.cards;
-    const Beat next = m.type == TYPE_PASS ? Beat{} : m.beat();
-    ProofNumbers r = mid(opp, rest, next, childThpn, childThdn);
+    ProofNumbers r;
+    if (m.key) {
+      const ProofNumbers mine = mid(rest, opp, Beat{}, childThdn, childThpn);
+      r = ProofNumbers{mine.dn, mine.pn};
+    } else {
+      r = mid(opp, rest, m.type == TYPE_PASS ? Beat{} : m.beat(), childThpn, childThdn);
+    }
     kids_[base + static_cast<std::size_t>(best)] = r;
   }
   top_ = base;
-  table_.store(me, opp, key, result, static_cast<uint64_t>(searched_ - before));
+  table_.store(key, result, static_cast<uint64_t>(searched_ - before));
   return result;
 }
 

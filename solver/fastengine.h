@@ -83,12 +83,21 @@ class FastEngine {
   fast::ProofNumbers mid(fast::Hand me, fast::Hand opp, fast::Beat last, uint32_t thpn,
                          uint32_t thdn);
   void poll();
+  // The plays a whole hand forms, from a small cache: hands recur against
+  // many opponents, and working the forms out is an enumeration.
+  const fast::WholeHand& formsOf(fast::Hand hand);
 
   fast::FastTable table_;
   fast::Rules rules_;
   std::optional<fast::Rules> ownRules_;
   std::vector<fast::Move> arena_;  // the plays of every position on the search path
   std::vector<fast::ProofNumbers> kids_;  // beside each play: the numbers of its position
+  std::vector<fast::FastTable::Key> keys_;  // and its table key
+  struct FormsLine {
+    fast::Hand hand = 0;  // 0: empty line
+    fast::WholeHand forms;
+  };
+  std::vector<FormsLine> forms_;
   std::size_t top_ = 0;
   int64_t searched_ = 0;
   int64_t budgetEnd_ = 0;

@@ -1,5 +1,6 @@
 #include "solver/fastmoves.h"
 
+#include <bit>
 #include <cassert>
 
 #include "rules/cards.h"
@@ -82,120 +83,122 @@ bool beatFromPlay(std::string_view play, int type, Beat& beat) {
 
 namespace {
 
+// Each rank's cards of `width` consecutive ranks from rank 0: one a nibble.
+constexpr Hand runOf(int width) { return width <= 0 ? 0 : (runOf(width - 1) << 4) | 1; }
+
+// Starts of `width` consecutive ranks below the 2 that are all in `m`.
+inline uint32_t runStarts(uint32_t m, int width) {
+  m &= (1u << RANK_2) - 1;
+  uint32_t starts = m;
+  for (int i = 1; i < width; ++i) starts &= m >> i;
+  return starts & ((1u << (RANK_2 - width + 1)) - 1);
+}
+
+// Visits the ranks of a mask from the lowest up.
+template <class F>
+inline bool eachRank(uint32_t mask, F&& f) {
+  for (; mask; mask &= mask - 1)
+    if (!f(std::countr_zero(mask))) return false;
+  return true;
+}
+
+constexpr uint32_t BELOW_X = (1u << RANK_X) - 1;  // the ranks 3 to 2
+
 // The enumeration itself, shared by the generator and the quick tests. The
 // sink takes each play and returns false to stop. wantLen, when not 0, skips
-// every play of another size (the play-out test).
+// every play of another size (the play-out test). The ranks that can take
+// part in each kind come from rank masks, so a kind costs one step per play
+// it yields, not one per rank it looks at.
 template <class Sink>
 void enumerate(Hand h, Beat last, Rules rules, int wantLen, Sink&& sink, bool allForms = false) {
-  int c[RANKS];
-  int n = 0;
-  for (int r = 0; r < RANKS; ++r) {
-    c[r] = countOf(h, r);
-    n += c[r];
-  }
+  const RankMasks k = rankMasks(h);
+  const uint32_t ge1 = k.ge1, ge2 = k.ge2 & BELOW_X, ge3 = k.ge3 & BELOW_X, eq4 = k.eq4 & BELOW_X;
+  const int n = cardCount(h);
   const int T = last.type;
   const int m = last.len;
   const int lr = last.rank;
-  auto beats = [&](int r) { return T == 0 || r > lr; };
+  // Ranks whose plays beat the last one (every rank when leading).
+  const uint32_t above = T == 0 ? 0x7FFFu : ~((2u << lr) - 1) & 0x7FFFu;
   auto lenOk = [&](int len) { return wantLen == 0 || wantLen == len; };
   auto emit = [&](Hand cards, int type, int len, int rank) {
     return sink(Move{cards, static_cast<uint8_t>(type), static_cast<uint8_t>(len),
                      static_cast<uint8_t>(rank)});
   };
+  auto bit = [](int r) { return 1u << r; };
 
   // 1 pairs
   if ((rules & R_D) && (T == 0 || T == TYPE_D) && n >= 2 && lenOk(2)) {
-    for (int r = 0; r <= RANK_2; ++r)
-      if (c[r] >= 2 && beats(r) && !emit(2 * unit(r), TYPE_D, 2, r)) return;
+    if (!eachRank(ge2 & above, [&](int r) { return emit(2 * unit(r), TYPE_D, 2, r); })) return;
   }
   // 2 threes
   if ((rules & R_3) && (T == 0 || T == TYPE_3) && n >= 3 && lenOk(3)) {
-    for (int r = 0; r <= RANK_2; ++r)
-      if (c[r] >= 3 && beats(r) && !emit(3 * unit(r), TYPE_3, 3, r)) return;
+    if (!eachRank(ge3 & above, [&](int r) { return emit(3 * unit(r), TYPE_3, 3, r); })) return;
   }
   // 3 straights: by length, then by start
   if ((rules & R_SZ) && (T == 0 || T == TYPE_SZ)) {
     for (int w = 5; w <= 12 && w <= n; ++w) {
       if (T != 0 && w != m) continue;
       if (!lenOk(w)) continue;
-      for (int s = 0; s + w <= 12; ++s) {
-        if (!beats(s)) continue;
-        Hand cards = 0;
-        bool ok = true;
-        for (int r = s; r < s + w; ++r) {
-          if (c[r] < 1) {
-            ok = false;
-            break;
-          }
-          cards += unit(r);
-        }
-        if (ok && !emit(cards, TYPE_SZ, w, s)) return;
-      }
+      const Hand cards = runOf(w);
+      if (!eachRank(runStarts(ge1, w) & above,
+                    [&](int s) { return emit(cards << (4 * s), TYPE_SZ, w, s); }))
+        return;
     }
   }
   // 4 three with a single
   if ((rules & R_31) && (T == 0 || T == TYPE_31) && n >= 3 && lenOk(4)) {
-    for (int r = 0; r <= RANK_2; ++r) {
-      if (c[r] < 3 || !beats(r)) continue;
-      for (int j = 0; j < RANKS; ++j)
-        if (j != r && c[j] >= 1 && !emit(3 * unit(r) + unit(j), TYPE_31, 4, r)) return;
-    }
+    if (!eachRank(ge3 & above, [&](int r) {
+          return eachRank(ge1 & ~bit(r), [&](int j) {
+            return emit(3 * unit(r) + unit(j), TYPE_31, 4, r);
+          });
+        }))
+      return;
   }
   // 5 three with a pair
   if ((rules & R_32) && (T == 0 || T == TYPE_32) && lenOk(5)) {
-    for (int r = 0; r <= RANK_2; ++r) {
-      if (c[r] < 3 || !beats(r)) continue;
-      for (int j = 0; j <= RANK_2; ++j)
-        if (j != r && c[j] >= 2 && !emit(3 * unit(r) + 2 * unit(j), TYPE_32, 5, r)) return;
-    }
+    if (!eachRank(ge3 & above, [&](int r) {
+          return eachRank(ge2 & ~bit(r), [&](int j) {
+            return emit(3 * unit(r) + 2 * unit(j), TYPE_32, 5, r);
+          });
+        }))
+      return;
   }
   // 6 four with two cards. Picking positions j < k yields each pair of
   // ranks a <= b first at its lowest positions, so taking each multiset once,
   // in the order of (a, b), is exactly what the duplicate drop leaves.
   if ((rules & R_411) && (T == 0 || T == TYPE_411) && n >= 4 && lenOk(6)) {
-    for (int r = 0; r <= RANK_2; ++r) {
-      if (c[r] != 4 || !beats(r)) continue;
-      for (int a = 0; a < RANKS; ++a) {
-        if (a == r || c[a] < 1) continue;
-        for (int b = a; b < RANKS; ++b) {
-          if (b == r || c[b] < (b == a ? 2 : 1)) continue;
-          if (!emit(4 * unit(r) + unit(a) + unit(b), TYPE_411, 6, r)) return;
-        }
-      }
-    }
+    if (!eachRank(eq4 & above, [&](int r) {
+          const uint32_t wings = ge1 & ~bit(r);
+          return eachRank(wings, [&](int a) {
+            if ((ge2 >> a & 1) && !emit(4 * unit(r) + 2 * unit(a), TYPE_411, 6, r)) return false;
+            return eachRank(wings & ~((2u << a) - 1), [&](int b) {
+              return emit(4 * unit(r) + unit(a) + unit(b), TYPE_411, 6, r);
+            });
+          });
+        }))
+      return;
   }
   // 7 four with two pairs
   if ((rules & R_422) && (T == 0 || T == TYPE_422) && n >= 4 && lenOk(8)) {
-    for (int r = 0; r <= RANK_2; ++r) {
-      if (c[r] != 4 || !beats(r)) continue;
-      for (int a = 0; a <= RANK_2; ++a) {
-        if (a == r || c[a] < 2) continue;
-        for (int b = a + 1; b <= RANK_2; ++b) {
-          if (b == r || c[b] < 2) continue;
-          if (!emit(4 * unit(r) + 2 * unit(a) + 2 * unit(b), TYPE_422, 8, r)) return;
-        }
-      }
-    }
+    if (!eachRank(eq4 & above, [&](int r) {
+          const uint32_t wings = ge2 & ~bit(r);
+          return eachRank(wings, [&](int a) {
+            return eachRank(wings & ~((2u << a) - 1), [&](int b) {
+              return emit(4 * unit(r) + 2 * unit(a) + 2 * unit(b), TYPE_422, 8, r);
+            });
+          });
+        }))
+      return;
   }
   // 8 runs of pairs: 3 to 10 pairs
   if ((rules & R_LD) && (T == 0 || T == TYPE_LD)) {
     for (int w = 6; w <= 20 && w <= n; w += 2) {
       if (T != 0 && w != m) continue;
       if (!lenOk(w)) continue;
-      int k = w / 2;
-      for (int s = 0; s + k <= 12; ++s) {
-        if (!beats(s)) continue;
-        Hand cards = 0;
-        bool ok = true;
-        for (int r = s; r < s + k; ++r) {
-          if (c[r] < 2) {
-            ok = false;
-            break;
-          }
-          cards += 2 * unit(r);
-        }
-        if (ok && !emit(cards, TYPE_LD, w, s)) return;
-      }
+      const Hand cards = 2 * runOf(w / 2);
+      if (!eachRank(runStarts(ge2, w / 2) & above,
+                    [&](int s) { return emit(cards << (4 * s), TYPE_LD, w, s); }))
+        return;
     }
   }
   // 9 airplanes: 2 to 7 triples
@@ -203,20 +206,10 @@ void enumerate(Hand h, Beat last, Rules rules, int wantLen, Sink&& sink, bool al
     for (int w = 6; w <= 21 && w <= n; w += 3) {
       if (T != 0 && w != m) continue;
       if (!lenOk(w)) continue;
-      int k = w / 3;
-      for (int s = 0; s + k <= 12; ++s) {
-        if (!beats(s)) continue;
-        Hand cards = 0;
-        bool ok = true;
-        for (int r = s; r < s + k; ++r) {
-          if (c[r] < 3) {
-            ok = false;
-            break;
-          }
-          cards += 3 * unit(r);
-        }
-        if (ok && !emit(cards, TYPE_F, w, s)) return;
-      }
+      const Hand cards = 3 * runOf(w / 3);
+      if (!eachRank(runStarts(ge3, w / 3) & above,
+                    [&](int s) { return emit(cards << (4 * s), TYPE_F, w, s); }))
+        return;
     }
   }
   // 10 airplane of two triples with single wings. The triples are the only
@@ -224,17 +217,17 @@ void enumerate(Hand h, Beat last, Rules rules, int wantLen, Sink&& sink, bool al
   // across starts; within a start each wing multiset is taken once.
   if ((rules & R_F11) && (T == 0 || T == TYPE_F11) && n >= 8 && (T == 0 || m == 8) &&
       lenOk(8)) {
-    for (int s = 0; s <= 10; ++s) {
-      if (!beats(s) || c[s] < 3 || c[s + 1] < 3) continue;
-      Hand run = 3 * unit(s) + 3 * unit(s + 1);
-      for (int a = 0; a < RANKS; ++a) {
-        if (a == s || a == s + 1 || c[a] < 1) continue;
-        for (int b = a; b < RANKS; ++b) {
-          if (b == s || b == s + 1 || c[b] < (b == a ? 2 : 1)) continue;
-          if (!emit(run + unit(a) + unit(b), TYPE_F11, 8, s)) return;
-        }
-      }
-    }
+    if (!eachRank(runStarts(ge3, 2) & above, [&](int s) {
+          const Hand run = 3 * runOf(2) << (4 * s);
+          const uint32_t wings = ge1 & ~(3u << s);
+          return eachRank(wings, [&](int a) {
+            if ((ge2 >> a & 1) && !emit(run + 2 * unit(a), TYPE_F11, 8, s)) return false;
+            return eachRank(wings & ~((2u << a) - 1), [&](int b) {
+              return emit(run + unit(a) + unit(b), TYPE_F11, 8, s);
+            });
+          });
+        }))
+      return;
   }
   // 11 airplane of three triples with single wings. Three wings of one rank
   // next to the run make a fourth triple: those cards were already offered
@@ -243,78 +236,79 @@ void enumerate(Hand h, Beat last, Rules rules, int wantLen, Sink&& sink, bool al
   if ((rules & R_F11) && (T == 0 || T == TYPE_F11) && n >= 12 && (T == 0 || m == 12) &&
       lenOk(12)) {
     const bool fourTripleOffered = T == 0 && (rules & R_F);
-    for (int s = 0; s <= 9; ++s) {
-      if (!beats(s) || c[s] < 3 || c[s + 1] < 3 || c[s + 2] < 3) continue;
-      Hand run = 3 * unit(s) + 3 * unit(s + 1) + 3 * unit(s + 2);
-      auto wing = [&](int r) { return r < s || r > s + 2; };
-      for (int a = 0; a < RANKS; ++a) {
-        if (!wing(a) || c[a] < 1) continue;
-        for (int b = a; b < RANKS; ++b) {
-          if (!wing(b) || c[b] < (b == a ? 2 : 1)) continue;
-          for (int d = b; d < RANKS; ++d) {
-            if (!wing(d)) continue;
-            int need = 1 + (d == b) + (d == a);
-            if (c[d] < need) continue;
-            if (a == d && !allForms) {
-              if (a == s - 1 && (fourTripleOffered || beats(s - 1))) continue;
-              if (a == s + 3 && a <= 11 && fourTripleOffered) continue;
+    if (!eachRank(runStarts(ge3, 3) & above, [&](int s) {
+          const Hand run = 3 * runOf(3) << (4 * s);
+          const uint32_t wings = ge1 & ~(7u << s);
+          return eachRank(wings, [&](int a) {
+            // b == a: two of rank a, then d from a up.
+            if (ge2 >> a & 1) {
+              bool skipTriple = false;
+              if (!allForms && (ge3 >> a & 1)) {
+                if (a == s - 1 && (fourTripleOffered || (above >> (s - 1) & 1))) skipTriple = true;
+                if (a == s + 3 && a <= 11 && fourTripleOffered) skipTriple = true;
+              }
+              if ((ge3 >> a & 1) && !skipTriple &&
+                  !emit(run + 3 * unit(a), TYPE_F11, 12, s))
+                return false;
+              if (!eachRank(wings & ~((2u << a) - 1), [&](int d) {
+                    return emit(run + 2 * unit(a) + unit(d), TYPE_F11, 12, s);
+                  }))
+                return false;
             }
-            if (!emit(run + unit(a) + unit(b) + unit(d), TYPE_F11, 12, s)) return;
-          }
-        }
-      }
-    }
+            // b > a: d == b needs two of b, then d > b.
+            return eachRank(wings & ~((2u << a) - 1), [&](int b) {
+              if ((ge2 >> b & 1) && !emit(run + unit(a) + 2 * unit(b), TYPE_F11, 12, s))
+                return false;
+              return eachRank(wings & ~((2u << b) - 1), [&](int d) {
+                return emit(run + unit(a) + unit(b) + unit(d), TYPE_F11, 12, s);
+              });
+            });
+          });
+        }))
+      return;
   }
   // 12 airplane of two triples with pair wings
   if ((rules & R_F22) && (T == 0 || T == TYPE_F22) && n >= 10 && (T == 0 || m == 10) &&
       lenOk(10)) {
-    for (int s = 0; s <= 10; ++s) {
-      if (!beats(s) || c[s] < 3 || c[s + 1] < 3) continue;
-      Hand run = 3 * unit(s) + 3 * unit(s + 1);
-      for (int a = 0; a <= RANK_2; ++a) {
-        if (a == s || a == s + 1 || c[a] < 2) continue;
-        for (int b = a + 1; b <= RANK_2; ++b) {
-          if (b == s || b == s + 1 || c[b] < 2) continue;
-          if (!emit(run + 2 * unit(a) + 2 * unit(b), TYPE_F22, 10, s)) return;
-        }
-      }
-    }
+    if (!eachRank(runStarts(ge3, 2) & above, [&](int s) {
+          const Hand run = 3 * runOf(2) << (4 * s);
+          const uint32_t wings = ge2 & ~(3u << s);
+          return eachRank(wings, [&](int a) {
+            return eachRank(wings & ~((2u << a) - 1), [&](int b) {
+              return emit(run + 2 * unit(a) + 2 * unit(b), TYPE_F22, 10, s);
+            });
+          });
+        }))
+      return;
   }
   // 13 airplane of three triples with pair wings
   if ((rules & R_F22) && (T == 0 || T == TYPE_F22) && n >= 15 && (T == 0 || m == 15) &&
       lenOk(15)) {
-    for (int s = 0; s <= 9; ++s) {
-      if (!beats(s) || c[s] < 3 || c[s + 1] < 3 || c[s + 2] < 3) continue;
-      Hand run = 3 * unit(s) + 3 * unit(s + 1) + 3 * unit(s + 2);
-      auto wing = [&](int r) { return (r < s || r > s + 2) && c[r] >= 2; };
-      for (int a = 0; a <= RANK_2; ++a) {
-        if (!wing(a)) continue;
-        for (int b = a + 1; b <= RANK_2; ++b) {
-          if (!wing(b)) continue;
-          for (int d = b + 1; d <= RANK_2; ++d) {
-            if (!wing(d)) continue;
-            if (!emit(run + 2 * unit(a) + 2 * unit(b) + 2 * unit(d), TYPE_F22, 15, s)) return;
-          }
-        }
-      }
-    }
+    if (!eachRank(runStarts(ge3, 3) & above, [&](int s) {
+          const Hand run = 3 * runOf(3) << (4 * s);
+          const uint32_t wings = ge2 & ~(7u << s);
+          return eachRank(wings, [&](int a) {
+            return eachRank(wings & ~((2u << a) - 1), [&](int b) {
+              return eachRank(wings & ~((2u << b) - 1), [&](int d) {
+                return emit(run + 2 * unit(a) + 2 * unit(b) + 2 * unit(d), TYPE_F22, 15, s);
+              });
+            });
+          });
+        }))
+      return;
   }
   // 14 bombs: on any play; a bomb must top a bomb, nothing tops the rocket
   if ((rules & R_ZD) && n >= 4 && lenOk(4) && T != TYPE_WZ) {
-    for (int r = 0; r <= RANK_2; ++r) {
-      if (c[r] != 4) continue;
-      if (T == TYPE_ZD && r <= lr) continue;
-      if (!emit(4 * unit(r), TYPE_ZD, 4, r)) return;
-    }
+    const uint32_t bombs = T == TYPE_ZD ? eq4 & above : eq4;
+    if (!eachRank(bombs, [&](int r) { return emit(4 * unit(r), TYPE_ZD, 4, r); })) return;
   }
   // 15 the rocket, on anything (even on a rocket from a second pack)
-  if ((rules & R_WZ) && c[RANK_X] >= 1 && c[RANK_Y] >= 1 && lenOk(2)) {
+  if ((rules & R_WZ) && (ge1 >> RANK_X & 1) && (ge1 >> RANK_Y & 1) && lenOk(2)) {
     if (!emit(unit(RANK_X) + unit(RANK_Y), TYPE_WZ, 2, RANK_X)) return;
   }
   // 16 singles
   if ((T == 0 || T == TYPE_G) && lenOk(1)) {
-    for (int r = 0; r < RANKS; ++r)
-      if (c[r] >= 1 && beats(r) && !emit(unit(r), TYPE_G, 1, r)) return;
+    if (!eachRank(ge1 & above, [&](int r) { return emit(unit(r), TYPE_G, 1, r); })) return;
   }
 }
 
@@ -375,6 +369,55 @@ bool playsOutAtOnce(Hand hand, Beat last, Rules rules) {
     return false;
   });
   return found;
+}
+
+RankMasks rankMasks(Hand h) {
+  // Per nibble (counts 0..4): bit 0 of each nibble is set for the answer.
+  constexpr Hand LOW = 0x1111111111111111ULL;
+  const Hand ge1 = (h | (h >> 1) | (h >> 2)) & LOW;
+  const Hand ge2 = ((h >> 1) | (h >> 2)) & LOW;
+  const Hand ge3 = ((h >> 2) | (h & (h >> 1))) & LOW;
+  const Hand eq4 = (h >> 2) & LOW;
+  // Squeezes the flags at bits 4r into bits r, halving the spacing each step.
+  auto gather = [](Hand x) {
+    x = (x | (x >> 3)) & 0x0303030303030303ULL;
+    x = (x | (x >> 6)) & 0x000F000F000F000FULL;
+    x = (x | (x >> 12)) & 0x000000FF000000FFULL;
+    x = (x | (x >> 24)) & 0xFFFFULL;
+    return static_cast<uint16_t>(x);
+  };
+  return RankMasks{gather(ge1), gather(ge2), gather(ge3), gather(eq4)};
+}
+
+Beat normalizeBeat(const RankMasks& k, Beat last) {
+  auto runs = runStarts;
+  uint32_t starts;
+  switch (last.type) {
+    case TYPE_G: starts = k.ge1; break;
+    case TYPE_D: starts = k.ge2 & ((1u << (RANK_2 + 1)) - 1); break;
+    case TYPE_3: case TYPE_31: case TYPE_32: starts = k.ge3 & ((1u << (RANK_2 + 1)) - 1); break;
+    case TYPE_411: case TYPE_422: case TYPE_ZD: starts = k.eq4 & ((1u << (RANK_2 + 1)) - 1); break;
+    case TYPE_SZ: starts = runs(k.ge1, last.len); break;
+    case TYPE_LD: starts = runs(k.ge2, last.len / 2); break;
+    case TYPE_F: starts = runs(k.ge3, last.len / 3); break;
+    case TYPE_F11: starts = runs(k.ge3, last.len / 4); break;
+    case TYPE_F22: starts = runs(k.ge3, last.len / 5); break;
+    default: return last;  // the lead and the rocket
+  }
+  starts &= ~((2u << last.rank) - 1);  // only those that beat
+  Beat b = last;
+  b.rank = static_cast<uint8_t>(starts ? std::countr_zero(starts) - 1 : RANKS);
+  return b;
+}
+
+bool cannotAnswer(const RankMasks& k, Beat b, Rules rules) {
+  const bool rocket = (rules & R_WZ) && (k.ge1 >> RANK_X & 1) && (k.ge1 >> RANK_Y & 1);
+  switch (b.type) {
+    case TYPE_PASS: return false;
+    case TYPE_WZ: return !rocket;
+    case TYPE_ZD: return b.rank >= RANKS && !rocket;
+    default: return b.rank >= RANKS && !rocket && !((rules & R_ZD) && k.eq4);
+  }
 }
 
 std::string moveCards(const Move& m) {

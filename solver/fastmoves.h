@@ -105,6 +105,30 @@ bool canBeat(Hand hand, Beat last, Rules rules);
 // wins on the spot).
 bool playsOutAtOnce(Hand hand, Beat last, Rules rules);
 
+// Which ranks of a hand can start the main part of a play: one bit a rank
+// for ranks with at least one, two, three and four cards. Built once per
+// hand, it answers normalizeBeat for every play the other side could make.
+struct RankMasks {
+  uint16_t ge1 = 0, ge2 = 0, ge3 = 0, eq4 = 0;
+};
+RankMasks rankMasks(Hand hand);
+
+// The position after a play depends on the play to beat only through the
+// replies it allows. Two plays of one kind whose deciding ranks have no
+// possible reply between them allow the same replies (bombs and the rocket
+// do not look at the rank of a play of another kind), so the play is
+// raised to just below the lowest rank the hand could answer with, and
+// positions that differ only there meet in the table. Kinds with attached
+// cards are judged by their main part alone: that can only leave a rank
+// unraised, never raise it past a reply.
+Beat normalizeBeat(const RankMasks& masks, Beat last);
+
+// True when the hand surely holds no reply to `normalized` (a result of
+// normalizeBeat with the hand's masks), so its only play is the pass. May
+// answer false for a hand that cannot reply after all (a main part without
+// its attached cards); never true for one that can.
+bool cannotAnswer(const RankMasks& masks, Beat normalized, Rules rules);
+
 // The plays the whole hand forms by itself (usually none or one; the four
 // consecutive triples form an airplane and two airplanes with wings). With
 // them, "can the hand be played out at once on this play" costs a few loads.

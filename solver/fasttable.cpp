@@ -11,16 +11,6 @@ namespace zelk::fast {
 
 namespace {
 
-// Nibble counts (each at most 4) squeezed to three bits a rank: 45 bits.
-inline uint64_t squeeze(Hand h) {
-  uint64_t x = h & 0x0777777777777777ULL;
-  x = (x & 0x0707070707070707ULL) | ((x >> 1) & 0x3838383838383838ULL);
-  x = (x & 0x003F003F003F003FULL) | ((x >> 2) & 0x0FC00FC00FC00FC0ULL);
-  x = (x & 0x00000FFF00000FFFULL) | ((x >> 4) & 0x00FFF00000FFF000ULL);
-  x = (x & 0x0000000000FFFFFFULL) | ((x >> 8) & 0x0000FFFFFF000000ULL);
-  return x;
-}
-
 inline uint64_t mix(uint64_t x) {
   x ^= x >> 31;
   x *= 0x7fb5d329728ea185ULL;
@@ -68,7 +58,14 @@ namespace {
 
 constexpr std::size_t FIRST_BUCKETS = std::size_t(1) << 12;  // 512 KiB
 
-inline uint64_t hashOf(uint64_t k0, uint64_t k1) { return mix(k0 ^ (k1 * 0x9E3779B97F4A7C15ULL)); }
+inline uint64_t hashOf(Hand me, Hand opp, uint16_t beat) {
+  return mix(me ^ (opp * 0x9E3779B97F4A7C15ULL) ^ (uint64_t(beat) << 60) ^ (uint64_t(beat) << 2));
+}
+
+inline uint32_t addWork(uint32_t total, uint64_t work) {
+  const uint64_t sum = uint64_t(total) + work;
+  return sum > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(sum);
+}
 
 }  // namespace
 
@@ -113,10 +110,10 @@ void FastTable::grow() {
   stored_ = 0;
   for (std::size_t i = 0; i < oldCount; ++i)
     for (const Entry& e : old[i].e) {
-      if (e.key == 0) continue;
-      Bucket& b = buckets_[hashOf(e.key, e.opponent) & mask_];
+      if (e.mover == 0) continue;
+      Bucket& b = buckets_[hashOf(e.mover, e.opponent, e.beat) & mask_];
       for (Entry& slot : b.e)
-        if (slot.key == 0) {
+        if (slot.mover == 0) {
           slot = e;
           ++stored_;
           break;
@@ -125,16 +122,14 @@ void FastTable::grow() {
   munmap(old, oldCount * sizeof(Bucket));
 }
 
-uint64_t FastTable::slot(Hand me, Hand opp, uint16_t beat) const {
-  return hashOf(squeeze(me) | (uint64_t(beat) << 45), squeeze(opp));
+FastTable::Key FastTable::key(Hand me, Hand opp, uint16_t beat) {
+  return Key{me, opp, beat, hashOf(me, opp, beat)};
 }
 
-bool FastTable::probe(Hand me, Hand opp, uint16_t beat, ProofNumbers& out) const {
-  const uint64_t k0 = squeeze(me) | (uint64_t(beat) << 45);
-  const uint64_t k1 = squeeze(opp);
-  const Bucket& b = buckets_[hashOf(k0, k1) & mask_];
+bool FastTable::probe(const Key& k, ProofNumbers& out) const {
+  const Bucket& b = buckets_[k.hash & mask_];
   for (const Entry& e : b.e) {
-    if (e.key == k0 && e.opponent == k1) {
+    if (e.mover == k.mover && e.opponent == k.opponent && e.beat == k.beat) {
       out = ProofNumbers{e.pn, e.dn};
       return true;
     }
@@ -142,27 +137,26 @@ bool FastTable::probe(Hand me, Hand opp, uint16_t beat, ProofNumbers& out) const
   return false;
 }
 
-void FastTable::store(Hand me, Hand opp, uint16_t beat, ProofNumbers value, uint64_t work) {
-  const uint64_t k0 = squeeze(me) | (uint64_t(beat) << 45);
-  const uint64_t k1 = squeeze(opp);
+void FastTable::store(const Key& k, ProofNumbers value, uint64_t work) {
   if (static_cast<std::size_t>(stored_) > bucketCount_ * 2 && bucketCount_ < maxBuckets_) grow();
-  Bucket& b = buckets_[hashOf(k0, k1) & mask_];
+  Bucket& b = buckets_[k.hash & mask_];
+  const Entry fresh{k.mover, k.opponent, value.pn, value.dn, addWork(0, work), k.beat};
   Entry* victim = nullptr;
   for (Entry& e : b.e) {
-    if (e.key == k0 && e.opponent == k1) {
+    if (e.mover == k.mover && e.opponent == k.opponent && e.beat == k.beat) {
       e.pn = value.pn;
       e.dn = value.dn;
-      e.work += work;
+      e.work = addWork(e.work, work);
       return;
     }
-    if (e.key == 0) {  // a mover without cards is never stored: key 0 is free
-      e = Entry{k0, k1, value.pn, value.dn, work};
+    if (e.mover == 0) {
+      e = fresh;
       ++stored_;
       return;
     }
     if (!victim || e.work < victim->work) victim = &e;
   }
-  *victim = Entry{k0, k1, value.pn, value.dn, work};
+  *victim = fresh;
 }
 
 }  // namespace zelk::fast

@@ -7,8 +7,8 @@
 // not need to know whether the mover is player1 or player2: the table keys
 // on "mover, opponent" and every proof serves both players.
 //
-// Entries hold the whole key (both hands at three bits a rank, and the play
-// to beat), never a hash alone: a collision could otherwise turn a lost
+// Entries hold the whole key (both hands and the play to beat), never a
+// hash alone: a collision could otherwise turn a lost
 // position into a won one. An entry also holds the position's proof number
 // (0: the mover wins) and disproof number (0: the mover loses) and the
 // effort spent on it. Four entries share one bucket; a new entry takes a
@@ -44,13 +44,28 @@ class FastTable {
   FastTable(const FastTable&) = delete;
   FastTable& operator=(const FastTable&) = delete;
 
-  // Where the position would be; prefetch() it well before probe() reads it.
-  uint64_t slot(Hand me, Hand opp, uint16_t beat) const;
-  void prefetch(uint64_t slot) const { __builtin_prefetch(&buckets_[slot & mask_]); }
+  // A position as the table keys it, worked out once for a prefetch, a
+  // probe and a store.
+  struct Key {
+    Hand mover;
+    Hand opponent;
+    uint16_t beat;
+    uint64_t hash;
+  };
+  static Key key(Hand me, Hand opp, uint16_t beat);
+
+  // Asks for the position's line well before probe() reads it.
+  void prefetch(const Key& k) const { __builtin_prefetch(&buckets_[k.hash & mask_]); }
   // False when the position is not in the table.
-  bool probe(Hand me, Hand opp, uint16_t beat, ProofNumbers& out) const;
+  bool probe(const Key& k, ProofNumbers& out) const;
+  bool probe(Hand me, Hand opp, uint16_t beat, ProofNumbers& out) const {
+    return probe(key(me, opp, beat), out);
+  }
   // work: a measure of the effort spent on the position (positions searched).
-  void store(Hand me, Hand opp, uint16_t beat, ProofNumbers value, uint64_t work);
+  void store(const Key& k, ProofNumbers value, uint64_t work);
+  void store(Hand me, Hand opp, uint16_t beat, ProofNumbers value, uint64_t work) {
+    store(key(me, opp, beat), value, work);
+  }
   void clear();
 
   // Entries in use.
@@ -59,11 +74,13 @@ class FastTable {
 
  private:
   struct Entry {
-    uint64_t key;       // mover hand (45 bits), beat (13 bits); 0: free
-    uint64_t opponent;  // opponent hand (45 bits)
+    Hand mover;  // 0: free (a mover without cards is never stored)
+    Hand opponent;
     uint32_t pn, dn;
-    uint64_t work;
+    uint32_t work;  // saturates
+    uint16_t beat;
   };
+  static_assert(sizeof(Entry) == 32);
   struct alignas(64) Bucket {
     Entry e[4];
   };

@@ -211,6 +211,61 @@ TEST(FastMoves, PlaysOutAtOnce) {
   EXPECT_FALSE(playsOutAtOnce(hand("3334"), lead, R_ALL & ~R_31));
 }
 
+// A play raised by normalizeBeat must leave the replies exactly as they were
+// (same plays, same order), and cannotAnswer must never hide a reply.
+TEST(FastMoves, NormalizedPlaysAllowTheSameReplies) {
+  std::mt19937 rng(7031);
+  std::vector<Move> before(MAX_MOVES), after(MAX_MOVES);
+  int raised = 0, unanswerable = 0;
+  for (int round = 0; round < 4000; ++round) {
+    Rules rules = (round % 3 == 0) ? static_cast<Rules>(R_ALL) : static_cast<Rules>(rng() & R_ALL);
+    int n = 1 + static_cast<int>(rng() % 20);
+    Hand h = hand(round % 2 ? deal(rng, n) : dealRich(rng, n));
+    std::string other = round % 2 ? deal(rng, 20) : dealRich(rng, 20);
+    auto plays = ref::generate(other, "", 0, rules | R_ALL);
+    const ref::Play& p = plays[rng() % plays.size()];
+    Beat b;
+    ASSERT_TRUE(beatFromPlay(p.cards, p.type, b));
+    const RankMasks masks = rankMasks(h);
+    const Beat nb = normalizeBeat(masks, b);
+    ASSERT_EQ(nb.type, b.type);
+    ASSERT_EQ(nb.len, b.len);
+    ASSERT_GE(nb.rank, b.rank);
+    raised += nb.rank != b.rank;
+    const int cb = generateMoves(h, b, rules, before.data());
+    const int ca = generateMoves(h, nb, rules, after.data());
+    ASSERT_EQ(ca, cb) << handToCards(h) << " on " << p.cards;
+    for (int i = 0; i < cb; ++i)
+      ASSERT_EQ(after[static_cast<std::size_t>(i)].cards, before[static_cast<std::size_t>(i)].cards)
+          << handToCards(h) << " on " << p.cards;
+    if (cannotAnswer(masks, nb, rules)) {
+      ++unanswerable;
+      EXPECT_EQ(cb, 1) << handToCards(h) << " on " << p.cards;  // the pass alone
+    }
+    EXPECT_EQ(normalizeBeat(masks, nb), nb);
+  }
+  EXPECT_GT(raised, 1000);
+  EXPECT_GT(unanswerable, 300);
+}
+
+TEST(FastMoves, NormalizingMergesPlaysWithNoReplyBetween) {
+  Beat three, four, five;
+  ASSERT_TRUE(beatFromPlay("3", TYPE_G, three));
+  ASSERT_TRUE(beatFromPlay("4", TYPE_G, four));
+  ASSERT_TRUE(beatFromPlay("5", TYPE_G, five));
+  const RankMasks m = rankMasks(hand("59"));
+  EXPECT_EQ(normalizeBeat(m, three), normalizeBeat(m, four));
+  EXPECT_NE(normalizeBeat(m, four), normalizeBeat(m, five));
+  EXPECT_FALSE(cannotAnswer(m, normalizeBeat(m, five), R_ALL));
+  Beat nine;
+  ASSERT_TRUE(beatFromPlay("9", TYPE_G, nine));
+  EXPECT_TRUE(cannotAnswer(m, normalizeBeat(m, nine), R_ALL));
+  // A bomb answers anything but the rocket, so the hand can still reply.
+  const RankMasks bomb = rankMasks(hand("55559"));
+  EXPECT_FALSE(cannotAnswer(bomb, normalizeBeat(bomb, nine), R_ALL));
+  EXPECT_TRUE(cannotAnswer(bomb, normalizeBeat(bomb, nine), R_ALL & ~R_ZD));
+}
+
 TEST(FastMoves, RefusesWhatIsNoHand) {
   Hand h;
   EXPECT_FALSE(handFromCards("33333", h));
