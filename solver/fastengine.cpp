@@ -40,6 +40,18 @@ inline fast::ProofNumbers estimate(Hand mover, Hand other) {
                             static_cast<uint32_t>(1 + EST_SCALE * std::max(0, 1 - d))};
 }
 
+// The play to beat as the table keys it, with a mark for positions whose
+// kinds of consecutive ranks are over (their hands are packed differently).
+inline uint16_t tableBeat(Beat b, fast::Rules rules) {
+  return static_cast<uint16_t>(fast::packBeat(b) | ((rules & fast::R_SEQUENCES) ? 0 : 1u << 13));
+}
+
+// The rules after a play: bit 2 of the play's key marks where the kinds of
+// consecutive ranks end.
+inline fast::Rules childRules(const Move& m, fast::Rules rules) {
+  return (m.key & 2) ? static_cast<fast::Rules>(rules & ~fast::R_SEQUENCES) : rules;
+}
+
 }  // namespace
 
 FastEngine::FastEngine(std::size_t tableBytes)
@@ -50,11 +62,14 @@ FastEngine::FastEngine(std::size_t tableBytes)
       keys_(arena_.size()),
       forms_(FORMS_LINES) {}
 
-const fast::WholeHand& FastEngine::formsOf(Hand hand) {
-  FormsLine& line = forms_[((hand * 0x9E3779B97F4A7C15ULL) >> 40) & (FORMS_LINES - 1)];
-  if (line.hand != hand || hand == 0) {
-    line.hand = hand;
-    line.forms = fast::wholeHandForms(hand, rules_);
+const fast::WholeHand& FastEngine::formsOf(Hand hand, fast::Rules rules) {
+  // The forms depend on the rules, which differ from rules_ only in the
+  // kinds of consecutive ranks: a flag in the hand's unused top bits tells.
+  const Hand tagged = hand | (rules == rules_ ? 0 : Hand(1) << 63);
+  FormsLine& line = forms_[((tagged * 0x9E3779B97F4A7C15ULL) >> 40) & (FORMS_LINES - 1)];
+  if (line.hand != tagged || hand == 0) {
+    line.hand = tagged;
+    line.forms = fast::wholeHandForms(hand, rules);
   }
   return line.forms;
 }
@@ -187,34 +202,36 @@ FastEngine::Answer FastEngine::bestMove(const char* u1, const char* u2, const ch
 // in long fights.
 bool FastEngine::search(Hand me, Hand opp, Beat last) {
   last = fast::normalizeBeat(fast::rankMasks(me), last);
+  fast::Rules rules = rules_;
+  fast::canonicalize(me, opp, last, rules);
   const std::size_t top = top_;
   budgetEnd_ = searched_ + QUICK_BUDGET;
   try {
-    return alphaBeta(me, opp, last);
+    return alphaBeta(me, opp, last, rules);
   } catch (const OutOfBudget&) {
     top_ = top;
   }
-  return mid(me, opp, last, fast::PN_INF, fast::PN_INF).pn == 0;
+  return mid(me, opp, last, rules, fast::PN_INF, fast::PN_INF).pn == 0;
 }
 
-bool FastEngine::alphaBeta(Hand me, Hand opp, Beat last) {
+bool FastEngine::alphaBeta(Hand me, Hand opp, Beat last, fast::Rules rules) {
   using fast::PN_INF;
   using fast::ProofNumbers;
   if ((++searched_ & POLL_MASK) == 0) poll();
   if (searched_ > budgetEnd_) throw OutOfBudget{};
-  const uint16_t key = fast::packBeat(last);
+  const uint16_t key = tableBeat(last, rules);
   ProofNumbers known;
   if (table_.probe(me, opp, key, known) && (known.pn == 0 || known.dn == 0)) return known.pn == 0;
-  if (formsOf(me).beats(last)) return true;
+  if (formsOf(me, rules).beats(last)) return true;
   const std::size_t base = top_;
   if (base + fast::MAX_MOVES > arena_.size()) {
     arena_.resize(arena_.size() * 2);
     kids_.resize(arena_.size());
     keys_.resize(arena_.size());
   }
-  const int count = fast::generateMoves(me, last, rules_, &arena_[base]);
+  const int count = fast::generateMoves(me, last, rules, &arena_[base]);
   top_ = base + static_cast<std::size_t>(count);
-  const fast::WholeHand oppOut = formsOf(opp);
+  const fast::WholeHand oppOut = formsOf(opp, rules);
   const fast::RankMasks oppMasks = fast::rankMasks(opp);
   const int64_t before = searched_;
   bool win = false;
@@ -222,7 +239,11 @@ bool FastEngine::alphaBeta(Hand me, Hand opp, Beat last) {
     const Move m = arena_[base + static_cast<std::size_t>(i)];
     const Beat next = m.type == TYPE_PASS ? Beat{} : fast::normalizeBeat(oppMasks, m.beat());
     if (oppOut.beats(next)) continue;
-    win = !alphaBeta(opp, me - m.cards, next);
+    Hand mover = opp, other = me - m.cards;
+    Beat beat = next;
+    fast::Rules after = rules;
+    if (m.type != TYPE_PASS) fast::canonicalize(mover, other, beat, after);
+    win = !alphaBeta(mover, other, beat, after);
   }
   top_ = base;
   table_.store(me, opp, key, win ? ProofNumbers{0, PN_INF} : ProofNumbers{PN_INF, 0},
@@ -235,14 +256,15 @@ bool FastEngine::alphaBeta(Hand me, Hand opp, Beat last) {
 // is the least disproof number of the positions after his plays, and his
 // disproof number their proof numbers added up. The play worked on is the
 // one closest to a proof; it keeps the focus while it stays the best.
-fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, uint32_t thpn, uint32_t thdn) {
+fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rules, uint32_t thpn,
+                                   uint32_t thdn) {
   using fast::PN_INF;
   using fast::ProofNumbers;
   if ((++searched_ & POLL_MASK) == 0) poll();
-  const fast::FastTable::Key key = fast::FastTable::key(me, opp, fast::packBeat(last));
+  const fast::FastTable::Key key = fast::FastTable::key(me, opp, tableBeat(last, rules));
   ProofNumbers known;
   if (table_.probe(key, known) && (known.pn >= thpn || known.dn >= thdn)) return known;
-  if (formsOf(me).beats(last)) {
+  if (formsOf(me, rules).beats(last)) {
     ProofNumbers won{0, PN_INF};
     table_.store(key, won, 1);
     return won;
@@ -254,9 +276,8 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, uint32_t thpn, 
     kids_.resize(arena_.size());
     keys_.resize(arena_.size());
   }
-  const int count = fast::generateMoves(me, last, rules_, &arena_[base]);
+  const int count = fast::generateMoves(me, last, rules, &arena_[base]);
   top_ = base + static_cast<std::size_t>(count);
-  const fast::WholeHand oppOut = formsOf(opp);
   const fast::RankMasks oppMasks = fast::rankMasks(opp);
   // A play the opponent cannot answer leaves him only the pass, and the
   // position after it is the mover's lead with what he has left: the child
@@ -268,12 +289,16 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, uint32_t thpn, 
     const Hand rest = me - m.cards;
     if (m.type == TYPE_PASS) {
       m.key = 0;
-      key = fast::FastTable::key(opp, rest, 0);
+      key = fast::FastTable::key(opp, rest, tableBeat(Beat{}, rules));  // same ranks: in form
     } else {
-      const Beat next = fast::normalizeBeat(oppMasks, m.beat());
-      m.key = fast::cannotAnswer(oppMasks, next, rules_) ? 1 : 0;
-      key = m.key ? fast::FastTable::key(rest, opp, 0)
-                  : fast::FastTable::key(opp, rest, fast::packBeat(next));
+      Beat next = fast::normalizeBeat(oppMasks, m.beat());
+      m.key = fast::cannotAnswer(oppMasks, next, rules) ? 1 : 0;
+      Hand mover = m.key ? rest : opp, other = m.key ? opp : rest;
+      if (m.key) next = Beat{};
+      fast::Rules after = rules;
+      fast::canonicalize(mover, other, next, after);
+      key = fast::FastTable::key(mover, other, tableBeat(next, after));
+      m.key |= after == rules ? 0 : 2;  // the kinds of consecutive ranks end here
       m.len = next.len;  // the play as the opponent's position keys it
       m.rank = next.rank;
     }
@@ -285,17 +310,17 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, uint32_t thpn, 
     const Move& m = arena_[base + static_cast<std::size_t>(i)];
     ProofNumbers& k = kids_[base + static_cast<std::size_t>(i)];
     const fast::FastTable::Key& key = keys_[base + static_cast<std::size_t>(i)];
-    if (m.key) {
+    if (m.key & 1) {
       ProofNumbers mine;
-      if (!table_.probe(key, mine)) mine = estimate(me - m.cards, opp);
+      if (!table_.probe(key, mine)) mine = estimate(key.mover, key.opponent);
       k = ProofNumbers{mine.dn, mine.pn};
       continue;
     }
     if (!table_.probe(key, k)) {
-      if (oppOut.beats(m.type == TYPE_PASS ? Beat{} : m.beat()))
+      if (formsOf(key.mover, childRules(m, rules)).beats(m.type == TYPE_PASS ? Beat{} : m.beat()))
         k = ProofNumbers{0, PN_INF};
       else
-        k = estimate(opp, me - m.cards);
+        k = estimate(key.mover, key.opponent);
     }
   }
 
@@ -325,13 +350,15 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, uint32_t thpn, 
     const uint32_t childThpn = childPn >= PN_INF ? PN_INF : static_cast<uint32_t>(childPn);
     const uint32_t childThdn = std::min<uint32_t>(thpn, second >= PN_INF ? PN_INF : 2 * second + 1);
     const Move m = arena_[base + static_cast<std::size_t>(best)];
-    const Hand rest = me - m.cards;
+    const fast::FastTable::Key key = keys_[base + static_cast<std::size_t>(best)];
     ProofNumbers r;
-    if (m.key) {
-      const ProofNumbers mine = mid(rest, opp, Beat{}, childThdn, childThpn);
+    const fast::Rules after = childRules(m, rules);
+    if (m.key & 1) {
+      const ProofNumbers mine = mid(key.mover, key.opponent, Beat{}, after, childThdn, childThpn);
       r = ProofNumbers{mine.dn, mine.pn};
     } else {
-      r = mid(opp, rest, m.type == TYPE_PASS ? Beat{} : m.beat(), childThpn, childThdn);
+      r = mid(key.mover, key.opponent, m.type == TYPE_PASS ? Beat{} : m.beat(), after, childThpn,
+              childThdn);
     }
     kids_[base + static_cast<std::size_t>(best)] = r;
   }

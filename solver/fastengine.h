@@ -77,15 +77,18 @@ class FastEngine {
   bool search(fast::Hand me, fast::Hand opp, fast::Beat last);
   // Depth-first in canonical order, cut off at the first win; throws
   // OutOfBudget past budgetEnd_ positions searched.
-  bool alphaBeta(fast::Hand me, fast::Hand opp, fast::Beat last);
+  // `rules`: the switches in force, less the kinds the position can no
+  // longer make (see fast::canonicalize).
+  bool alphaBeta(fast::Hand me, fast::Hand opp, fast::Beat last, fast::Rules rules);
   // Works on the position until its proof number reaches thpn or its
   // disproof number thdn (or it is proven); returns its numbers.
-  fast::ProofNumbers mid(fast::Hand me, fast::Hand opp, fast::Beat last, uint32_t thpn,
+  fast::ProofNumbers mid(fast::Hand me, fast::Hand opp, fast::Beat last, fast::Rules rules,
+                         uint32_t thpn,
                          uint32_t thdn);
   void poll();
   // The plays a whole hand forms, from a small cache: hands recur against
   // many opponents, and working the forms out is an enumeration.
-  const fast::WholeHand& formsOf(fast::Hand hand);
+  const fast::WholeHand& formsOf(fast::Hand hand, fast::Rules rules);
 
   fast::FastTable table_;
   fast::Rules rules_;

@@ -410,6 +410,63 @@ Beat normalizeBeat(const RankMasks& k, Beat last) {
   return b;
 }
 
+namespace {
+
+constexpr Hand LOW_NIBBLES = 0x1111111111111111ULL;
+constexpr Hand SEQ_RANKS = (Hand(1) << (4 * RANK_2)) - 1;  // the nibbles of 3 to A
+
+inline bool sequencesPossible(const RankMasks& k, Rules rules) {
+  if ((rules & R_SZ) && runStarts(k.ge1, 5)) return true;
+  if ((rules & R_LD) && runStarts(k.ge2, 3)) return true;
+  if ((rules & (R_F | R_F11 | R_F22)) && runStarts(k.ge3, 2)) return true;
+  return false;
+}
+
+}  // namespace
+
+void canonicalize(Hand& a, Hand& b, Beat& beat, Rules& rules) {
+  const Hand both = a | b;
+  const Hand heldNibbles = (both | (both >> 1) | (both >> 2)) & LOW_NIBBLES & SEQ_RANKS;
+  if (heldNibbles == 0) return;
+  const uint32_t held = rankMasks(heldNibbles).ge1;
+  const uint32_t below = (2u << (31 - std::countl_zero(held))) - 1;  // up to the highest held
+  const uint32_t empty = ~held & below;
+  if ((rules & R_SEQUENCES) &&
+      !sequencesPossible(rankMasks(a), rules) && !sequencesPossible(rankMasks(b), rules))
+    rules &= static_cast<Rules>(~R_SEQUENCES);
+  const bool packed = (rules & R_SEQUENCES) == 0;
+  if (packed ? (empty & ~1u) == 0 : (empty & (empty >> 1)) == 0) return;  // already in form
+
+  int to[RANK_2];
+  Hand na = a & ~SEQ_RANKS, nb = b & ~SEQ_RANKS;
+  int p = 0;
+  bool lastEmpty = false;
+  for (int r = 0; r < RANK_2; ++r) {
+    if (held >> r & 1) {
+      to[r] = p;
+      na |= ((a >> (4 * r)) & 0xF) << (4 * p);
+      nb |= ((b >> (4 * r)) & 0xF) << (4 * p);
+      ++p;
+      lastEmpty = false;
+    } else {
+      to[r] = -1;
+      // One empty rank stays at the bottom, so that a play to beat below
+      // every held rank keeps a place.
+      if (packed ? r == 0 : !lastEmpty) ++p;
+      lastEmpty = true;
+    }
+  }
+  a = na;
+  b = nb;
+  // The play to beat goes just below the lowest held rank above it, which
+  // keeps every comparison with a held rank (normalised, it is there already).
+  if (beat.type != TYPE_PASS && beat.rank + 1 < RANK_2) {
+    int q = beat.rank + 1;
+    while (q < RANK_2 && to[q] < 0) ++q;
+    beat.rank = static_cast<uint8_t>(q < RANK_2 ? to[q] - 1 : RANK_2 - 1);
+  }
+}
+
 bool cannotAnswer(const RankMasks& k, Beat b, Rules rules) {
   const bool rocket = (rules & R_WZ) && (k.ge1 >> RANK_X & 1) && (k.ge1 >> RANK_Y & 1);
   switch (b.type) {

@@ -61,6 +61,7 @@ enum : Rules {
   R_F11 = 1 << 11,
   R_F22 = 1 << 12,
   R_ALL = (1 << 13) - 1,
+  R_SEQUENCES = R_SZ | R_LD | R_F | R_F11 | R_F22,
 };
 Rules currentRules();
 // Sets the process-wide switches from bits (tests and benchmarks).
@@ -128,6 +129,18 @@ Beat normalizeBeat(const RankMasks& masks, Beat last);
 // answer false for a hand that cannot reply after all (a main part without
 // its attached cards); never true for one that can.
 bool cannotAnswer(const RankMasks& masks, Beat normalized, Rules rules);
+
+// Rewrites a position (the mover's hand, the other hand, the play to beat
+// as normalizeBeat leaves it, the rules in force) into the one form every
+// equivalent position shares. Ranks 3 to A that neither hand holds only
+// separate what is on either side of them, and one empty rank does that as
+// well as several, so runs of them shrink to one and the held ranks move
+// down. Once neither hand can make a play of consecutive ranks (hands only
+// shrink, so that stays so), those kinds are switched off in `rules` for
+// the rest of the game, the order of the ranks is all that counts, and
+// the empty ones go altogether. The 2 and the jokers stay where they are.
+// Plays keep their kind, size and order, so the position keeps its value.
+void canonicalize(Hand& mover, Hand& other, Beat& beat, Rules& rules);
 
 // The plays the whole hand forms by itself (usually none or one; the four
 // consecutive triples form an airplane and two airplanes with wings). With

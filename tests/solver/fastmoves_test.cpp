@@ -266,6 +266,58 @@ TEST(FastMoves, NormalizingMergesPlaysWithNoReplyBetween) {
   EXPECT_TRUE(cannotAnswer(bomb, normalizeBeat(bomb, nine), R_ALL & ~R_ZD));
 }
 
+// The canonical form of a position offers both sides the same plays (kind,
+// size, order) as the position itself, and is its own canonical form.
+TEST(FastMoves, CanonicalFormKeepsEveryPlay) {
+  std::mt19937 rng(5119);
+  std::vector<Move> x(MAX_MOVES), y(MAX_MOVES);
+  auto samePlays = [&](Hand h, Beat b, Rules r, Hand h2, Beat b2, Rules r2) {
+    const int n = generateMoves(h, b, r, x.data());
+    const int n2 = generateMoves(h2, b2, r2, y.data());
+    if (n != n2) return false;
+    for (int i = 0; i < n; ++i) {
+      const Move& p = x[static_cast<std::size_t>(i)];
+      const Move& q = y[static_cast<std::size_t>(i)];
+      if (p.type != q.type || p.len != q.len || cardCount(p.cards) != cardCount(q.cards)) return false;
+    }
+    return true;
+  };
+  int moved = 0, packed = 0;
+  for (int round = 0; round < 4000; ++round) {
+    Rules rules = (round % 3 == 0) ? static_cast<Rules>(R_ALL) : static_cast<Rules>(rng() & R_ALL);
+    std::string pack = deal(rng, 27);
+    int n1 = 1 + static_cast<int>(rng() % 13), n2 = 1 + static_cast<int>(rng() % 13);
+    Hand me = hand(pack.substr(0, static_cast<std::size_t>(n1)));
+    Hand opp = hand(pack.substr(static_cast<std::size_t>(n1), static_cast<std::size_t>(n2)));
+    Beat b;
+    if (round % 3 != 0) {  // something the other side could have played
+      std::vector<Move> plays(MAX_MOVES);
+      int count = generateMoves(opp, Beat{}, rules, plays.data());
+      if (count > 0) b = plays[rng() % static_cast<unsigned>(count)].beat();
+    }
+    b = normalizeBeat(rankMasks(me), b);
+    Hand cm = me, co = opp;
+    Beat cb = b;
+    Rules cr = rules;
+    canonicalize(cm, co, cb, cr);
+    moved += cm != me || co != opp;
+    packed += cr != rules;
+    ASSERT_EQ(cardCount(cm), cardCount(me));
+    ASSERT_EQ(cardCount(co), cardCount(opp));
+    ASSERT_TRUE(samePlays(me, b, rules, cm, cb, cr))
+        << handToCards(me) << " vs " << handToCards(opp) << " rules " << rules;
+    ASSERT_TRUE(samePlays(opp, Beat{}, rules, co, Beat{}, cr))
+        << handToCards(opp) << " vs " << handToCards(me) << " rules " << rules;
+    Hand am = cm, ao = co;
+    Beat ab = cb;
+    Rules ar = cr;
+    canonicalize(am, ao, ab, ar);
+    EXPECT_TRUE(am == cm && ao == co && ab == cb && ar == cr) << handToCards(me);
+  }
+  EXPECT_GT(moved, 300);
+  EXPECT_GT(packed, 500);
+}
+
 TEST(FastMoves, RefusesWhatIsNoHand) {
   Hand h;
   EXPECT_FALSE(handFromCards("33333", h));
