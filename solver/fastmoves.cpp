@@ -415,10 +415,15 @@ namespace {
 constexpr Hand LOW_NIBBLES = 0x1111111111111111ULL;
 constexpr Hand SEQ_RANKS = (Hand(1) << (4 * RANK_2)) - 1;  // the nibbles of 3 to A
 
-inline bool sequencesPossible(const RankMasks& k, Rules rules) {
-  if ((rules & R_SZ) && runStarts(k.ge1, 5)) return true;
-  if ((rules & R_LD) && runStarts(k.ge2, 3)) return true;
-  if ((rules & (R_F | R_F11 | R_F22)) && runStarts(k.ge3, 2)) return true;
+// Works on the packed counts directly (a flag at bit 4r for rank r): this
+// runs for every play the search looks at.
+inline bool sequencesPossible(Hand h, Rules rules) {
+  const Hand ge1 = (h | (h >> 1) | (h >> 2)) & LOW_NIBBLES & SEQ_RANKS;
+  const Hand ge2 = ((h >> 1) | (h >> 2)) & LOW_NIBBLES & SEQ_RANKS;
+  const Hand ge3 = ((h >> 2) | (h & (h >> 1))) & LOW_NIBBLES & SEQ_RANKS;
+  if ((rules & R_SZ) && (ge1 & (ge1 >> 4) & (ge1 >> 8) & (ge1 >> 12) & (ge1 >> 16))) return true;
+  if ((rules & R_LD) && (ge2 & (ge2 >> 4) & (ge2 >> 8))) return true;
+  if ((rules & (R_F | R_F11 | R_F22)) && (ge3 & (ge3 >> 4))) return true;
   return false;
 }
 
@@ -426,45 +431,33 @@ inline bool sequencesPossible(const RankMasks& k, Rules rules) {
 
 void canonicalize(Hand& a, Hand& b, Beat& beat, Rules& rules) {
   const Hand both = a | b;
-  const Hand heldNibbles = (both | (both >> 1) | (both >> 2)) & LOW_NIBBLES & SEQ_RANKS;
-  if (heldNibbles == 0) return;
-  const uint32_t held = rankMasks(heldNibbles).ge1;
-  const uint32_t below = (2u << (31 - std::countl_zero(held))) - 1;  // up to the highest held
-  const uint32_t empty = ~held & below;
-  if ((rules & R_SEQUENCES) &&
-      !sequencesPossible(rankMasks(a), rules) && !sequencesPossible(rankMasks(b), rules))
+  const Hand held = (both | (both >> 1) | (both >> 2)) & LOW_NIBBLES & SEQ_RANKS;
+  if (held == 0) return;
+  if ((rules & R_SEQUENCES) && !sequencesPossible(a, rules) && !sequencesPossible(b, rules))
     rules &= static_cast<Rules>(~R_SEQUENCES);
   const bool packed = (rules & R_SEQUENCES) == 0;
-  if (packed ? (empty & ~1u) == 0 : (empty & (empty >> 1)) == 0) return;  // already in form
-
-  int to[RANK_2];
-  Hand na = a & ~SEQ_RANKS, nb = b & ~SEQ_RANKS;
-  int p = 0;
-  bool lastEmpty = false;
-  for (int r = 0; r < RANK_2; ++r) {
-    if (held >> r & 1) {
-      to[r] = p;
-      na |= ((a >> (4 * r)) & 0xF) << (4 * p);
-      nb |= ((b >> (4 * r)) & 0xF) << (4 * p);
-      ++p;
-      lastEmpty = false;
-    } else {
-      to[r] = -1;
-      // One empty rank stays at the bottom, so that a play to beat below
-      // every held rank keeps a place.
-      if (packed ? r == 0 : !lastEmpty) ++p;
-      lastEmpty = true;
-    }
-  }
-  a = na;
-  b = nb;
-  // The play to beat goes just below the lowest held rank above it, which
-  // keeps every comparison with a held rank (normalised, it is there already).
-  if (beat.type != TYPE_PASS && beat.rank + 1 < RANK_2) {
-    int q = beat.rank + 1;
-    while (q < RANK_2 && to[q] < 0) ++q;
-    beat.rank = static_cast<uint8_t>(q < RANK_2 ? to[q] - 1 : RANK_2 - 1);
-  }
+  // The empty ranks below the highest held one, a flag a nibble.
+  const Hand below = (Hand(2) << (63 - std::countl_zero(held))) - 1;
+  const Hand empty = ~held & LOW_NIBBLES & below;
+  // Packed, every empty rank goes but the bottom one; otherwise each empty
+  // rank right above another.
+  Hand drop = packed ? empty & ~Hand(1) : empty & (empty << 4);
+  if (drop == 0) return;  // in form already
+  // Highest first, so that the ranks still to drop stay where they are.
+  const bool moveBeat = beat.type != TYPE_PASS && beat.rank + 1 < RANK_2;
+  int rank = beat.rank;
+  const int beatRank = beat.rank;
+  do {
+    const int bit = 63 - std::countl_zero(drop);
+    const Hand low = (Hand(1) << bit) - 1;  // the ranks below the dropped one
+    a = (a & ~SEQ_RANKS) | (a & low) | (((a & SEQ_RANKS) >> (bit + 4)) << bit);
+    b = (b & ~SEQ_RANKS) | (b & low) | (((b & SEQ_RANKS) >> (bit + 4)) << bit);
+    // A play to beat above the dropped rank moves down with the held ones,
+    // which keeps every comparison with them.
+    if (bit / 4 <= beatRank) --rank;
+    drop &= low;
+  } while (drop);
+  if (moveBeat) beat.rank = static_cast<uint8_t>(rank);
 }
 
 bool cannotAnswer(const RankMasks& k, Beat b, Rules rules) {
