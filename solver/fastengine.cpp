@@ -52,6 +52,10 @@ inline fast::Rules childRules(const Move& m, fast::Rules rules) {
   return (m.key & 2) ? static_cast<fast::Rules>(rules & ~fast::R_SEQUENCES) : rules;
 }
 
+// Among plays that look equally good, the one worked on first: a play the
+// opponent cannot answer, then the one that sheds most cards.
+inline int rank(const Move& m) { return (m.key & 1) * 64 + fast::cardCount(m.cards); }
+
 }  // namespace
 
 FastEngine::FastEngine(std::size_t tableBytes)
@@ -331,7 +335,9 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
     int best = -1;
     for (int i = 0; i < count; ++i) {
       const ProofNumbers& k = kids_[base + static_cast<std::size_t>(i)];
-      if (k.dn < pn) {
+      if (k.dn < pn || (k.dn == pn && k.dn < PN_INF &&
+                        rank(arena_[base + static_cast<std::size_t>(i)]) >
+                            rank(arena_[base + static_cast<std::size_t>(best)]))) {
         second = pn;
         pn = k.dn;
         best = i;
