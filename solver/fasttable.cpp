@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 
 #include "solver/nodepool.h"
 
@@ -87,12 +88,24 @@ FastTable::~FastTable() { munmap(buckets_, bucketCount_ * sizeof(Bucket)); }
 
 void FastTable::clear() {
   if (stored_ == 0) return;
-  munmap(buckets_, bucketCount_ * sizeof(Bucket));
-  bucketCount_ = std::min(maxBuckets_, FIRST_BUCKETS);
-  mask_ = bucketCount_ - 1;
-  buckets_ = static_cast<Bucket*>(mapZeroed(bucketCount_ * sizeof(Bucket)));
-  if (!buckets_) throw CMemoryException("FastTable: no memory for the transposition table");
   stored_ = 0;
+  // A table that never grew is wiped where it is: mapping fresh memory would
+  // cost a page fault for every page touched again (batches of small
+  // endgames clear it thousands of times).
+  if (bucketCount_ == std::min(maxBuckets_, FIRST_BUCKETS)) {
+    std::memset(static_cast<void*>(buckets_), 0, bucketCount_ * sizeof(Bucket));
+    return;
+  }
+  const std::size_t small = std::min(maxBuckets_, FIRST_BUCKETS);
+  auto* fresh = static_cast<Bucket*>(mapZeroed(small * sizeof(Bucket)));
+  if (!fresh) {  // keep the grown table, wiped, rather than have none
+    std::memset(static_cast<void*>(buckets_), 0, bucketCount_ * sizeof(Bucket));
+    return;
+  }
+  munmap(buckets_, bucketCount_ * sizeof(Bucket));
+  buckets_ = fresh;
+  bucketCount_ = small;
+  mask_ = bucketCount_ - 1;
 }
 
 void FastTable::grow() {
