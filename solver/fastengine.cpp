@@ -49,7 +49,8 @@ inline uint16_t tableBeat(Beat b, fast::Rules rules) {
 // The rules after a play: bit 2 of the play's key marks where the kinds of
 // consecutive ranks end.
 inline fast::Rules childRules(const Move& m, fast::Rules rules) {
-  return (m.key & 2) ? static_cast<fast::Rules>(rules & ~fast::R_SEQUENCES) : rules;
+  return (m.key & 2) ? static_cast<fast::Rules>((rules & ~fast::R_SEQUENCES) | fast::R_DOMINANCE)
+                      : rules;
 }
 
 // Among plays that look equally good, the one worked on first: a play the

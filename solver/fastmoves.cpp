@@ -104,6 +104,12 @@ inline bool eachRank(uint32_t mask, F&& f) {
 
 constexpr uint32_t BELOW_X = (1u << RANK_X) - 1;  // the ranks 3 to 2
 
+inline uint32_t lowestTwo(uint32_t m) {
+  const uint32_t first = m & (0u - m);
+  const uint32_t rest = m & ~first;
+  return first | (rest & (0u - rest));
+}
+
 // The enumeration itself, shared by the generator and the quick tests. The
 // sink takes each play and returns false to stop. wantLen, when not 0, skips
 // every play of another size (the play-out test). The ranks that can take
@@ -125,6 +131,18 @@ void enumerate(Hand h, Beat last, Rules rules, int wantLen, Sink&& sink, bool al
                      static_cast<uint8_t>(rank)});
   };
   auto bit = [](int r) { return 1u << r; };
+  // Where attached cards may come from (see R_DOMINANCE).
+  uint32_t singleWing = ge1, singleWings = ge1, pairWing = ge2, pairWings = ge2;
+  if (rules & R_DOMINANCE) {
+    const uint32_t lone = ge1 & ~ge2 & BELOW_X;
+    const uint32_t twice = ge2 & ~ge3;
+    // One attached card or pair needs the lowest one, two the lowest two;
+    // cards out of bigger sets all stay.
+    singleWing = (ge1 & ~lone) | (lone & (0u - lone));
+    singleWings = (ge1 & ~lone) | lowestTwo(lone);
+    pairWing = ge3 | (twice & (0u - twice));
+    pairWings = ge3 | lowestTwo(twice);
+  }
 
   // 1 pairs
   if ((rules & R_D) && (T == 0 || T == TYPE_D) && n >= 2 && lenOk(2)) {
@@ -148,7 +166,7 @@ void enumerate(Hand h, Beat last, Rules rules, int wantLen, Sink&& sink, bool al
   // 4 three with a single
   if ((rules & R_31) && (T == 0 || T == TYPE_31) && n >= 3 && lenOk(4)) {
     if (!eachRank(ge3 & above, [&](int r) {
-          return eachRank(ge1 & ~bit(r), [&](int j) {
+          return eachRank(singleWing & ~bit(r), [&](int j) {
             return emit(3 * unit(r) + unit(j), TYPE_31, 4, r);
           });
         }))
@@ -157,7 +175,7 @@ void enumerate(Hand h, Beat last, Rules rules, int wantLen, Sink&& sink, bool al
   // 5 three with a pair
   if ((rules & R_32) && (T == 0 || T == TYPE_32) && lenOk(5)) {
     if (!eachRank(ge3 & above, [&](int r) {
-          return eachRank(ge2 & ~bit(r), [&](int j) {
+          return eachRank(pairWing & ~bit(r), [&](int j) {
             return emit(3 * unit(r) + 2 * unit(j), TYPE_32, 5, r);
           });
         }))
@@ -168,7 +186,7 @@ void enumerate(Hand h, Beat last, Rules rules, int wantLen, Sink&& sink, bool al
   // in the order of (a, b), is exactly what the duplicate drop leaves.
   if ((rules & R_411) && (T == 0 || T == TYPE_411) && n >= 4 && lenOk(6)) {
     if (!eachRank(eq4 & above, [&](int r) {
-          const uint32_t wings = ge1 & ~bit(r);
+          const uint32_t wings = singleWings & ~bit(r);
           return eachRank(wings, [&](int a) {
             if ((ge2 >> a & 1) && !emit(4 * unit(r) + 2 * unit(a), TYPE_411, 6, r)) return false;
             return eachRank(wings & ~((2u << a) - 1), [&](int b) {
@@ -181,7 +199,7 @@ void enumerate(Hand h, Beat last, Rules rules, int wantLen, Sink&& sink, bool al
   // 7 four with two pairs
   if ((rules & R_422) && (T == 0 || T == TYPE_422) && n >= 4 && lenOk(8)) {
     if (!eachRank(eq4 & above, [&](int r) {
-          const uint32_t wings = ge2 & ~bit(r);
+          const uint32_t wings = pairWings & ~bit(r);
           return eachRank(wings, [&](int a) {
             return eachRank(wings & ~((2u << a) - 1), [&](int b) {
               return emit(4 * unit(r) + 2 * unit(a) + 2 * unit(b), TYPE_422, 8, r);
@@ -335,6 +353,7 @@ bool canBeat(Hand hand, Beat last, Rules rules) {
 }
 
 WholeHand wholeHandForms(Hand hand, Rules rules) {
+  rules &= static_cast<Rules>(~R_DOMINANCE);
   WholeHand w;
   if (hand == 0) return w;
   enumerate(
@@ -436,6 +455,7 @@ void canonicalize(Hand& a, Hand& b, Beat& beat, Rules& rules) {
   if ((rules & R_SEQUENCES) && !sequencesPossible(a, rules) && !sequencesPossible(b, rules))
     rules &= static_cast<Rules>(~R_SEQUENCES);
   const bool packed = (rules & R_SEQUENCES) == 0;
+  if (packed) rules |= R_DOMINANCE;
   // The empty ranks below the highest held one, a flag a nibble.
   const Hand below = (Hand(2) << (63 - std::countl_zero(held))) - 1;
   const Hand empty = ~held & LOW_NIBBLES & below;

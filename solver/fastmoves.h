@@ -62,6 +62,10 @@ enum : Rules {
   R_F22 = 1 << 12,
   R_ALL = (1 << 13) - 1,
   R_SEQUENCES = R_SZ | R_LD | R_F | R_F11 | R_F22,
+  // Not a switch: set by canonicalize once no kind of consecutive ranks is
+  // left, it lets generateMoves leave out attached cards that another
+  // choice beats for sure (see there).
+  R_DOMINANCE = 1 << 13,
 };
 Rules currentRules();
 // Sets the process-wide switches from bits (tests and benchmarks).
@@ -96,6 +100,16 @@ inline constexpr int MAX_MOVES = 4096;
 
 // Writes the legal plays of `hand` against `last` in canonical order (the
 // pass last, when there is something to beat) and returns their number.
+//
+// With R_DOMINANCE in `rules` (no kind of consecutive ranks left for
+// either side) attached cards taken from lone cards (a rank the hand holds
+// once, 3 to 2) are the lowest such cards only, and attached pairs taken
+// from ranks held exactly twice the lowest such pairs. Keeping a higher
+// lone card instead of a lower one can never hurt: whatever the lower card
+// could do the higher one does too, and the opponent has fewer answers to
+// it. So the position after the play left out is never better for the
+// mover than after the play kept, and the position's value stays exact;
+// only the search uses this, never the canonical list of plays.
 // `out` must hold MAX_MOVES moves.
 int generateMoves(Hand hand, Beat last, Rules rules, Move* out);
 

@@ -304,9 +304,12 @@ TEST(FastMoves, CanonicalFormKeepsEveryPlay) {
     packed += cr != rules;
     ASSERT_EQ(cardCount(cm), cardCount(me));
     ASSERT_EQ(cardCount(co), cardCount(opp));
-    ASSERT_TRUE(samePlays(me, b, rules, cm, cb, cr))
+    // The canonical form keeps every play; leaving out dominated ones is a
+    // separate matter.
+    const Rules all = static_cast<Rules>(cr & ~R_DOMINANCE);
+    ASSERT_TRUE(samePlays(me, b, rules, cm, cb, all))
         << handToCards(me) << " vs " << handToCards(opp) << " rules " << rules;
-    ASSERT_TRUE(samePlays(opp, Beat{}, rules, co, Beat{}, cr))
+    ASSERT_TRUE(samePlays(opp, Beat{}, rules, co, Beat{}, all))
         << handToCards(opp) << " vs " << handToCards(me) << " rules " << rules;
     Hand am = cm, ao = co;
     Beat ab = cb;
@@ -316,6 +319,34 @@ TEST(FastMoves, CanonicalFormKeepsEveryPlay) {
   }
   EXPECT_GT(moved, 300);
   EXPECT_GT(packed, 500);
+}
+
+// Without kinds of consecutive ranks, attached lone cards and pairs are the
+// lowest ones; everything else stays, in order.
+TEST(FastMoves, DominanceLeavesOutHigherAttachedCards) {
+  auto plays = [](const std::string& h, Rules rules) {
+    std::vector<Move> moves(MAX_MOVES);
+    int n = generateMoves(hand(h), Beat{}, rules, moves.data());
+    std::vector<std::string> out;
+    for (int i = 0; i < n; ++i) out.push_back(moveCards(moves[static_cast<std::size_t>(i)]));
+    return out;
+  };
+  const Rules base = static_cast<Rules>(R_ALL & ~R_SEQUENCES);
+  const Rules pruned = static_cast<Rules>(base | R_DOMINANCE);
+  EXPECT_EQ(plays("3336", pruned), plays("3336", base));  // one choice: nothing to leave out
+  std::vector<std::string> all = plays("333569Y", base), kept = plays("333569Y", pruned);
+  EXPECT_EQ(kept, (std::vector<std::string>{"33", "333", "3335", "333Y", "3", "5", "6", "9", "Y"}));
+  for (const std::string& p : kept) EXPECT_NE(std::find(all.begin(), all.end(), p), all.end()) << p;
+  // Pairs held exactly twice: the lowest two ride along with a four; the
+  // cards of a pair may still go as two single wings.
+  auto count = [](const std::vector<std::string>& list, std::size_t size) {
+    return std::count_if(list.begin(), list.end(), [&](const std::string& p) { return p.size() == size; });
+  };
+  std::vector<std::string> quadsAll = plays("3333557799JJ", base), quads = plays("3333557799JJ", pruned);
+  EXPECT_EQ(count(quadsAll, 8), 6);  // four with two pairs: any two of 55 77 99 JJ
+  EXPECT_EQ(count(quads, 8), 1);
+  EXPECT_NE(std::find(quads.begin(), quads.end(), "33335577"), quads.end());
+  EXPECT_EQ(count(quads, 6), count(quadsAll, 6));  // four with two cards: no lone card to leave out
 }
 
 TEST(FastMoves, RefusesWhatIsNoHand) {
