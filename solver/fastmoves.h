@@ -14,6 +14,7 @@
 // them, so no list of siblings is ever searched.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -171,5 +172,121 @@ WholeHand wholeHandForms(Hand hand, Rules rules);
 // The play's card string as the canonical generator writes it (main part
 // first, attached cards ascending).
 std::string moveCards(const Move& m);
+
+
+// ---------------------------------------------------------------------------
+// Definitions of the helpers above that run for every play the search looks
+// at: here, so that they inline into it.
+
+namespace detail {
+
+// Starts of `width` consecutive ranks below the 2 that are all in `m`.
+inline uint32_t runStarts(uint32_t m, int width) {
+  m &= (1u << RANK_2) - 1;
+  uint32_t starts = m;
+  for (int i = 1; i < width; ++i) starts &= m >> i;
+  return starts & ((1u << (RANK_2 - width + 1)) - 1);
+}
+
+}  // namespace detail
+
+inline RankMasks rankMasks(Hand h) {
+  // Per nibble (counts 0..4): bit 0 of each nibble is set for the answer.
+  constexpr Hand LOW = 0x1111111111111111ULL;
+  const Hand ge1 = (h | (h >> 1) | (h >> 2)) & LOW;
+  const Hand ge2 = ((h >> 1) | (h >> 2)) & LOW;
+  const Hand ge3 = ((h >> 2) | (h & (h >> 1))) & LOW;
+  const Hand eq4 = (h >> 2) & LOW;
+  // Squeezes the flags at bits 4r into bits r, halving the spacing each step.
+  auto gather = [](Hand x) {
+    x = (x | (x >> 3)) & 0x0303030303030303ULL;
+    x = (x | (x >> 6)) & 0x000F000F000F000FULL;
+    x = (x | (x >> 12)) & 0x000000FF000000FFULL;
+    x = (x | (x >> 24)) & 0xFFFFULL;
+    return static_cast<uint16_t>(x);
+  };
+  return RankMasks{gather(ge1), gather(ge2), gather(ge3), gather(eq4)};
+}
+
+inline Beat normalizeBeat(const RankMasks& k, Beat last) {
+  uint32_t starts;
+  switch (last.type) {
+    case TYPE_G: starts = k.ge1; break;
+    case TYPE_D: starts = k.ge2 & ((1u << (RANK_2 + 1)) - 1); break;
+    case TYPE_3: case TYPE_31: case TYPE_32: starts = k.ge3 & ((1u << (RANK_2 + 1)) - 1); break;
+    case TYPE_411: case TYPE_422: case TYPE_ZD: starts = k.eq4 & ((1u << (RANK_2 + 1)) - 1); break;
+    case TYPE_SZ: starts = detail::runStarts(k.ge1, last.len); break;
+    case TYPE_LD: starts = detail::runStarts(k.ge2, last.len / 2); break;
+    case TYPE_F: starts = detail::runStarts(k.ge3, last.len / 3); break;
+    case TYPE_F11: starts = detail::runStarts(k.ge3, last.len / 4); break;
+    case TYPE_F22: starts = detail::runStarts(k.ge3, last.len / 5); break;
+    default: return last;  // the lead and the rocket
+  }
+  starts &= ~((2u << last.rank) - 1);  // only those that beat
+  Beat b = last;
+  b.rank = static_cast<uint8_t>(starts ? std::countr_zero(starts) - 1 : RANKS);
+  return b;
+}
+
+namespace detail {
+
+constexpr Hand LOW_NIBBLES = 0x1111111111111111ULL;
+constexpr Hand SEQ_RANKS = (Hand(1) << (4 * RANK_2)) - 1;  // the nibbles of 3 to A
+
+// Works on the packed counts directly (a flag at bit 4r for rank r): this
+// runs for every play the search looks at.
+inline bool sequencesPossible(Hand h, Rules rules) {
+  const Hand ge1 = (h | (h >> 1) | (h >> 2)) & detail::LOW_NIBBLES & detail::SEQ_RANKS;
+  const Hand ge2 = ((h >> 1) | (h >> 2)) & detail::LOW_NIBBLES & detail::SEQ_RANKS;
+  const Hand ge3 = ((h >> 2) | (h & (h >> 1))) & detail::LOW_NIBBLES & detail::SEQ_RANKS;
+  if ((rules & R_SZ) && (ge1 & (ge1 >> 4) & (ge1 >> 8) & (ge1 >> 12) & (ge1 >> 16))) return true;
+  if ((rules & R_LD) && (ge2 & (ge2 >> 4) & (ge2 >> 8))) return true;
+  if ((rules & (R_F | R_F11 | R_F22)) && (ge3 & (ge3 >> 4))) return true;
+  return false;
+}
+
+}  // namespace detail
+
+inline void canonicalize(Hand& a, Hand& b, Beat& beat, Rules& rules) {
+  const Hand both = a | b;
+  const Hand held = (both | (both >> 1) | (both >> 2)) & detail::LOW_NIBBLES & detail::SEQ_RANKS;
+  if (held == 0) return;
+  if ((rules & R_SEQUENCES) && !detail::sequencesPossible(a, rules) && !detail::sequencesPossible(b, rules))
+    rules &= static_cast<Rules>(~R_SEQUENCES);
+  const bool packed = (rules & R_SEQUENCES) == 0;
+  if (packed) rules |= R_DOMINANCE;
+  // The empty ranks below the highest held one, a flag a nibble.
+  const Hand below = (Hand(2) << (63 - std::countl_zero(held))) - 1;
+  const Hand empty = ~held & detail::LOW_NIBBLES & below;
+  // Packed, every empty rank goes but the bottom one; otherwise each empty
+  // rank right above another.
+  Hand drop = packed ? empty & ~Hand(1) : empty & (empty << 4);
+  if (drop == 0) return;  // in form already
+  // Highest first, so that the ranks still to drop stay where they are.
+  const bool moveBeat = beat.type != TYPE_PASS && beat.rank + 1 < RANK_2;
+  int rank = beat.rank;
+  const int beatRank = beat.rank;
+  do {
+    const int bit = 63 - std::countl_zero(drop);
+    const Hand low = (Hand(1) << bit) - 1;  // the ranks below the dropped one
+    a = (a & ~detail::SEQ_RANKS) | (a & low) | (((a & detail::SEQ_RANKS) >> (bit + 4)) << bit);
+    b = (b & ~detail::SEQ_RANKS) | (b & low) | (((b & detail::SEQ_RANKS) >> (bit + 4)) << bit);
+    // A play to beat above the dropped rank moves down with the held ones,
+    // which keeps every comparison with them.
+    if (bit / 4 <= beatRank) --rank;
+    drop &= low;
+  } while (drop);
+  if (moveBeat) beat.rank = static_cast<uint8_t>(rank);
+}
+
+inline bool cannotAnswer(const RankMasks& k, Beat b, Rules rules) {
+  const bool rocket = (rules & R_WZ) && (k.ge1 >> RANK_X & 1) && (k.ge1 >> RANK_Y & 1);
+  switch (b.type) {
+    case TYPE_PASS: return false;
+    case TYPE_WZ: return !rocket;
+    case TYPE_ZD: return b.rank >= RANKS && !rocket;
+    default: return b.rank >= RANKS && !rocket && !((rules & R_ZD) && k.eq4);
+  }
+}
 
 }  // namespace zelk::fast

@@ -12,56 +12,12 @@ namespace zelk::fast {
 
 namespace {
 
-inline uint64_t mix(uint64_t x) {
-  x ^= x >> 31;
-  x *= 0x7fb5d329728ea185ULL;
-  x ^= x >> 27;
-  x *= 0x81dadef4bc2dd44dULL;
-  x ^= x >> 33;
-  return x;
-}
-
-
-int typeIndex(int type) {
-  switch (type) {
-    case TYPE_PASS: return 0;
-    case TYPE_G: return 1;
-    case TYPE_D: return 2;
-    case TYPE_3: return 3;
-    case TYPE_31: return 4;
-    case TYPE_32: return 5;
-    case TYPE_411: return 6;
-    case TYPE_422: return 7;
-    case TYPE_F: return 8;
-    case TYPE_F11: return 9;
-    case TYPE_F22: return 10;
-    case TYPE_SZ: return 11;
-    case TYPE_LD: return 12;
-    case TYPE_ZD: return 13;
-    case TYPE_WZ: return 14;
-    default: return 15;
-  }
-}
-
 void* mapZeroed(std::size_t bytes) {
   void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   return p == MAP_FAILED ? nullptr : p;
 }
 
-}  // namespace
-
-uint16_t packBeat(Beat b) {
-  if (b.type == TYPE_PASS) return 0;
-  return static_cast<uint16_t>(typeIndex(b.type) | (b.len << 4) | (b.rank << 9));
-}
-
-namespace {
-
 constexpr std::size_t FIRST_BUCKETS = std::size_t(1) << 12;  // 512 KiB
-
-inline uint64_t hashOf(Hand me, Hand opp, uint16_t beat) {
-  return mix(me ^ (opp * 0x9E3779B97F4A7C15ULL) ^ (uint64_t(beat) << 60) ^ (uint64_t(beat) << 2));
-}
 
 inline uint32_t addWork(uint32_t total, uint64_t work) {
   const uint64_t sum = uint64_t(total) + work;
@@ -124,7 +80,7 @@ void FastTable::grow() {
   for (std::size_t i = 0; i < oldCount; ++i)
     for (const Entry& e : old[i].e) {
       if (e.mover == 0) continue;
-      Bucket& b = buckets_[hashOf(e.mover, e.opponent, e.beat) & mask_];
+      Bucket& b = buckets_[detail::hashOf(e.mover, e.opponent, e.beat) & mask_];
       for (Entry& slot : b.e)
         if (slot.mover == 0) {
           slot = e;
@@ -133,21 +89,6 @@ void FastTable::grow() {
         }
     }
   munmap(old, oldCount * sizeof(Bucket));
-}
-
-FastTable::Key FastTable::key(Hand me, Hand opp, uint16_t beat) {
-  return Key{me, opp, beat, hashOf(me, opp, beat)};
-}
-
-bool FastTable::probe(const Key& k, ProofNumbers& out) const {
-  const Bucket& b = buckets_[k.hash & mask_];
-  for (const Entry& e : b.e) {
-    if (e.mover == k.mover && e.opponent == k.opponent && e.beat == k.beat) {
-      out = ProofNumbers{e.pn, e.dn};
-      return true;
-    }
-  }
-  return false;
 }
 
 void FastTable::store(const Key& k, ProofNumbers value, uint64_t work) {

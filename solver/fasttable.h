@@ -23,7 +23,7 @@
 namespace zelk::fast {
 
 // The play to beat as 13 bits: type index, number of cards, rank.
-uint16_t packBeat(Beat b);
+inline uint16_t packBeat(Beat b);
 
 // Proof numbers saturate below INF; INF marks the impossible.
 inline constexpr uint32_t PN_INF = 0x3FFFFFFF;
@@ -93,5 +93,68 @@ class FastTable {
   uint64_t mask_ = 0;
   int64_t stored_ = 0;
 };
+
+
+// ---------------------------------------------------------------------------
+// Definitions the search calls for every play it looks at: here, so that
+// they inline into it.
+
+namespace detail {
+
+inline uint64_t mix(uint64_t x) {
+  x ^= x >> 31;
+  x *= 0x7fb5d329728ea185ULL;
+  x ^= x >> 27;
+  x *= 0x81dadef4bc2dd44dULL;
+  x ^= x >> 33;
+  return x;
+}
+
+inline int typeIndex(int type) {
+  switch (type) {
+    case TYPE_PASS: return 0;
+    case TYPE_G: return 1;
+    case TYPE_D: return 2;
+    case TYPE_3: return 3;
+    case TYPE_31: return 4;
+    case TYPE_32: return 5;
+    case TYPE_411: return 6;
+    case TYPE_422: return 7;
+    case TYPE_F: return 8;
+    case TYPE_F11: return 9;
+    case TYPE_F22: return 10;
+    case TYPE_SZ: return 11;
+    case TYPE_LD: return 12;
+    case TYPE_ZD: return 13;
+    case TYPE_WZ: return 14;
+    default: return 15;
+  }
+}
+
+inline uint64_t hashOf(Hand me, Hand opp, uint16_t beat) {
+  return mix(me ^ (opp * 0x9E3779B97F4A7C15ULL) ^ (uint64_t(beat) << 60) ^ (uint64_t(beat) << 2));
+}
+
+}  // namespace detail
+
+inline uint16_t packBeat(Beat b) {
+  if (b.type == TYPE_PASS) return 0;
+  return static_cast<uint16_t>(detail::typeIndex(b.type) | (b.len << 4) | (b.rank << 9));
+}
+
+inline FastTable::Key FastTable::key(Hand me, Hand opp, uint16_t beat) {
+  return Key{me, opp, beat, detail::hashOf(me, opp, beat)};
+}
+
+inline bool FastTable::probe(const Key& k, ProofNumbers& out) const {
+  const Bucket& b = buckets_[k.hash & mask_];
+  for (const Entry& e : b.e) {
+    if (e.mover == k.mover && e.opponent == k.opponent && e.beat == k.beat) {
+      out = ProofNumbers{e.pn, e.dn};
+      return true;
+    }
+  }
+  return false;
+}
 
 }  // namespace zelk::fast
