@@ -311,6 +311,7 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
   }
   // Every child's table line was asked for before the first one is read, so
   // the memory fetches overlap.
+  const fast::WholeHand oppForms = formsOf(opp, rules);
   for (int i = 0; i < count; ++i) {
     const Move& m = arena_[base + static_cast<std::size_t>(i)];
     ProofNumbers& k = kids_[base + static_cast<std::size_t>(i)];
@@ -322,7 +323,10 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
       continue;
     }
     if (!table_.probe(key, k)) {
-      if (formsOf(key.mover, childRules(m, rules)).beats(m.type == TYPE_PASS ? Beat{} : m.beat()))
+      // Mostly the opponent's hand as it stands: its forms are looked up once.
+      const bool asIs = key.mover == opp && !(m.key & 2);
+      const fast::WholeHand& forms = asIs ? oppForms : formsOf(key.mover, childRules(m, rules));
+      if (forms.beats(m.type == TYPE_PASS ? Beat{} : m.beat()))
         k = ProofNumbers{0, PN_INF};
       else
         k = estimate(key.mover, key.opponent);
