@@ -284,6 +284,7 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
   const int count = fast::generateMoves(me, last, rules, &arena_[base]);
   top_ = base + static_cast<std::size_t>(count);
   const fast::RankMasks oppMasks = fast::rankMasks(opp);
+  const bool oppSequences = (rules & fast::R_SEQUENCES) && fast::sequencesPossible(opp, rules);
   // A play the opponent cannot answer leaves him only the pass, and the
   // position after it is the mover's lead with what he has left: the child
   // is taken as that lead, seen from the other side, so forced passes take
@@ -301,7 +302,8 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
       Hand mover = m.key ? rest : opp, other = m.key ? opp : rest;
       if (m.key) next = Beat{};
       fast::Rules after = rules;
-      fast::canonicalize(mover, other, next, after);
+      if (!fast::formKept(me, rest, opp, rules, oppSequences))
+        fast::canonicalize(mover, other, next, after);
       key = fast::FastTable::key(mover, other, tableBeat(next, after));
       m.key |= after == rules ? 0 : 2;  // the kinds of consecutive ranks end here
       m.len = next.len;  // the play as the opponent's position keys it

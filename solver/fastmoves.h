@@ -157,6 +157,15 @@ bool cannotAnswer(const RankMasks& masks, Beat normalized, Rules rules);
 // Plays keep their kind, size and order, so the position keeps its value.
 void canonicalize(Hand& mover, Hand& other, Beat& beat, Rules& rules);
 
+// True when, after a play from `mover` (in canonical form against `other`)
+// leaves `rest`, the new position is in canonical form already: no rank 3
+// to A left the table, and the kinds of consecutive ranks stay possible if
+// they were (`otherSequences`: whether `other` can still make one). Saves
+// the canonicalize call for most plays.
+bool formKept(Hand mover, Hand rest, Hand other, Rules rules, bool otherSequences);
+// Whether the hand can still make a play of consecutive ranks.
+bool sequencesPossible(Hand hand, Rules rules);
+
 // The plays the whole hand forms by itself (usually none or one; the four
 // consecutive triples form an airplane and two airplanes with wings). With
 // them, "can the hand be played out at once on this play" costs a few loads.
@@ -246,6 +255,14 @@ inline bool sequencesPossible(Hand h, Rules rules) {
 }
 
 }  // namespace detail
+
+inline bool sequencesPossible(Hand hand, Rules rules) { return detail::sequencesPossible(hand, rules); }
+
+inline bool formKept(Hand mover, Hand rest, Hand other, Rules rules, bool otherSequences) {
+  auto held = [](Hand h) { return (h | (h >> 1) | (h >> 2)) & detail::LOW_NIBBLES & detail::SEQ_RANKS; };
+  if (held(mover) & ~held(rest) & ~held(other)) return false;
+  return !(rules & R_SEQUENCES) || otherSequences || detail::sequencesPossible(rest, rules);
+}
 
 inline void canonicalize(Hand& a, Hand& b, Beat& beat, Rules& rules) {
   const Hand both = a | b;
