@@ -289,6 +289,7 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
   // position after it is the mover's lead with what he has left: the child
   // is taken as that lead, seen from the other side, so forced passes take
   // neither a search step nor a table entry. The play's key marks it.
+  unsigned wholeRankLeads = 0;  // kinds of which such a play was kept
   for (int i = 0; i < count; ++i) {
     Move& m = arena_[base + static_cast<std::size_t>(i)];
     fast::FastTable::Key& key = keys_[base + static_cast<std::size_t>(i)];
@@ -299,6 +300,20 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
     } else {
       Beat next = fast::normalizeBeat(oppMasks, m.beat());
       m.key = fast::cannotAnswer(oppMasks, next, rules) ? 1 : 0;
+      // Of two such plays that are all the cards of a rank 3 to 2, of one
+      // kind, the higher is left out: keeping the higher rank does all the
+      // lower one would and leaves the opponent fewer answers, and the
+      // mover leads again either way (no kind of consecutive ranks is left).
+      if (m.key && (rules & fast::R_DOMINANCE) && m.rank <= fast::RANK_2 &&
+          (m.type == TYPE_G || m.type == TYPE_D || m.type == TYPE_3 || m.type == TYPE_ZD) &&
+          fast::countOf(me, m.rank) == m.len) {
+        const unsigned kind = m.type == TYPE_G ? 1u : m.type == TYPE_D ? 2u : m.type == TYPE_3 ? 4u : 8u;
+        if (wholeRankLeads & kind) {
+          m.key = 4;
+          continue;
+        }
+        wholeRankLeads |= kind;
+      }
       Hand mover = m.key ? rest : opp, other = m.key ? opp : rest;
       if (m.key) next = Beat{};
       fast::Rules after = rules;
@@ -318,6 +333,10 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
     const Move& m = arena_[base + static_cast<std::size_t>(i)];
     ProofNumbers& k = kids_[base + static_cast<std::size_t>(i)];
     const fast::FastTable::Key& key = keys_[base + static_cast<std::size_t>(i)];
+    if (m.key & 4) {  // left out: as good as lost, it never decides the position
+      k = ProofNumbers{0, PN_INF};
+      continue;
+    }
     if (m.key & 1) {
       ProofNumbers mine;
       if (!table_.probe(key, mine)) mine = estimate(key.mover, key.opponent);
