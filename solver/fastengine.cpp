@@ -70,7 +70,8 @@ FastEngine::FastEngine(std::size_t tableBytes)
 const fast::WholeHand& FastEngine::formsOf(Hand hand, fast::Rules rules) {
   // The forms depend on the rules, which differ from rules_ only in the
   // kinds of consecutive ranks: a flag in the hand's unused top bits tells.
-  const Hand tagged = hand | (rules == rules_ ? 0 : Hand(1) << 63);
+  const bool dropped = (rules & fast::R_SEQUENCES) != (rules_ & fast::R_SEQUENCES);
+  const Hand tagged = hand | (dropped ? Hand(1) << 63 : 0);
   FormsLine& line = forms_[((tagged * 0x9E3779B97F4A7C15ULL) >> 40) & (FORMS_LINES - 1)];
   if (line.hand != tagged || hand == 0) {
     line.hand = tagged;
@@ -207,7 +208,7 @@ FastEngine::Answer FastEngine::bestMove(const char* u1, const char* u2, const ch
 // in long fights.
 bool FastEngine::search(Hand me, Hand opp, Beat last) {
   last = fast::normalizeBeat(fast::rankMasks(me), last);
-  fast::Rules rules = rules_;
+  fast::Rules rules = rules_ | fast::R_DOMINANCE;
   fast::canonicalize(me, opp, last, rules);
   const std::size_t top = top_;
   budgetEnd_ = searched_ + QUICK_BUDGET;
@@ -290,6 +291,7 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
   // is taken as that lead, seen from the other side, so forced passes take
   // neither a search step nor a table entry. The play's key marks it.
   unsigned wholeRankLeads = 0;  // kinds of which such a play was kept
+  const uint16_t freeMe = fast::freeRanks(me, rules);
   for (int i = 0; i < count; ++i) {
     Move& m = arena_[base + static_cast<std::size_t>(i)];
     fast::FastTable::Key& key = keys_[base + static_cast<std::size_t>(i)];
@@ -300,11 +302,11 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
     } else {
       Beat next = fast::normalizeBeat(oppMasks, m.beat());
       m.key = fast::cannotAnswer(oppMasks, next, rules) ? 1 : 0;
-      // Of two such plays that are all the cards of a rank 3 to 2, of one
-      // kind, the higher is left out: keeping the higher rank does all the
-      // lower one would and leaves the opponent fewer answers, and the
-      // mover leads again either way (no kind of consecutive ranks is left).
-      if (m.key && (rules & fast::R_DOMINANCE) && m.rank <= fast::RANK_2 &&
+      // Of two such plays that are all the cards of a free rank (see
+      // fast::freeRanks), of one kind, the higher is left out: keeping the
+      // higher rank does all the lower one would and leaves the opponent
+      // fewer answers, and the mover leads again either way.
+      if (m.key && (freeMe >> m.rank & 1) &&
           (m.type == TYPE_G || m.type == TYPE_D || m.type == TYPE_3 || m.type == TYPE_ZD) &&
           fast::countOf(me, m.rank) == m.len) {
         const unsigned kind = m.type == TYPE_G ? 1u : m.type == TYPE_D ? 2u : m.type == TYPE_3 ? 4u : 8u;

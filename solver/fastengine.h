@@ -8,8 +8,23 @@
 // wins are found early and the proofs stay small (a play the opponent cannot
 // answer, or that leaves him few answers, is close to a proof). A hand that
 // is one legal play wins on the spot, and a play that lets the opponent
-// play out at once loses on the spot, without a search. The order of work
-// never decides which play the machine makes: bestMove tests the plays in
+// play out at once loses on the spot, without a search.
+//
+// What makes it fast is what it does not search twice or at all:
+// - positions are kept in canonical form (fast::canonicalize): a play to
+//   beat is raised to just below the lowest possible reply, runs of empty
+//   ranks shrink, and once no kind of consecutive ranks is left only the
+//   order of the ranks counts, so equivalent positions share one proof;
+// - a play the opponent cannot answer is searched as the mover's next lead;
+// - plays that can never be better than another one (a higher lone card
+//   attached where a lower one would do; of two unanswerable whole-rank
+//   leads of one kind, the higher) are left out once no kind of
+//   consecutive ranks is left;
+// - new positions start from proof numbers estimated from the plays each
+//   hand needs, and among equally promising plays the one the opponent
+//   cannot answer, then the longest, is worked on first.
+// None of this changes a position's value. The order of work never decides
+// which play the machine makes: bestMove tests the plays in
 // canonical order and answers the first one proven to win, exactly the play
 // the exhaustive solver keeps.
 //

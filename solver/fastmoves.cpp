@@ -126,8 +126,9 @@ void enumerate(Hand h, Beat last, Rules rules, int wantLen, Sink&& sink, bool al
   // Where attached cards may come from (see R_DOMINANCE).
   uint32_t singleWing = ge1, singleWings = ge1, pairWing = ge2, pairWings = ge2;
   if (rules & R_DOMINANCE) {
-    const uint32_t lone = ge1 & ~ge2 & BELOW_X;
-    const uint32_t twice = ge2 & ~ge3;
+    const uint32_t free = freeRanks(h, rules);
+    const uint32_t lone = ge1 & ~ge2 & free;
+    const uint32_t twice = ge2 & ~ge3 & free;
     // One attached card or pair needs the lowest one, two the lowest two;
     // cards out of bigger sets all stay.
     singleWing = (ge1 & ~lone) | (lone & (0u - lone));

@@ -63,9 +63,8 @@ enum : Rules {
   R_F22 = 1 << 12,
   R_ALL = (1 << 13) - 1,
   R_SEQUENCES = R_SZ | R_LD | R_F | R_F11 | R_F22,
-  // Not a switch: set by canonicalize once no kind of consecutive ranks is
-  // left, it lets generateMoves leave out attached cards that another
-  // choice beats for sure (see there).
+  // Not a switch: set by the search (see generateMoves) to leave out plays
+  // that another play beats for sure.
   R_DOMINANCE = 1 << 13,
 };
 Rules currentRules();
@@ -102,16 +101,15 @@ inline constexpr int MAX_MOVES = 4096;
 // Writes the legal plays of `hand` against `last` in canonical order (the
 // pass last, when there is something to beat) and returns their number.
 //
-// With R_DOMINANCE in `rules` (no kind of consecutive ranks left for
-// either side) attached cards taken from lone cards (a rank the hand holds
-// once, 3 to 2) are the lowest such cards only, and attached pairs taken
-// from ranks held exactly twice the lowest such pairs. Keeping a higher
-// lone card instead of a lower one can never hurt: whatever the lower card
-// could do the higher one does too, and the opponent has fewer answers to
-// it. So the position after the play left out is never better for the
-// mover than after the play kept, and the position's value stays exact;
-// only the search uses this, never the canonical list of plays.
-// `out` must hold MAX_MOVES moves.
+// With R_DOMINANCE in `rules`, attached cards taken from lone cards of
+// free ranks (see freeRanks) are the lowest such cards only, and attached
+// pairs taken from free ranks held exactly twice the lowest such pairs.
+// Keeping a higher lone card instead of a lower one can never hurt:
+// whatever the lower card could do the higher one does too, and the
+// opponent has fewer answers to it. So the position after the play left
+// out is never better for the mover than after the play kept, and the
+// position's value stays exact; only the search uses this, never the
+// canonical list of plays.
 int generateMoves(Hand hand, Beat last, Rules rules, Move* out);
 
 // True when `hand` holds a play, other than the pass, that beats `last`.
@@ -163,6 +161,10 @@ void canonicalize(Hand& mover, Hand& other, Beat& beat, Rules& rules);
 // they were (`otherSequences`: whether `other` can still make one). Saves
 // the canonicalize call for most plays.
 bool formKept(Hand mover, Hand rest, Hand other, Rules rules, bool otherSequences);
+// The ranks 3 to 2 that no play of consecutive ranks of the hand can ever
+// take a card from (hands only shrink). Two such ranks held equally often
+// can trade places in any play, so holding the higher one is never worse.
+uint16_t freeRanks(Hand hand, Rules rules);
 // Whether the hand can still make a play of consecutive ranks.
 bool sequencesPossible(Hand hand, Rules rules);
 
@@ -258,6 +260,18 @@ inline bool sequencesPossible(Hand h, Rules rules) {
 
 inline bool sequencesPossible(Hand hand, Rules rules) { return detail::sequencesPossible(hand, rules); }
 
+inline uint16_t freeRanks(Hand hand, Rules rules) {
+  const RankMasks k = rankMasks(hand);
+  uint32_t cover = 0;
+  auto spread = [&](uint32_t starts, uint32_t width) {
+    for (; starts; starts &= starts - 1) cover |= width << std::countr_zero(starts);
+  };
+  if (rules & R_SZ) spread(detail::runStarts(k.ge1, 5), 0x1F);
+  if (rules & R_LD) spread(detail::runStarts(k.ge2, 3), 0x7);
+  if (rules & (R_F | R_F11 | R_F22)) spread(detail::runStarts(k.ge3, 2), 0x3);
+  return static_cast<uint16_t>(((1u << RANK_X) - 1) & ~cover);
+}
+
 inline bool formKept(Hand mover, Hand rest, Hand other, Rules rules, bool otherSequences) {
   auto held = [](Hand h) { return (h | (h >> 1) | (h >> 2)) & detail::LOW_NIBBLES & detail::SEQ_RANKS; };
   if (held(mover) & ~held(rest) & ~held(other)) return false;
@@ -271,7 +285,6 @@ inline void canonicalize(Hand& a, Hand& b, Beat& beat, Rules& rules) {
   if ((rules & R_SEQUENCES) && !detail::sequencesPossible(a, rules) && !detail::sequencesPossible(b, rules))
     rules &= static_cast<Rules>(~R_SEQUENCES);
   const bool packed = (rules & R_SEQUENCES) == 0;
-  if (packed) rules |= R_DOMINANCE;
   // The empty ranks below the highest held one, a flag a nibble.
   const Hand below = (Hand(2) << (63 - std::countl_zero(held))) - 1;
   const Hand empty = ~held & detail::LOW_NIBBLES & below;

@@ -349,6 +349,22 @@ TEST(FastMoves, DominanceLeavesOutHigherAttachedCards) {
   EXPECT_EQ(count(quads, 6), count(quadsAll, 6));  // four with two cards: no lone card to leave out
 }
 
+// Ranks a play of consecutive ranks may still use are not free to trade.
+TEST(FastMoves, FreeRanksAreOutsideEveryPossibleRun) {
+  auto bits = [](std::initializer_list<int> ranks) {
+    uint16_t m = 0;
+    for (int r : ranks) m = static_cast<uint16_t>(m | (1u << r));
+    return m;
+  };
+  const uint16_t all = static_cast<uint16_t>((1u << RANK_X) - 1);
+  EXPECT_EQ(freeRanks(hand("345679"), R_ALL), all & ~bits({0, 1, 2, 3, 4}));  // 3 to 7
+  EXPECT_EQ(freeRanks(hand("345679"), R_ALL & ~R_SZ), all);
+  EXPECT_EQ(freeRanks(hand("3344559"), R_ALL & ~R_SZ), all & ~bits({0, 1, 2}));  // 33 44 55
+  EXPECT_EQ(freeRanks(hand("333444"), R_ALL & ~R_SZ & ~R_LD), all & ~bits({0, 1}));
+  EXPECT_EQ(freeRanks(hand("333444"), R_ALL & ~R_SEQUENCES), all);
+  EXPECT_EQ(freeRanks(hand("0JQKA2"), R_ALL), all & ~bits({7, 8, 9, 10, 11}));  // the 2 stays free
+}
+
 TEST(FastMoves, RefusesWhatIsNoHand) {
   Hand h;
   EXPECT_FALSE(handFromCards("33333", h));
