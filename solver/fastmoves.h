@@ -15,6 +15,7 @@
 #pragma once
 
 #include <bit>
+#include <utility>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -256,6 +257,42 @@ inline bool sequencesPossible(Hand h, Rules rules) {
   return false;
 }
 
+// Without plays of consecutive ranks a side's cards only ever meet the
+// other side's: one side's cards are compared with its own never, and a
+// play to beat only with the mover's. So ranks 3 to 2 that one side holds
+// alone, with none of the other side's ranks (nor, for the mover, the play
+// to beat) between them, can trade their counts freely; they are sorted,
+// fewest cards lowest, so that such positions meet in the table.
+inline void sortBlocks(Hand& a, Hand& b, Beat beat) {
+  int ranks[RANK_2 + 1];
+  int n = 0, owner = 0;
+  auto close = [&]() {
+    if (n >= 2) {
+      Hand& h = owner == 1 ? a : b;
+      int c[RANK_2 + 1];
+      for (int i = 0; i < n; ++i) c[i] = countOf(h, ranks[i]);
+      for (int i = 1; i < n; ++i)
+        for (int j = i; j > 0 && c[j - 1] > c[j]; --j) std::swap(c[j - 1], c[j]);
+      for (int i = 0; i < n; ++i)
+        h = (h & ~(Hand(0xF) << (4 * ranks[i]))) | (Hand(c[i]) << (4 * ranks[i]));
+    }
+    n = 0;
+  };
+  for (int r = 0; r <= RANK_2; ++r) {
+    const int ca = countOf(a, r), cb = countOf(b, r);
+    if (ca == 0 && cb == 0) continue;
+    const int o = ca && cb ? 3 : ca ? 1 : 2;
+    const bool splits = o == 1 && beat.type != TYPE_PASS && n > 0 && ranks[n - 1] <= beat.rank &&
+                        r > beat.rank;
+    if (o != owner || o == 3 || splits) {
+      close();
+      owner = o;
+    }
+    if (o != 3) ranks[n++] = r;
+  }
+  close();
+}
+
 }  // namespace detail
 
 inline bool sequencesPossible(Hand hand, Rules rules) { return detail::sequencesPossible(hand, rules); }
@@ -273,6 +310,7 @@ inline uint16_t freeRanks(Hand hand, Rules rules) {
 }
 
 inline bool formKept(Hand mover, Hand rest, Hand other, Rules rules, bool otherSequences) {
+  if (!(rules & R_SEQUENCES)) return false;  // the counts may need sorting again
   auto held = [](Hand h) { return (h | (h >> 1) | (h >> 2)) & detail::LOW_NIBBLES & detail::SEQ_RANKS; };
   if (held(mover) & ~held(rest) & ~held(other)) return false;
   return !(rules & R_SEQUENCES) || otherSequences || detail::sequencesPossible(rest, rules);
@@ -291,22 +329,24 @@ inline void canonicalize(Hand& a, Hand& b, Beat& beat, Rules& rules) {
   // Packed, every empty rank goes but the bottom one; otherwise each empty
   // rank right above another.
   Hand drop = packed ? empty & ~Hand(1) : empty & (empty << 4);
-  if (drop == 0) return;  // in form already
-  // Highest first, so that the ranks still to drop stay where they are.
-  const bool moveBeat = beat.type != TYPE_PASS && beat.rank + 1 < RANK_2;
-  int rank = beat.rank;
-  const int beatRank = beat.rank;
-  do {
-    const int bit = 63 - std::countl_zero(drop);
-    const Hand low = (Hand(1) << bit) - 1;  // the ranks below the dropped one
-    a = (a & ~detail::SEQ_RANKS) | (a & low) | (((a & detail::SEQ_RANKS) >> (bit + 4)) << bit);
-    b = (b & ~detail::SEQ_RANKS) | (b & low) | (((b & detail::SEQ_RANKS) >> (bit + 4)) << bit);
-    // A play to beat above the dropped rank moves down with the held ones,
-    // which keeps every comparison with them.
-    if (bit / 4 <= beatRank) --rank;
-    drop &= low;
-  } while (drop);
-  if (moveBeat) beat.rank = static_cast<uint8_t>(rank);
+  if (drop) {
+    // Highest first, so that the ranks still to drop stay where they are.
+    const bool moveBeat = beat.type != TYPE_PASS && beat.rank + 1 < RANK_2;
+    int rank = beat.rank;
+    const int beatRank = beat.rank;
+    do {
+      const int bit = 63 - std::countl_zero(drop);
+      const Hand low = (Hand(1) << bit) - 1;  // the ranks below the dropped one
+      a = (a & ~detail::SEQ_RANKS) | (a & low) | (((a & detail::SEQ_RANKS) >> (bit + 4)) << bit);
+      b = (b & ~detail::SEQ_RANKS) | (b & low) | (((b & detail::SEQ_RANKS) >> (bit + 4)) << bit);
+      // A play to beat above the dropped rank moves down with the held ones,
+      // which keeps every comparison with them.
+      if (bit / 4 <= beatRank) --rank;
+      drop &= low;
+    } while (drop);
+    if (moveBeat) beat.rank = static_cast<uint8_t>(rank);
+  }
+  if (packed) detail::sortBlocks(a, b, beat);
 }
 
 inline bool cannotAnswer(const RankMasks& k, Beat b, Rules rules) {

@@ -349,6 +349,27 @@ TEST(FastMoves, DominanceLeavesOutHigherAttachedCards) {
   EXPECT_EQ(count(quads, 6), count(quadsAll, 6));  // four with two cards: no lone card to leave out
 }
 
+// Without plays of consecutive ranks, one side's neighbouring ranks trade
+// counts: the positions meet in one form. The other side's cards between
+// them, or a play to beat the mover must top, keep them apart.
+TEST(FastMoves, OneSidedRanksShareACanonicalForm) {
+  auto form = [](const std::string& me, const std::string& opp, Beat b) {
+    Hand m = hand(me), o = hand(opp);
+    Rules r = R_ALL;
+    canonicalize(m, o, b, r);
+    return handToCards(m) + "/" + handToCards(o) + "/" + std::to_string(b.rank);
+  };
+  EXPECT_EQ(form("5669", "8K", Beat{}), form("5569", "8K", Beat{}));
+  EXPECT_EQ(form("5K", "779", Beat{}), form("5K", "799", Beat{}));  // the other side's too
+  EXPECT_NE(form("5669", "8K", Beat{}), form("5599", "8K", Beat{}));  // 8 lies between 6 and 9
+  EXPECT_NE(form("56", "8K", Beat{}), form("55", "8K", Beat{}));      // counts differ as a whole
+  // A single to beat between the mover's 5 and 66: only the 6s may reply.
+  Beat five;
+  ASSERT_TRUE(beatFromPlay("5", TYPE_G, five));
+  EXPECT_NE(form("5669", "8K", normalizeBeat(rankMasks(hand("5669")), five)),
+            form("5569", "8K", normalizeBeat(rankMasks(hand("5569")), five)));
+}
+
 // Ranks a play of consecutive ranks may still use are not free to trade.
 TEST(FastMoves, FreeRanksAreOutsideEveryPossibleRun) {
   auto bits = [](std::initializer_list<int> ranks) {
