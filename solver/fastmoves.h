@@ -264,6 +264,35 @@ inline bool sequencesPossible(Hand h, Rules rules) {
 // to beat) between them, can trade their counts freely; they are sorted,
 // fewest cards lowest, so that such positions meet in the table.
 inline void sortBlocks(Hand& a, Hand& b, Beat beat) {
+  // Packed, the held ranks below the 2 are consecutive, so a block goes on
+  // from rank r - 1 to r where both are held by the same side alone (and,
+  // for the mover, the play to beat is not in between). The counts are in
+  // order where each such rank holds at least as many as the one below it;
+  // a nibble-wise subtraction checks every rank at once, and most positions
+  // need nothing more.
+  constexpr Hand UP_TO_2 = (Hand(1) << (4 * (RANK_2 + 1))) - 1;
+  constexpr Hand HIGH_NIBBLES = 0x8888888888888888ULL;
+  const Hand fa = (a | (a >> 1) | (a >> 2)) & LOW_NIBBLES & UP_TO_2;
+  const Hand fb = (b | (b >> 1) | (b >> 2)) & LOW_NIBBLES & UP_TO_2;
+  const Hand onlyA = fa & ~fb, onlyB = fb & ~fa;
+  Hand goesOnA = onlyA & (onlyA << 4), goesOnB = onlyB & (onlyB << 4);
+  if (beat.type != TYPE_PASS && beat.rank + 1 <= RANK_2) goesOnA &= ~(Hand(1) << (4 * (beat.rank + 1)));
+  auto disorder = [](Hand h, Hand goesOn) {
+    const Hand atLeast = ((h | HIGH_NIBBLES) - (h << 4)) >> 3;  // bit 4r: count r >= count r - 1
+    return goesOn & ~atLeast;
+  };
+  // The 2 goes on from the highest rank below it even across empty ranks.
+  bool gap = false;
+  const Hand two = Hand(1) << (4 * RANK_2);
+  const Hand below2 = (fa | fb) & SEQ_RANKS;
+  if (((onlyA | onlyB) & two) && below2 && !(below2 & (two >> 4))) {
+    const int t = (63 - std::countl_zero(below2)) / 4;
+    const Hand top = Hand(1) << (4 * t);
+    if ((onlyA & two) && (onlyA & top))
+      gap = countOf(a, t) > countOf(a, RANK_2) && !(beat.type != TYPE_PASS && beat.rank >= t && beat.rank < RANK_2);
+    if ((onlyB & two) && (onlyB & top)) gap = gap || countOf(b, t) > countOf(b, RANK_2);
+  }
+  if (!disorder(a, goesOnA) && !disorder(b, goesOnB) && !gap) return;
   int ranks[RANK_2 + 1];
   int n = 0, owner = 0;
   auto close = [&]() {
