@@ -14,12 +14,13 @@
 // - positions are kept in canonical form (fast::canonicalize): a play to
 //   beat is raised to just below the lowest possible reply, runs of empty
 //   ranks shrink, and once no kind of consecutive ranks is left only the
-//   order of the ranks counts, so equivalent positions share one proof;
+//   order of the ranks counts, and the counts of neighbouring ranks one
+//   side holds alone are sorted, so equivalent positions share one proof;
 // - a play the opponent cannot answer is searched as the mover's next lead;
-// - plays that can never be better than another one (a higher lone card
-//   attached where a lower one would do; of two unanswerable whole-rank
-//   leads of one kind, the higher) are left out once no kind of
-//   consecutive ranks is left;
+// - plays that can never be better than another one are left out: a higher
+//   lone card or pair attached where a lower one would do, and of two
+//   unanswerable whole-rank plays of one kind the higher, among ranks no
+//   play of consecutive ranks can reach (fast::freeRanks);
 // - new positions start from proof numbers estimated from the plays each
 //   hand needs, and among equally promising plays the one the opponent
 //   cannot answer, then the longest, is worked on first.

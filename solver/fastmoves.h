@@ -151,8 +151,10 @@ bool cannotAnswer(const RankMasks& masks, Beat normalized, Rules rules);
 // well as several, so runs of them shrink to one and the held ranks move
 // down. Once neither hand can make a play of consecutive ranks (hands only
 // shrink, so that stays so), those kinds are switched off in `rules` for
-// the rest of the game, the order of the ranks is all that counts, and
-// the empty ones go altogether. The 2 and the jokers stay where they are.
+// the rest of the game, the order of the ranks is all that counts: the
+// empty ones go altogether, and the counts of neighbouring ranks one side
+// holds alone are sorted (see detail::sortBlocks). The 2 and the jokers
+// stay where they are.
 // Plays keep their kind, size and order, so the position keeps its value.
 void canonicalize(Hand& mover, Hand& other, Beat& beat, Rules& rules);
 
