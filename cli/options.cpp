@@ -137,6 +137,13 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
       value = argv[++i];
       return true;
     };
+    // A whole number from 1 to `most` as the option's value.
+    auto needCount = [&](long most, long& n) -> bool {
+      if (!needValue()) return false;
+      if (parseCount(value, 1, most, n)) return true;
+      error = arg + " needs a whole number from 1 to " + std::to_string(most);
+      return false;
+    };
     auto noValue = [&]() -> bool {
       if (!hasValue) return true;
       error = "option " + arg + " takes no value";
@@ -160,20 +167,12 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
       if (!noValue()) return false;
       o.batch = true;
     } else if (arg == "--jobs") {
-      if (!needValue()) return false;
       long n = 0;
-      if (!parseCount(value, 1, MAX_JOBS, n)) {
-        error = "--jobs needs a whole number from 1 to " + std::to_string(MAX_JOBS);
-        return false;
-      }
+      if (!needCount(MAX_JOBS, n)) return false;
       o.jobs = static_cast<int>(n);
     } else if (arg == "--table-mib") {
-      if (!needValue()) return false;
       long n = 0;
-      if (!parseCount(value, 1, MAX_TABLE_MIB, n)) {
-        error = "--table-mib needs a whole number from 1 to " + std::to_string(MAX_TABLE_MIB);
-        return false;
-      }
+      if (!needCount(MAX_TABLE_MIB, n)) return false;
       o.tableMib = static_cast<std::size_t>(n);
     } else if (arg == "--no-replay") {
       if (!noValue()) return false;
