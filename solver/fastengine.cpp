@@ -33,9 +33,12 @@ inline int playsNeeded(Hand h) {
 }
 
 // Proof numbers to start from for a position no search has seen: the side
-// that needs fewer plays, moving first, is the likelier winner.
-inline fast::ProofNumbers estimate(Hand mover, Hand other) {
-  const int d = playsNeeded(mover) - playsNeeded(other);
+// that needs fewer plays, moving first, is the likelier winner. `shift`
+// counts plays in the mover's favour: a side answering a play is a play
+// better off than the count says, since it may also pass and keep its
+// cards while the other side has spent one of its plays.
+inline fast::ProofNumbers estimate(Hand mover, Hand other, int shift = 0) {
+  const int d = playsNeeded(mover) - playsNeeded(other) - shift;
   return fast::ProofNumbers{static_cast<uint32_t>(1 + EST_SCALE * std::max(0, d)),
                             static_cast<uint32_t>(1 + EST_SCALE * std::max(0, 1 - d))};
 }
@@ -352,7 +355,7 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
       if (forms.beats(m.type == TYPE_PASS ? Beat{} : m.beat()))
         k = ProofNumbers{0, PN_INF};
       else
-        k = estimate(key.mover, key.opponent);
+        k = estimate(key.mover, key.opponent, m.type == TYPE_PASS ? 0 : 1);
     }
   }
 
