@@ -283,18 +283,29 @@ inline void sortBlocks(Hand& a, Hand& b, Beat beat) {
     const Hand atLeast = ((h | HIGH_NIBBLES) - (h << 4)) >> 3;  // bit 4r: count r >= count r - 1
     return goesOn & ~atLeast;
   };
-  // The 2 goes on from the highest rank below it even across empty ranks.
-  bool gap = false;
+  // Neighbours out of order within a block swap counts until none are: a
+  // play takes cards from one or two ranks, so there are few.
+  auto fix = [&](Hand& h, Hand goesOn) {
+    for (Hand bad = disorder(h, goesOn); bad; bad = disorder(h, goesOn)) {
+      const int shift = std::countr_zero(bad);  // 4r: rank r holds fewer than r - 1
+      const Hand hi = (h >> shift) & 0xF, lo = (h >> (shift - 4)) & 0xF;
+      h = (h & ~(Hand(0xFF) << (shift - 4))) | (lo << shift) | (hi << (shift - 4));
+    }
+  };
+  fix(a, goesOnA);
+  fix(b, goesOnB);
+  // The 2 goes on from the highest rank below it even across empty ranks;
+  // out of order there, the blocks are sorted whole.
   const Hand two = Hand(1) << (4 * RANK_2);
   const Hand below2 = (fa | fb) & SEQ_RANKS;
-  if (((onlyA | onlyB) & two) && below2 && !(below2 & (two >> 4))) {
-    const int t = (63 - std::countl_zero(below2)) / 4;
-    const Hand top = Hand(1) << (4 * t);
-    if ((onlyA & two) && (onlyA & top))
-      gap = countOf(a, t) > countOf(a, RANK_2) && !(beat.type != TYPE_PASS && beat.rank >= t && beat.rank < RANK_2);
-    if ((onlyB & two) && (onlyB & top)) gap = gap || countOf(b, t) > countOf(b, RANK_2);
-  }
-  if (!disorder(a, goesOnA) && !disorder(b, goesOnB) && !gap) return;
+  if (!((onlyA | onlyB) & two) || !below2 || (below2 & (two >> 4))) return;
+  const int t = (63 - std::countl_zero(below2)) / 4;
+  const Hand top = Hand(1) << (4 * t);
+  bool gap = false;
+  if ((onlyA & two) && (onlyA & top))
+    gap = countOf(a, t) > countOf(a, RANK_2) && !(beat.type != TYPE_PASS && beat.rank >= t && beat.rank < RANK_2);
+  if ((onlyB & two) && (onlyB & top)) gap = gap || countOf(b, t) > countOf(b, RANK_2);
+  if (!gap) return;
   int ranks[RANK_2 + 1];
   int n = 0, owner = 0;
   auto close = [&]() {
