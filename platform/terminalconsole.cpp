@@ -135,16 +135,7 @@ bool TerminalConsole::readChar(char16_t& c) {
   }
   char32_t cp;
   int extra;
-  if (b >= 0xC2 && b <= 0xDF) {
-    cp = b & 0x1F;
-    extra = 1;
-  } else if (b >= 0xE0 && b <= 0xEF) {
-    cp = b & 0x0F;
-    extra = 2;
-  } else if (b >= 0xF0 && b <= 0xF4) {
-    cp = b & 0x07;
-    extra = 3;
-  } else {
+  if (!utf8Lead(b, cp, extra)) {
     c = 0xFFFD;
     return true;
   }
@@ -157,8 +148,7 @@ bool TerminalConsole::readChar(char16_t& c) {
     }
     cp = (cp << 6) | (b & 0x3F);
   }
-  if ((extra == 2 && cp < 0x800) || (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-      (cp >= 0xD800 && cp <= 0xDFFF)) {
+  if (!utf8Valid(cp, extra)) {
     c = 0xFFFD;
     return true;
   }

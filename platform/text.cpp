@@ -4,6 +4,30 @@
 
 namespace zelk {
 
+bool utf8Lead(unsigned char b, char32_t& cp, int& extra) {
+  if (b < 0x80) {
+    cp = b;
+    extra = 0;
+  } else if (b >= 0xC2 && b <= 0xDF) {
+    cp = b & 0x1F;
+    extra = 1;
+  } else if (b >= 0xE0 && b <= 0xEF) {
+    cp = b & 0x0F;
+    extra = 2;
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    cp = b & 0x07;
+    extra = 3;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool utf8Valid(char32_t cp, int extra) {
+  return !((extra == 2 && cp < 0x800) || (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+           (cp >= 0xD800 && cp <= 0xDFFF));
+}
+
 std::u16string utf8ToUtf16(std::string_view text) {
   std::u16string out;
   out.reserve(text.size());
@@ -18,16 +42,8 @@ std::u16string utf8ToUtf16(std::string_view text) {
       out.push_back(b);
       ++i;
       continue;
-    } else if (b >= 0xC2 && b <= 0xDF) {
-      cp = b & 0x1F;
-      extra = 1;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      cp = b & 0x0F;
-      extra = 2;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      cp = b & 0x07;
-      extra = 3;
-    } else {
+    }
+    if (!utf8Lead(b, cp, extra)) {
       out.push_back(0xFFFD);
       ++i;
       continue;
@@ -41,12 +57,7 @@ std::u16string utf8ToUtf16(std::string_view text) {
       }
       cp = (cp << 6) | (s[j] & 0x3F);
     }
-    // Overlong forms, surrogates and values past U+10FFFF are invalid.
-    if (ok && ((extra == 2 && cp < 0x800) || (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-               (cp >= 0xD800 && cp <= 0xDFFF))) {
-      ok = false;
-    }
-    if (!ok) {
+    if (!ok || !utf8Valid(cp, extra)) {
       out.push_back(0xFFFD);
       i = j;  // resume at the byte that broke the sequence
       continue;

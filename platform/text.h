@@ -19,6 +19,15 @@ std::string utf16ToUtf8(std::u16string_view text);
 // Appends the UTF-8 form of one code point.
 void appendUtf8(std::string& out, char32_t cp);
 
+// UTF-8 decoding step by step, shared by whole strings and byte streams.
+// The first byte of a character: false when no character starts with it
+// (a continuation byte, an overlong or out-of-range lead); else the bits it
+// holds and how many continuation bytes follow.
+bool utf8Lead(unsigned char b, char32_t& cp, int& extra);
+// Whether a complete sequence is a character: not an overlong form, a
+// surrogate, or past U+10FFFF.
+bool utf8Valid(char32_t cp, int extra);
+
 // 8-bit card text to wide text: byte b becomes unit b.
 std::u16string widen(std::string_view text);
 // Wide text to 8-bit card text: units above 0xFF become '?'.
