@@ -176,6 +176,16 @@ NamedMutex::~NamedMutex() {
   if (it != registry().end() && it->second.expired()) registry().erase(it);
 }
 
+WaitResult NamedMutex::takeOver(std::unique_lock<std::mutex>& l, int fd) {
+  Shared& s = *shared_;
+  s.fd = fd;
+  s.depth = 1;
+  bool abandoned = std::exchange(s.abandoned, false);
+  l.unlock();
+  remember(shared_);
+  return abandoned ? WaitResult::Abandoned : WaitResult::Acquired;
+}
+
 WaitResult NamedMutex::lock() {
   Shared& s = *shared_;
   const auto self = std::this_thread::get_id();
@@ -189,12 +199,7 @@ WaitResult NamedMutex::lock() {
   l.unlock();
   int fd = bindNameBlocking(s.socketName);
   l.lock();
-  s.fd = fd;
-  s.depth = 1;
-  bool abandoned = std::exchange(s.abandoned, false);
-  l.unlock();
-  remember(shared_);
-  return abandoned ? WaitResult::Abandoned : WaitResult::Acquired;
+  return takeOver(l, fd);
 }
 
 WaitResult NamedMutex::tryLock() {
@@ -216,12 +221,7 @@ WaitResult NamedMutex::tryLock() {
     s.cv.notify_all();
     return r == BindResult::Busy ? WaitResult::Timeout : WaitResult::Failed;
   }
-  s.fd = fd;
-  s.depth = 1;
-  bool abandoned = std::exchange(s.abandoned, false);
-  l.unlock();
-  remember(shared_);
-  return abandoned ? WaitResult::Abandoned : WaitResult::Acquired;
+  return takeOver(l, fd);
 }
 
 bool NamedMutex::unlock() {

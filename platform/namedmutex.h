@@ -8,6 +8,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace zelk {
@@ -38,6 +39,10 @@ class NamedMutex {
   struct Shared;
 
  private:
+  // With the name bound under `fd` (and s.m held by `l`): takes the lock
+  // over and tells whether its last owner died holding it.
+  WaitResult takeOver(std::unique_lock<std::mutex>& l, int fd);
+
   std::u16string name_;
   std::shared_ptr<Shared> shared_;
 };
