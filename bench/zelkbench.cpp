@@ -73,6 +73,7 @@ int main(int argc, char** argv) {
   for (const Endgame& g : list) {
     if (quick && std::strlen(g.player1) + std::strlen(g.player2) > 20) break;
     nodeCount = 0;
+    nodepool::recycleIfIdle();
     GameNode* root = newNode();
     std::string u1 = ascending(g.player1), u2 = ascending(g.player2);
     std::strcpy(root->u1Cards, u1.c_str());

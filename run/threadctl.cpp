@@ -96,6 +96,7 @@ int p_thread() {
   if (r == WaitResult::Acquired) {
     startReleaseThreads();
     nodeCount = 0;
+    nodepool::recycleIfIdle();
     lastReportCount = 0;
     tickSeconds.exchange(0);
     lastReportSecond = 0;

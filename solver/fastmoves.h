@@ -77,6 +77,7 @@ struct Beat {
   uint8_t type = TYPE_PASS;
   uint8_t len = 0;
   uint8_t rank = 0;
+  uint8_t unused = 0;  // four bytes travel in one register, three through memory
 
   bool operator==(const Beat&) const = default;
 };

@@ -1,21 +1,15 @@
 #include "solver/fasttable.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <bit>
 #include <cstring>
 
+#include "platform/memory.h"
 #include "solver/nodepool.h"
 
 namespace zelk::fast {
 
 namespace {
-
-void* mapZeroed(std::size_t bytes) {
-  void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  return p == MAP_FAILED ? nullptr : p;
-}
 
 constexpr std::size_t FIRST_BUCKETS = std::size_t(1) << 12;  // 512 KiB
 
@@ -31,16 +25,16 @@ FastTable::FastTable(std::size_t bytes) {
   maxBuckets_ = std::bit_floor(most < 1 ? std::size_t(1) : most);
   // Ask for the whole budget at once: an impossible size is refused now, not
   // in the middle of a search.
-  void* probeAll = mapZeroed(maxBuckets_ * sizeof(Bucket));
+  void* probeAll = mapBlock(maxBuckets_ * sizeof(Bucket), false);
   if (!probeAll) throw CMemoryException("FastTable: no memory for the transposition table");
-  munmap(probeAll, maxBuckets_ * sizeof(Bucket));
+  unmapBlock(probeAll, maxBuckets_ * sizeof(Bucket));
   bucketCount_ = std::min(maxBuckets_, FIRST_BUCKETS);
   mask_ = bucketCount_ - 1;
-  buckets_ = static_cast<Bucket*>(mapZeroed(bucketCount_ * sizeof(Bucket)));
+  buckets_ = static_cast<Bucket*>(mapBlock(bucketCount_ * sizeof(Bucket), true));
   if (!buckets_) throw CMemoryException("FastTable: no memory for the transposition table");
 }
 
-FastTable::~FastTable() { munmap(buckets_, bucketCount_ * sizeof(Bucket)); }
+FastTable::~FastTable() { unmapBlock(buckets_, bucketCount_ * sizeof(Bucket)); }
 
 void FastTable::clear() {
   if (stored_ == 0) return;
@@ -53,12 +47,12 @@ void FastTable::clear() {
     return;
   }
   const std::size_t small = std::min(maxBuckets_, FIRST_BUCKETS);
-  auto* fresh = static_cast<Bucket*>(mapZeroed(small * sizeof(Bucket)));
+  auto* fresh = static_cast<Bucket*>(mapBlock(small * sizeof(Bucket), true));
   if (!fresh) {  // keep the grown table, wiped, rather than have none
     std::memset(static_cast<void*>(buckets_), 0, bucketCount_ * sizeof(Bucket));
     return;
   }
-  munmap(buckets_, bucketCount_ * sizeof(Bucket));
+  unmapBlock(buckets_, bucketCount_ * sizeof(Bucket));
   buckets_ = fresh;
   bucketCount_ = small;
   mask_ = bucketCount_ - 1;
@@ -66,7 +60,7 @@ void FastTable::clear() {
 
 void FastTable::grow() {
   const std::size_t count = bucketCount_ * 2;
-  auto* fresh = static_cast<Bucket*>(mapZeroed(count * sizeof(Bucket)));
+  auto* fresh = static_cast<Bucket*>(mapBlock(count * sizeof(Bucket), true));
   if (!fresh) {  // keep working in the table we have: entries get replaced sooner
     maxBuckets_ = bucketCount_;
     return;
@@ -88,7 +82,7 @@ void FastTable::grow() {
           break;
         }
     }
-  munmap(old, oldCount * sizeof(Bucket));
+  unmapBlock(old, oldCount * sizeof(Bucket));
 }
 
 void FastTable::store(const Key& k, ProofNumbers value, uint64_t work) {

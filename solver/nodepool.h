@@ -37,6 +37,14 @@ void release(GameNode* node);   // back to this thread's free list
 // Hands this thread's free list to the shared list (e.g. after deleting a tree).
 void flushThreadCache();
 
+// When no node is alive and no other thread holds free nodes, forgets the
+// free lists and hands the blocks out again from their start: a search then
+// writes its nodes in address order, as in fresh memory, instead of all over
+// the pool in the order an earlier tree happened to be freed (a cache and
+// TLB miss for nearly every node). Returns whether it did. Cheap: the
+// solver thread calls it before every solve.
+bool recycleIfIdle();
+
 // Budget in bytes of node storage; 0 restores the default.
 void setBudgetBytes(std::size_t bytes);
 std::size_t budgetBytes();

@@ -1,0 +1,22 @@
+// Large blocks of memory straight from the system, for the node pool and
+// the fast engine's table.
+//
+// Both are read at random all over: with 4 KiB pages nearly every access to
+// a big block would also miss the TLB and walk the page tables. Blocks of
+// 2 MiB and more therefore start on a 2 MiB boundary and ask for
+// transparent huge pages. That is advice: where the system gives none the
+// block works with small pages.
+#pragma once
+
+#include <cstddef>
+
+namespace zelk {
+
+// Zero-filled memory of `bytes`, or nullptr when the system refuses it.
+// populate: fault every page in now, in one go, instead of one fault per
+// page at first use (and two where the first use is a read).
+void* mapBlock(std::size_t bytes, bool populate);
+// Gives back a block of mapBlock with the same size.
+void unmapBlock(void* block, std::size_t bytes);
+
+}  // namespace zelk
