@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <cerrno>
 #include <cstdint>
 
 namespace zelk {
@@ -28,11 +29,23 @@ void* mapBlock(std::size_t bytes, bool populate) {
     munmap(reinterpret_cast<void*>(aligned + bytes), tail);
   void* p = reinterpret_cast<void*>(aligned);
   madvise(p, bytes, MADV_HUGEPAGE);
-#ifdef MADV_POPULATE_WRITE
-  // Kernels before 5.14 refuse it; the pages then fault in as they are used.
-  if (populate) madvise(p, bytes, MADV_POPULATE_WRITE);
-#endif
+  if (populate && !populateBlock(p, bytes)) {
+    munmap(p, bytes);
+    return nullptr;
+  }
   return p;
+}
+
+bool populateBlock(void* start, std::size_t bytes) {
+#ifdef MADV_POPULATE_WRITE
+  // Kernels before 5.14 do not know it (EINVAL): the pages then fault in as
+  // they are used.
+  if (madvise(start, bytes, MADV_POPULATE_WRITE) != 0) return errno != ENOMEM && errno != EFAULT;
+#else
+  (void)start;
+  (void)bytes;
+#endif
+  return true;
 }
 
 void unmapBlock(void* block, std::size_t bytes) {

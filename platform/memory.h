@@ -16,6 +16,10 @@ namespace zelk {
 // populate: fault every page in now, in one go, instead of one fault per
 // page at first use (and two where the first use is a read).
 void* mapBlock(std::size_t bytes, bool populate);
+// Faults in `bytes` of a block from `start` (a page boundary) now. False
+// when the system has no memory for them; true also where the system cannot
+// do it at once (the pages then fault in as they are used).
+bool populateBlock(void* start, std::size_t bytes);
 // Gives back a block of mapBlock with the same size.
 void unmapBlock(void* block, std::size_t bytes);
 

@@ -23,86 +23,95 @@ inline uint32_t addWork(uint32_t total, uint64_t work) {
 FastTable::FastTable(std::size_t bytes) {
   std::size_t most = bytes / sizeof(Bucket);
   maxBuckets_ = std::bit_floor(most < 1 ? std::size_t(1) : most);
-  // Ask for the whole budget at once: an impossible size is refused now, not
-  // in the middle of a search.
-  void* probeAll = mapBlock(maxBuckets_ * sizeof(Bucket), false);
-  if (!probeAll) throw CMemoryException("FastTable: no memory for the transposition table");
-  unmapBlock(probeAll, maxBuckets_ * sizeof(Bucket));
+  reservedBuckets_ = maxBuckets_;
+  // The whole budget is mapped at once, so an impossible size is refused
+  // now and not in the middle of a search; only the part in use is faulted
+  // in. The table grows and shrinks within it.
+  buckets_ = static_cast<Bucket*>(mapBlock(reservedBuckets_ * sizeof(Bucket), false));
+  if (!buckets_) throw CMemoryException("FastTable: no memory for the transposition table");
   bucketCount_ = std::min(maxBuckets_, FIRST_BUCKETS);
   mask_ = bucketCount_ - 1;
-  buckets_ = static_cast<Bucket*>(mapBlock(bucketCount_ * sizeof(Bucket), true));
-  if (!buckets_) throw CMemoryException("FastTable: no memory for the transposition table");
+  if (!populateBlock(buckets_, bucketCount_ * sizeof(Bucket))) {
+    unmapBlock(buckets_, reservedBuckets_ * sizeof(Bucket));
+    throw CMemoryException("FastTable: no memory for the transposition table");
+  }
+  touched_ = bucketCount_;
 }
 
-FastTable::~FastTable() { unmapBlock(buckets_, bucketCount_ * sizeof(Bucket)); }
+FastTable::~FastTable() { unmapBlock(buckets_, reservedBuckets_ * sizeof(Bucket)); }
 
+// Emptying starts a new generation and goes back to the first size: every
+// search then starts from the same table, so what it searches does not
+// depend on the endgames before it. The memory stays: what was faulted in
+// once is not faulted in again, and a batch of small endgames empties the
+// table thousands of times for nothing.
 void FastTable::clear() {
   if (stored_ == 0) return;
   stored_ = 0;
-  // A table that never grew is wiped where it is: mapping fresh memory would
-  // cost a page fault for every page touched again (batches of small
-  // endgames clear it thousands of times).
-  if (bucketCount_ == std::min(maxBuckets_, FIRST_BUCKETS)) {
-    std::memset(static_cast<void*>(buckets_), 0, bucketCount_ * sizeof(Bucket));
-    return;
-  }
-  const std::size_t small = std::min(maxBuckets_, FIRST_BUCKETS);
-  auto* fresh = static_cast<Bucket*>(mapBlock(small * sizeof(Bucket), true));
-  if (!fresh) {  // keep the grown table, wiped, rather than have none
-    std::memset(static_cast<void*>(buckets_), 0, bucketCount_ * sizeof(Bucket));
-    return;
-  }
-  unmapBlock(buckets_, bucketCount_ * sizeof(Bucket));
-  buckets_ = fresh;
-  bucketCount_ = small;
+  bucketCount_ = std::min(maxBuckets_, FIRST_BUCKETS);
   mask_ = bucketCount_ - 1;
+  if (++generation_ != 0) return;
+  // Once in 65535 clears the generations wrap: wipe what was used then.
+  generation_ = 1;
+  std::memset(static_cast<void*>(buckets_), 0, touched_ * sizeof(Bucket));
 }
 
+// Doubles the table where it is: an entry of bucket i stays there or moves
+// to bucket i + the old count, by the next bit of its hash, in the order
+// the entries had. The new half holds nothing of this generation.
 void FastTable::grow() {
-  const std::size_t count = bucketCount_ * 2;
-  auto* fresh = static_cast<Bucket*>(mapBlock(count * sizeof(Bucket), true));
-  if (!fresh) {  // keep working in the table we have: entries get replaced sooner
-    maxBuckets_ = bucketCount_;
-    return;
-  }
-  Bucket* old = buckets_;
   const std::size_t oldCount = bucketCount_;
-  buckets_ = fresh;
+  const std::size_t count = oldCount * 2;
+  if (count > touched_) {
+    if (!populateBlock(buckets_ + touched_, (count - touched_) * sizeof(Bucket))) {
+      maxBuckets_ = bucketCount_;  // keep working in the table we have
+      return;
+    }
+    touched_ = count;
+  }
   bucketCount_ = count;
   mask_ = count - 1;
-  stored_ = 0;
-  for (std::size_t i = 0; i < oldCount; ++i)
-    for (const Entry& e : old[i].e) {
-      if (e.mover == 0) continue;
-      Bucket& b = buckets_[detail::hashOf(e.mover, e.opponent, e.beat) & mask_];
-      for (Entry& slot : b.e)
-        if (slot.mover == 0) {
-          slot = e;
-          ++stored_;
-          break;
-        }
+  for (std::size_t i = 0; i < oldCount; ++i) {
+    Bucket& from = buckets_[i];
+    Bucket& to = buckets_[i + oldCount];
+    int stay = 0, move = 0;
+    for (int k = 0; k < 4; ++k) {
+      const Entry e = from.e[k];
+      if (e.mover == 0 || e.generation != generation_) continue;
+      if (detail::hashOf(e.mover, e.opponent, e.beat) & oldCount)
+        to.e[move++] = e;
+      else
+        from.e[stay++] = e;
     }
-  unmapBlock(old, oldCount * sizeof(Bucket));
+    for (; stay < 4; ++stay) from.e[stay].mover = 0;
+    for (; move < 4; ++move) to.e[move].mover = 0;
+  }
 }
 
 void FastTable::store(const Key& k, ProofNumbers value, uint64_t work) {
   if (static_cast<std::size_t>(stored_) > bucketCount_ * 2 && bucketCount_ < maxBuckets_) grow();
   Bucket& b = buckets_[k.hash & mask_];
-  const Entry fresh{k.mover, k.opponent, value.pn, value.dn, addWork(0, work), k.beat};
+  const Entry fresh{k.mover, k.opponent, value.pn, value.dn, addWork(0, work), k.beat, generation_};
+  Entry* free = nullptr;
   Entry* victim = nullptr;
   for (Entry& e : b.e) {
+    if (e.mover == 0 || e.generation != generation_) {
+      // Entries of the current generation may follow a stale one.
+      if (!free) free = &e;
+      continue;
+    }
     if (e.mover == k.mover && e.opponent == k.opponent && e.beat == k.beat) {
       e.pn = value.pn;
       e.dn = value.dn;
       e.work = addWork(e.work, work);
       return;
     }
-    if (e.mover == 0) {
-      e = fresh;
-      ++stored_;
-      return;
-    }
     if (!victim || e.work < victim->work) victim = &e;
+  }
+  if (free) {
+    *free = fresh;
+    ++stored_;
+    return;
   }
   *victim = fresh;
 }

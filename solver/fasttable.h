@@ -79,6 +79,7 @@ class FastTable {
     uint32_t pn, dn;
     uint32_t work;  // saturates
     uint16_t beat;
+    uint16_t generation;  // an entry of another generation is free
   };
   static_assert(sizeof(Entry) == 32);
   struct alignas(64) Bucket {
@@ -87,11 +88,15 @@ class FastTable {
 
   void grow();
 
-  Bucket* buckets_ = nullptr;
-  std::size_t bucketCount_ = 0;  // a power of two
-  std::size_t maxBuckets_ = 0;
+  Bucket* buckets_ = nullptr;      // the whole budget, mapped
+  std::size_t reservedBuckets_ = 0;
+  std::size_t bucketCount_ = 0;  // in use, a power of two
+  std::size_t maxBuckets_ = 0;   // the most it may grow to
+  std::size_t touched_ = 0;      // faulted in so far
   uint64_t mask_ = 0;
   int64_t stored_ = 0;
+  // See clear().
+  uint16_t generation_ = 1;
 };
 
 
@@ -149,7 +154,8 @@ inline FastTable::Key FastTable::key(Hand me, Hand opp, uint16_t beat) {
 inline bool FastTable::probe(const Key& k, ProofNumbers& out) const {
   const Bucket& b = buckets_[k.hash & mask_];
   for (const Entry& e : b.e) {
-    if (e.mover == k.mover && e.opponent == k.opponent && e.beat == k.beat) {
+    if (e.mover == k.mover && e.opponent == k.opponent && e.beat == k.beat &&
+        e.generation == generation_) {
       out = ProofNumbers{e.pn, e.dn};
       return true;
     }
