@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <system_error>
 
 #include "platform/memory.h"
 #include "solver/nodepool.h"
@@ -38,7 +39,27 @@ FastTable::FastTable(std::size_t bytes) {
   touched_ = bucketCount_;
 }
 
-FastTable::~FastTable() { unmapBlock(buckets_, reservedBuckets_ * sizeof(Bucket)); }
+FastTable::~FastTable() {
+  joinFiller();
+  unmapBlock(buckets_, reservedBuckets_ * sizeof(Bucket));
+}
+
+void FastTable::startFiller() {
+  fillTo_ = bucketCount_ * 2;
+  Bucket* from = buckets_ + touched_;
+  const std::size_t bytes = (fillTo_ - touched_) * sizeof(Bucket);
+  try {
+    filler_ = std::thread([this, from, bytes] { filled_ = populateBlock(from, bytes); });
+  } catch (const std::system_error&) {
+    // No thread to spare: grow() faults the memory in itself.
+  }
+}
+
+void FastTable::joinFiller() {
+  if (!filler_.joinable()) return;
+  filler_.join();
+  if (filled_ && fillTo_ > touched_) touched_ = fillTo_;
+}
 
 // Emptying starts a new generation and goes back to the first size: every
 // search then starts from the same table, so what it searches does not
@@ -60,6 +81,7 @@ void FastTable::clear() {
 // to bucket i + the old count, by the next bit of its hash, in the order
 // the entries had. The new half holds nothing of this generation.
 void FastTable::grow() {
+  joinFiller();
   const std::size_t oldCount = bucketCount_;
   const std::size_t count = oldCount * 2;
   if (count > touched_) {
@@ -89,7 +111,12 @@ void FastTable::grow() {
 }
 
 void FastTable::store(const Key& k, ProofNumbers value, uint64_t work) {
-  if (static_cast<std::size_t>(stored_) > bucketCount_ * 2 && bucketCount_ < maxBuckets_) grow();
+  if (static_cast<std::size_t>(stored_) > bucketCount_ && bucketCount_ < maxBuckets_) {
+    // A quarter full: time to prepare the memory of the next size; half
+    // full: time to grow.
+    if (static_cast<std::size_t>(stored_) > bucketCount_ * 2) grow();
+    else if (bucketCount_ * 2 > touched_ && !filler_.joinable()) startFiller();
+  }
   Bucket& b = buckets_[k.hash & mask_];
   const Entry fresh{k.mover, k.opponent, value.pn, value.dn, addWork(0, work), k.beat, generation_};
   Entry* free = nullptr;

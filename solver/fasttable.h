@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <thread>
 
 #include "solver/fastmoves.h"
 
@@ -93,6 +94,13 @@ class FastTable {
   std::size_t bucketCount_ = 0;  // in use, a power of two
   std::size_t maxBuckets_ = 0;   // the most it may grow to
   std::size_t touched_ = 0;      // faulted in so far
+  // Faulting in the next doubling's memory is slow (the system zeroes every
+  // page), so a helper thread does it while the table fills towards it.
+  std::thread filler_;
+  std::size_t fillTo_ = 0;  // what filler_ faults in, up to
+  bool filled_ = false;     // its result, read after the join
+  void startFiller();
+  void joinFiller();
   uint64_t mask_ = 0;
   int64_t stored_ = 0;
   // See clear().
