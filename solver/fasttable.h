@@ -56,7 +56,12 @@ class FastTable {
   static Key key(Hand me, Hand opp, uint16_t beat);
 
   // Asks for the position's line well before probe() reads it.
-  void prefetch(const Key& k) const { __builtin_prefetch(&buckets_[k.hash & mask_]); }
+  // A bucket spans two cache lines, and a position not in the table reads both.
+  void prefetch(const Key& k) const {
+    const char* line = reinterpret_cast<const char*>(&buckets_[k.hash & mask_]);
+    __builtin_prefetch(line);
+    __builtin_prefetch(line + 64);
+  }
   // False when the position is not in the table.
   bool probe(const Key& k, ProofNumbers& out) const;
   bool probe(Hand me, Hand opp, uint16_t beat, ProofNumbers& out) const {
