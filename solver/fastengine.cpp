@@ -362,26 +362,34 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
   const int64_t before = searched_;
   ProofNumbers result;
   for (;;) {
-    uint32_t pn = PN_INF, second = PN_INF, dn = 0;
-    int best = -1;
+    const ProofNumbers* kid = &kids_[base];  // again each time: the search below may move it
+    // The least disproof number of the plays, the next least, and the sum
+    // of their proof numbers. (A play with an infinite proof number has a
+    // disproof number of 0: the pn rule below covers it.)
+    uint32_t pn = PN_INF, second = PN_INF;
+    uint64_t sum = 0;
     for (int i = 0; i < count; ++i) {
-      const ProofNumbers& k = kids_[base + static_cast<std::size_t>(i)];
-      if (k.dn < pn || (k.dn == pn && k.dn < PN_INF &&
-                        rank(arena_[base + static_cast<std::size_t>(i)]) >
-                            rank(arena_[base + static_cast<std::size_t>(best)]))) {
-        second = pn;
-        pn = k.dn;
-        best = i;
-      } else if (k.dn < second) {
-        second = k.dn;
-      }
-      dn = std::min<uint32_t>(PN_INF - 1, dn + k.pn);
-      if (k.pn >= PN_INF) dn = PN_INF;  // not reached: such a play wins, pn is 0
+      const uint32_t d = kid[i].dn;
+      second = std::min(second, std::max(pn, d));
+      pn = std::min(pn, d);
+      sum += kid[i].pn;
     }
+    uint32_t dn = sum >= PN_INF - 1 ? PN_INF - 1 : static_cast<uint32_t>(sum);
     if (pn == 0) dn = PN_INF;
     if (dn == 0) pn = PN_INF;
     result = ProofNumbers{pn, dn};
     if (pn >= thpn || dn >= thdn || pn == 0 || dn == 0) break;
+    // The play worked on: of those closest to a proof, the first of the
+    // best rank.
+    int best = -1, bestRank = -1;
+    for (int i = 0; i < count; ++i) {
+      if (kid[i].dn != pn) continue;
+      const int r = rank(arena_[base + static_cast<std::size_t>(i)]);
+      if (r > bestRank) {
+        best = i;
+        bestRank = r;
+      }
+    }
     const ProofNumbers& k = kids_[base + static_cast<std::size_t>(best)];
     const uint64_t childPn = uint64_t(thdn) - dn + k.pn;
     const uint32_t childThpn = childPn >= PN_INF ? PN_INF : static_cast<uint32_t>(childPn);
