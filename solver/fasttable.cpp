@@ -111,9 +111,9 @@ void FastTable::grow() {
 }
 
 void FastTable::store(const Key& k, ProofNumbers value, uint64_t work) {
-  if (static_cast<std::size_t>(stored_) > bucketCount_ && bucketCount_ < maxBuckets_) {
-    // A quarter full: time to prepare the memory of the next size; half
-    // full: time to grow.
+  if (static_cast<std::size_t>(stored_) > bucketCount_ / 2 && bucketCount_ < maxBuckets_) {
+    // An eighth full: time to prepare the memory of the next size (which
+    // takes the system a while); half full: time to grow.
     if (static_cast<std::size_t>(stored_) > bucketCount_ * 2) grow();
     else if (bucketCount_ * 2 > touched_ && !filler_.joinable()) startFiller();
   }
