@@ -20,6 +20,7 @@ void* mapBlock(std::size_t bytes, bool populate) {
     return p == MAP_FAILED ? nullptr : p;
   }
   // Over-ask by one huge page and trim both ends to the boundary.
+  if (bytes > SIZE_MAX - HUGE_PAGE) return nullptr;
   void* raw = mmap(nullptr, bytes + HUGE_PAGE, PROT_READ | PROT_WRITE, flags, -1, 0);
   if (raw == MAP_FAILED) return nullptr;
   const auto start = reinterpret_cast<std::uintptr_t>(raw);

@@ -201,6 +201,12 @@ GameNode* refill() {
     nodes = used < limit ? (limit - used) / sizeof(GameNode) : 0;
   }
   if (nodes == 0) throw CMemoryException("node memory budget exhausted");
+  {
+    // Room to record the block, asked for before the block itself, so that
+    // a refusal here cannot lose a block.
+    std::lock_guard<std::mutex> g(sharedMutex);
+    if (blocks.size() == blocks.capacity()) blocks.reserve(2 * blocks.size() + 16);
+  }
   void* block = nodes == BLOCK_NODES ? takePreparedBlock() : nullptr;
   if (!block) block = mapBlock(nodes * sizeof(GameNode), false);
   if (!block) throw CMemoryException("out of memory");

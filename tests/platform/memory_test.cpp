@@ -33,6 +33,7 @@ TEST(MapBlock, ImpossibleSizesAreRefused) {
   EXPECT_EQ(mapBlock(0, false), nullptr);
   EXPECT_EQ(mapBlock(std::size_t(1) << 62, false), nullptr);
   EXPECT_EQ(mapBlock(std::size_t(1) << 62, true), nullptr);
+  EXPECT_EQ(mapBlock(SIZE_MAX, false), nullptr);  // no wrap-around when rounding up
   unmapBlock(nullptr, 0);  // harmless
 }
 

@@ -83,10 +83,10 @@ TEST(FastTable, AnEntryStaysForgottenWhenTheGenerationsComeRound) {
   }
 }
 
-// A grown table is emptied; the system refuses the small fresh table, so
-// the grown one is kept and wiped: it must forget everything and still
-// take new entries (it used to be left without any memory at all).
-TEST(FastTable, EmptyingWithoutMemoryForAFreshTableKeepsTheOldOne) {
+// A grown table is emptied while the system has no memory left to give:
+// emptying must need none, forget everything and still take new entries
+// (an earlier table mapped a fresh one and was left without any memory).
+TEST(FastTable, EmptyingAGrownTableNeedsNoFreshMemory) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "the sanitizers need address space of their own";
 #endif
