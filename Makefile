@@ -1,4 +1,5 @@
-# Two entry points for a fresh Debian 12 machine:
+# Entry points (on a fresh Debian 12 machine through `bash make.sh run|test`,
+# which first installs the packages, make included):
 #   make run    install what is missing, build, start the program
 #   make test   install what is missing, build, run every test (also under sanitizers)
 JOBS ?= 2
@@ -29,8 +30,9 @@ test-asan: deps
 	cmake --build $(ASAN) -j$(JOBS)
 	bash scripts/test.sh $(ASAN)
 
-# ThreadSanitizer runs the tests that start threads; only their programs are built.
-TSAN_LABELS := run platform solver cli update
+# ThreadSanitizer runs every suite but the dialog's (Qt is not built for it);
+# only their programs are built.
+TSAN_LABELS := rules run platform solver cli update
 TSAN_TARGETS = $(foreach l,$(TSAN_LABELS),$(if $(wildcard tests/$(l)/*.cpp),test_$(l)))
 test-tsan: deps
 	cmake -S . -B $(TSAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELK_SANITIZE=thread -DZELK_GUI=OFF $(CMAKE_FLAGS) >/dev/null

@@ -1,20 +1,22 @@
 #include "platform/namedmutex.h"
 
 #include <gtest/gtest.h>
-
-#include <atomic>
-#include <cerrno>
-#include <chrono>
-#include <cstdlib>
-#include <fstream>
-#include <string>
-#include <thread>
-#include <vector>
-
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/text.h"
 
@@ -128,8 +130,7 @@ bool listedInProcNetUnix(const std::string& socketName) {
   std::string line;
   while (std::getline(f, line)) {
     if (line.size() >= socketName.size() + 1 &&
-        line.compare(line.size() - socketName.size() - 1, std::string::npos,
-                     "@" + socketName) == 0)
+        line.compare(line.size() - socketName.size() - 1, std::string::npos, "@" + socketName) == 0)
       return true;
   }
   return false;
@@ -225,7 +226,10 @@ TEST(NamedMutex, AbandonmentWakesAWaiter) {
   });
   while (!held) std::this_thread::yield();
   WaitResult r{};
-  std::thread waiter([&] { r = m.lock(); m.unlock(); });
+  std::thread waiter([&] {
+    r = m.lock();
+    m.unlock();
+  });
   go = true;
   owner.join();
   waiter.join();
@@ -311,4 +315,69 @@ TEST(NamedMutexAcrossProcesses, DeathOfTheOwningProcessFreesTheNameAndLeavesNoth
   EXPECT_EQ(m.lock(), WaitResult::Acquired);
   m.unlock();
   EXPECT_FALSE(listedInProcNetUnix(socketName)) << "the name outlived its last owner";
+}
+
+namespace {
+
+// Every entry of a folder, or none when it cannot be read.
+std::vector<std::string> entriesOf(const std::string& dir) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(dir, ec))
+    names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace
+
+TEST(NamedMutexAcrossProcesses, UseLeavesNoFileAnywhere) {
+  // Both processes get folders of their own for everything a lock could be
+  // kept in; /dev/shm is shared with whatever else runs, so there only a
+  // file named after the mutex or the program would count.
+  char pattern[] = "/tmp/zelk-mutex-files-XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  const std::string root = pattern;
+  const char* vars[] = {"HOME",           "TMPDIR",          "XDG_RUNTIME_DIR",
+                        "XDG_STATE_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"};
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+  for (const char* v : vars) {
+    const char* old = std::getenv(v);
+    saved.emplace_back(v, old ? std::optional<std::string>(old) : std::nullopt);
+    const std::string dir = root + "/" + v;
+    std::filesystem::create_directory(dir);
+    ::setenv(v, dir.c_str(), 1);
+  }
+  const std::u16string name = uniqueName("xproc-files");
+  const std::vector<std::string> shmBefore = entriesOf("/dev/shm");
+  {
+    NamedMutex m(name);
+    ASSERT_EQ(m.lock(), WaitResult::Acquired);
+    Helper waiter("lock", name);
+    ASSERT_EQ(waiter.next(), 'W');
+    m.unlock();
+    EXPECT_EQ(waiter.next(), 'A');
+    EXPECT_EQ(waiter.wait(), 0);
+    Helper holder("hold", name);
+    ASSERT_EQ(holder.next(), 'A');
+    EXPECT_EQ(m.tryLock(), WaitResult::Timeout);
+    ::kill(holder.pid, SIGKILL);
+    holder.wait();
+    EXPECT_EQ(m.lock(), WaitResult::Acquired);
+    m.unlock();
+  }
+  for (const auto& [var, old] : saved) {
+    EXPECT_TRUE(entriesOf(root + "/" + var).empty()) << var << " holds a file";
+    if (old)
+      ::setenv(var.c_str(), old->c_str(), 1);
+    else
+      ::unsetenv(var.c_str());
+  }
+  const std::string mutexName = utf16ToUtf8(name);
+  for (const std::string& e : entriesOf("/dev/shm")) {
+    if (std::binary_search(shmBefore.begin(), shmBefore.end(), e)) continue;
+    EXPECT_EQ(e.find(mutexName), std::string::npos) << "/dev/shm/" << e;
+    EXPECT_EQ(e.find("zelk"), std::string::npos) << "/dev/shm/" << e;
+  }
+  std::filesystem::remove_all(root);
 }
