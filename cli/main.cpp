@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string>
 
+#include "buildconfig.h"
 #include "cli/batch.h"
 #include "cli/options.h"
 #include "cli/session.h"
@@ -24,7 +25,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (options.version) {
-    std::puts("zelk 1.16");
+    std::printf("zelk %s\n", utf16ToUtf8(ZELK_VERSION_TEXT).c_str());
     return 0;
   }
   cli::applySwitches(options);

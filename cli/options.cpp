@@ -30,6 +30,8 @@ const char* const USAGE =
     "  --json           print one JSON object with the verdict; no replay\n"
     "  --debug          consistency checks, long progress line, verbose replay\n"
     "  --u1f            player1 leads; list its first plays instead of a replay\n"
+    "                   (then echoes each line typed; refuses --json and\n"
+    "                   --no-replay)\n"
     "  --log            append every message to the log file\n"
     "                   ($XDG_STATE_HOME/ZelkSolver/ZelkSolver.log)\n"
     "  --batch          solve the endgames on standard input with the fast\n"
@@ -75,10 +77,17 @@ bool parseCount(const std::string& text, long lo, long hi, long& n) {
 constexpr long MAX_JOBS = 256;  // each worker keeps about 2 MiB besides its table
 constexpr long MAX_TABLE_MIB = long(1) << 20;
 
-// Options that have no meaning beside --batch, or none without it.
+// Options that have no meaning beside --batch, or none without it, and
+// those that contradict --u1f: its listing is console text, read to the end
+// of the input.
 bool checkCombination(const Options& o, std::string& error) {
   if (!o.batch) {
-    if (o.jobs != 0) error = "--jobs goes with --batch";
+    if (o.jobs != 0)
+      error = "--jobs goes with --batch";
+    else if (o.u1f && o.json)
+      error = "--u1f does not go with --json: the listing is console text";
+    else if (o.u1f && o.noReplay)
+      error = "--u1f does not go with --no-replay: the listing reads lines until the end of input";
     return error.empty();
   }
   if (o.handsGiven)

@@ -71,6 +71,20 @@ class NullConsole : public Console {
   int error() const override { return NO_CONSOLE_ERROR; }
 };
 
+// The terminal stands for the console window: there until the stop command
+// lets go of it. Nothing needs posting to wake a waiting read, as detaching
+// the console makes it return already.
+class TerminalPanel : public ControlPanel {
+ public:
+  void enableControl(int, bool) override {}
+  bool hasConsoleWindow() override { return attached_; }
+  void wakeConsoleWindow() override {}
+  void clearConsoleWindow() override { attached_ = false; }
+
+ private:
+  bool attached_ = true;  // used by the event loop's thread only
+};
+
 sigset_t stopSignals() {
   sigset_t set;
   sigemptyset(&set);
@@ -89,7 +103,11 @@ void watchStopSignals(std::function<void()> onFirst) {
       int signal = 0;
       if (sigwait(&set, &signal) != 0) continue;
       if (++seen > 1) _exit(130);
-      onFirst();
+      // On a thread of its own: however long the first stop takes, this one
+      // goes back to waiting for the second.
+      ThreadHandle first = startThread(64 * 1024, onFirst);
+      if (!first.valid()) onFirst();  // no thread to spare: stop all the same
+      first.close();
     }
   }).close();
 }
@@ -127,6 +145,8 @@ int runSession(const Options& options) {
     setConsole(nullptr);
     return 1;
   }
+  TerminalPanel panel;
+  setControlPanel(&panel);
   startSolverThread();
   bool interrupted = false;
   for (;;) {
@@ -139,6 +159,7 @@ int runSession(const Options& options) {
       break;
     }
   }
+  setControlPanel(nullptr);
   setCommandTarget(nullptr);
   setMessageBoxes(nullptr);
 

@@ -31,6 +31,7 @@ std::u16string inputB;
 std::atomic<bool> replayEnabled{true};
 std::atomic<int> solveEngine{static_cast<int>(SolveEngine::Exhaustive)};
 std::atomic<std::size_t> fastTableBytes{0};
+SearchFunction exhaustiveSearch = ZelkSolver;
 
 namespace {
 
@@ -137,13 +138,13 @@ Step userMove(GameNode* p, bool userIsU2, GameNode** out) {
     std::string play = narrow(typed);
     GameNode* child = nullptr;
     // A play longer than any hand can never match a child; it never reaches
-    // the fixed-size card fields.
-    if (play.size() <= static_cast<std::size_t>(MAXPN)) {
+    // the fixed-size card fields. Nor can a play holding a NUL, which those
+    // fields would cut short into some other, perhaps legal, play.
+    if (play.size() <= static_cast<std::size_t>(MAXPN) && play.find('\0') == std::string::npos) {
       char hand[CARD_FIELD];
       std::strcpy(hand, userIsU2 ? p->u2Cards : p->u1Cards);
       for (char card : play)
-        if (char* at = std::strchr(hand, card); at && card != '\0')
-          std::memmove(at, at + 1, std::strlen(at + 1) + 1);
+        if (char* at = std::strchr(hand, card)) std::memmove(at, at + 1, std::strlen(at + 1) + 1);
       bool verbose = on(F_DEBUG);
       child = userIsU2 ? findC(p, p->u1Cards, hand, play.c_str(), verbose)
                        : findC(p, hand, p->u2Cards, play.c_str(), verbose);
@@ -222,23 +223,29 @@ Step gameMachineU2(GameNode* root) {
   }
 }
 
-// F_U1F: player1 led; list its first plays and echo what is typed.
+// F_U1F: player1 led; list its first plays and echo what is typed. Only a
+// stop ends it, at the check after the next line.
 void listingMode(GameNode* root) {
-  for (GameNode* c = root->child; c; c = c->next)
+  for (GameNode* c = root->child; c; c = c->next) {
     ConsolePrint(0, u"C:[%s][%s][%s]--while--%s\r\n", c->u2Cards, c->u1Cards, c->lastPlay,
                  pt2Str(c->playType));
+    if (stopCheck()) return;
+  }
   ConsolePrint(0, u"findcU1C:List of U1\n");
-  if (root->result == '1')
+  if (stopCheck()) return;
+  if (root->result == '1') {
     ConsolePrint(0,
                  u"由于U1成了赢家，所以U1的出牌表是不完整的!!!!\r\n"
                  u"你只有让U1成为输家，才能看到U1的完整出牌表!!!\r\n");
-  for (;;) {
-    // A console that no longer takes output ends the listing as well.
     if (stopCheck()) return;
+  }
+  for (;;) {
     ConsolePrint(0, u"input:");
+    if (stopCheck()) return;
     std::u16string line;
     if (ReadConsoleLine(line) == 0) {
       ConsolePrint(0, u"e-cho:%s\r\n", line);
+      if (stopCheck()) return;
     } else if (stopCheck()) {
       return;
     }
@@ -341,7 +348,7 @@ int zelkmain(GameNode* root) {
       // The root's kept children, as the exhaustive solver leaves them.
       growLikeSolver(*engine, root);
     } else {
-      root->result = ZelkSolver(root, 0);
+      root->result = exhaustiveSearch(root, 0);
       t1 = tickCount();
     }
     if (on(F_U1F)) {

@@ -31,6 +31,12 @@ extern std::atomic<int> solveEngine;
 // Memory for the fast engine's table in bytes; 0 for its default.
 extern std::atomic<std::size_t> fastTableBytes;
 
+// The exhaustive search as the solving run calls it: ZelkSolver. Tests put
+// a failing search in its place to reach the run's failure paths; it is
+// changed only while no solve runs.
+using SearchFunction = char (*)(GameNode* root, int depth);
+extern SearchFunction exhaustiveSearch;
+
 // What the last solving run reported, for front ends that show it their own way.
 struct RunReport {
   bool completed = false;        // the statistics line was reached

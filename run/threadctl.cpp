@@ -72,6 +72,11 @@ void createSolveMutex(bool sharedBetweenProcesses) {
   });
 }
 
+std::u16string solveMutexName() {
+  NamedMutex* m = solveMutex.load();
+  return m ? m->name() : std::u16string();
+}
+
 bool solverIdleTest() {
   NamedMutex& m = theSolveMutex();
   WaitResult r = m.tryLock();

@@ -15,6 +15,8 @@ namespace zelk {
 // process-local one (its name carries the process id) suits the command
 // line, where several solves may well start in one second.
 void createSolveMutex(bool sharedBetweenProcesses = true);
+// Its name, empty before it exists: another NamedMutex of this name is the same mutex.
+std::u16string solveMutexName();
 // The busy test: false (after its box and log line) when a solve is running.
 bool solverIdleTest();
 // Starts p_thread on a 32 MiB stack.

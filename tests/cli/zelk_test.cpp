@@ -1,24 +1,89 @@
 // The `zelk` command end to end: the real binary with piped input, and a
 // pseudo-terminal for Ctrl-C.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "buildconfig.h"
+#include "cli/session.h"
+#include "platform/text.h"
 #include "zelkprocess.h"
 
 namespace {
 
+using namespace std::chrono_literals;
 using zelktest::Result;
 using zelktest::runZelk;
 using zelktest::Terminal;
 
+// Sanitizer builds run several times slower.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr int SLOWDOWN = 5;
+#else
+constexpr int SLOWDOWN = 1;
+#endif
+
 std::string maskTiming(const std::string& text) {
   return std::regex_replace(text, std::regex(R"(speed \d+/s sec \d+\.\d{3}s)"),
                             "speed S/s sec T.TTTs");
+}
+
+// A state folder of its own for one test, removed at the end; zelk keeps its
+// log file in it.
+class StateDir {
+ public:
+  StateDir() {
+    const char* base = std::getenv("XDG_STATE_HOME");
+    std::filesystem::path parent = base ? base : std::filesystem::temp_directory_path().string();
+    std::filesystem::create_directories(parent);
+    std::string pattern = (parent / "zelk-test-XXXXXX").string();
+    if (mkdtemp(pattern.data())) path_ = pattern;
+  }
+  ~StateDir() {
+    if (!path_.empty()) std::filesystem::remove_all(path_);
+  }
+  std::string env() const { return "XDG_STATE_HOME=" + path_.string(); }
+  std::filesystem::path logFile() const { return path_ / "ZelkSolver" / "ZelkSolver.log"; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// The records of a log file (UTF-16LE after its byte-order mark), without
+// their time stamps; empty when the file is missing or has no mark.
+std::vector<std::string> logRecords(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (bytes.size() < 2 || bytes.compare(0, 2, "\xFF\xFE") != 0) return {};
+  std::u16string text;
+  for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
+    text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                         static_cast<unsigned char>(bytes[i + 1]) << 8));
+  std::string utf8 = zelk::utf16ToUtf8(text);
+  static const std::regex stamp(R"(\[\d{4}\.\d{2}\.\d{2}-\d{2}:\d{2}:\d{2}\]:)");
+  std::vector<std::string> records;
+  std::sregex_token_iterator it(utf8.begin(), utf8.end(), stamp, -1), end;
+  for (; it != end; ++it)
+    if (it->length() > 0) records.push_back(*it);
+  return records;
+}
+
+int indexOf(const std::vector<std::string>& records, const std::string& prefix) {
+  for (std::size_t i = 0; i < records.size(); ++i)
+    if (records[i].rfind(prefix, 0) == 0) return static_cast<int>(i);
+  return -1;
 }
 
 TEST(Zelk, JsonOnTheDefaultEndgame) {
@@ -71,6 +136,23 @@ TEST(Zelk, BadHandsAndOptionsExitWithStatus2) {
   Result help = runZelk({"--help"}, "");
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("--player1 HAND"), std::string::npos);
+  // The listing is console text that reads to the end of the input: it has
+  // nothing to give --json, and --no-replay would leave it waiting.
+  for (const char* other : {"--json", "--no-replay"}) {
+    Result r = runZelk({"--u1f", other}, "x\n");
+    EXPECT_EQ(r.status, 2) << other;
+    EXPECT_EQ(r.err.rfind(std::string("zelk: --u1f does not go with ") + other + ": ", 0), 0u)
+        << r.err;
+    EXPECT_NE(r.err.find("Try 'zelk --help'.\n"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+}
+
+TEST(Zelk, Version) {
+  Result r = runZelk({"--version"}, "");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "zelk " + zelk::utf16ToUtf8(ZELK_VERSION_TEXT) + "\n");
+  EXPECT_EQ(r.err, "");
 }
 
 TEST(Zelk, AFullGameFromPipedInputEndsAtTheEndOfInput) {
@@ -104,17 +186,21 @@ TEST(Zelk, AFullGameFromPipedInputEndsAtTheEndOfInput) {
 TEST(Zelk, MachineAsPlayer2) {
   Result r = runZelk({"--player1", "3", "--player2", "45"}, "\n");
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(maskTiming(r.out).find(
-                "\r\n现在开始游戏...机器扮演player2...玩家扮演player1...\r\n"
-                "牌局【player1 3 player2 45】轮到player2出牌(回车表示过牌)..\n"
-                "player2出牌:4\n"
-                "牌局【player1 3 player2 5】轮到player1出牌(回车表示过牌)..\n"
-                "player1:player1过牌\n"
-                "player2出牌:5\n"
-                "player2赢\r\n"
-                "按回车键重玩此局...\r\n"),
-            std::string::npos)
-      << r.out;
+  EXPECT_EQ(maskTiming(r.out),
+            "player1牌:3\r\n"
+            "player2牌:54  ---先出牌者\r\n"
+            "哪方赢?\r\n"
+            "开始暴力求解...\r\n"
+            "最终获胜方是 player2 \r\n"
+            "推演牌局总数 4 牌局树牌局数 4(100.00%) N1=2 speed S/s sec T.TTTs \r\n"
+            "\r\n现在开始游戏...机器扮演player2...玩家扮演player1...\r\n"
+            "牌局【player1 3 player2 45】轮到player2出牌(回车表示过牌)..\n"
+            "player2出牌:4\n"
+            "牌局【player1 3 player2 5】轮到player1出牌(回车表示过牌)..\n"
+            "player1:player1过牌\n"
+            "player2出牌:5\n"
+            "player2赢\r\n"
+            "按回车键重玩此局...\r\n");
 }
 
 TEST(Zelk, SwitchesAndNoReplay) {
@@ -123,35 +209,143 @@ TEST(Zelk, SwitchesAndNoReplay) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("N1=6 "), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("现在开始游戏"), std::string::npos);
+  // Pairs alone off: the default endgame loses its four opening pairs.
+  Result pairs = runZelk({"--no-replay", "--off", "d"}, "");
+  EXPECT_EQ(pairs.status, 0) << pairs.err;
+  EXPECT_EQ(maskTiming(pairs.out),
+            "player1牌:AA9\r\n"
+            "player2牌:2QQJJ77553  ---先出牌者\r\n"
+            "哪方赢?\r\n"
+            "开始暴力求解...\r\n"
+            "最终获胜方是 player1 \r\n"
+            "推演牌局总数 383 牌局树牌局数 383(100.00%) N1=6 speed S/s sec T.TTTs \r\n");
+}
+
+// --debug makes the replay name each position it looks for, and the child found.
+TEST(Zelk, DebugShowsTheReplaysSearch) {
+  Result r = runZelk({"--debug", "--player1", "2", "--player2", "34"}, "4\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::string out = maskTiming(r.out);
+  std::string game =
+      "player2:player2出牌:4\n"
+      "findC:[2][3][4]--n\r\n"
+      "C:[2][3][4]--while--个子\r\n"
+      "player1出牌:2\n"
+      "player1赢\r\n"
+      "按回车键重玩此局...\r\n";
+  ASSERT_GE(out.size(), game.size()) << out;
+  EXPECT_EQ(out.substr(out.size() - game.size()), game) << out;
+  Result plain = runZelk({"--player1", "2", "--player2", "34"}, "4\n");
+  EXPECT_EQ(plain.out.find("findC:"), std::string::npos) << plain.out;
 }
 
 TEST(Zelk, ListingMode) {
   Result r = runZelk({"--u1f", "--player1", "3", "--player2", "45"}, "hi\n");
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("C:[45][][3]--while--个子\r\nfindcU1C:List of U1\n"), std::string::npos)
-      << r.out;
-  EXPECT_NE(r.out.find("input:e-cho:hi\r\ninput:"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out,
+            "player1牌:3\r\n"
+            "player2牌:54  ---先出牌者\r\n"
+            "哪方赢?\r\n"
+            "开始暴力求解...\r\n"
+            "C:[45][][3]--while--个子\r\n"
+            "findcU1C:List of U1\n"
+            "由于U1成了赢家，所以U1的出牌表是不完整的!!!!\r\n"
+            "你只有让U1成为输家，才能看到U1的完整出牌表!!!\r\n"
+            "input:e-cho:hi\r\n"
+            "input:");
 }
 
-// Ctrl-C on a terminal stops a long search (the full solve would take minutes;
-// the bound is loose because sanitizer builds run several times slower).
+// --log appends every message to the log file, console lines included; a
+// run without it writes nothing there.
+TEST(Zelk, LogFile) {
+  StateDir state;
+  Result quiet = runZelk({"--player1", "2", "--player2", "34"}, "4\n", {state.env()});
+  EXPECT_EQ(quiet.status, 0) << quiet.err;
+  EXPECT_FALSE(std::filesystem::exists(state.logFile()));
+
+  Result r = runZelk({"--log", "--player1", "2", "--player2", "34"}, "4\n", {state.env()});
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> records = logRecords(state.logFile());
+  std::vector<std::string> opening = {"玩家1:2[1]\r\n",  "玩家2:43[2]\r\n",
+                                      "p_thread:\r\n",   "zelkmain:\r\n",
+                                      "player1牌:2\r\n", "player2牌:43  ---先出牌者\r\n"};
+  ASSERT_GE(records.size(), opening.size());
+  EXPECT_EQ(std::vector<std::string>(records.begin(), records.begin() + 6), opening);
+  int played = indexOf(records, "player2出牌:4\n");
+  int endOfInput = indexOf(records, "ReadConsoleLine:eno 61\r\n");
+  int errorBreak = indexOf(records, "ERRORBREAK!\r\n");
+  int over = indexOf(records, "p_thread:over\r\n");
+  EXPECT_GT(played, 0);
+  EXPECT_GT(endOfInput, played);
+  EXPECT_GT(errorBreak, endOfInput);
+  EXPECT_GT(over, errorBreak);
+  EXPECT_GT(indexOf(records, "DestroyOk:成功停止("), over);
+}
+
+// Ctrl-C on a terminal stops a long search within a second (the full solve
+// would take minutes): no verdict, the stop on standard error, status 130.
 TEST(Zelk, CtrlCStopsALongSearch) {
   Terminal t({"--player1", "2AKQJ09876543", "--player2", "2AKQJ09876543"});
   ASSERT_TRUE(t.started());
-  ASSERT_TRUE(t.waitFor("开始暴力求解", std::chrono::seconds(10))) << t.seen;
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_TRUE(t.waitFor("开始暴力求解", 10s)) << t.seen;
+  std::this_thread::sleep_for(300ms);
   ASSERT_TRUE(t.seen.find("最终获胜方") == std::string::npos) << "the search ended too soon";
+  auto pressed = std::chrono::steady_clock::now();
   t.type(3);
-  EXPECT_EQ(t.exitWithin(std::chrono::seconds(10)), 130);
+  EXPECT_EQ(t.exitWithin(10s), 130);
+  EXPECT_LT(std::chrono::steady_clock::now() - pressed, 1s * SLOWDOWN);
+  EXPECT_EQ(t.seen.find("最终获胜方"), std::string::npos) << t.seen;
+  EXPECT_EQ(t.err, "zelk: stopped\n");
 }
 
-// Ctrl-C while the replay waits for the user's line.
+// Ctrl-C while the replay waits for the user's line; the log shows the stop
+// command first, then the read it made fail.
 TEST(Zelk, CtrlCStopsAWaitingReplay) {
-  Terminal t({});
+  StateDir state;
+  Terminal t({"--log"}, {state.env()});
   ASSERT_TRUE(t.started());
-  ASSERT_TRUE(t.waitFor("player2:", std::chrono::seconds(10))) << t.seen;
+  ASSERT_TRUE(t.waitFor("player2:", 10s)) << t.seen;
+  auto pressed = std::chrono::steady_clock::now();
   t.type(3);
-  EXPECT_EQ(t.exitWithin(std::chrono::seconds(5)), 130);
+  EXPECT_EQ(t.exitWithin(10s), 130);
+  EXPECT_LT(std::chrono::steady_clock::now() - pressed, 1s * SLOWDOWN);
+  EXPECT_EQ(t.err, "zelk: stopped\n");
+
+  std::vector<std::string> records = logRecords(state.logFile());
+  int prompt = indexOf(records, "player2:");
+  ASSERT_GE(prompt, 0);
+  std::vector<std::string> stop(records.begin() + prompt + 1, records.end());
+  ASSERT_FALSE(stop.empty());
+  EXPECT_EQ(stop[0], "Destroy:\r\n");
+  int failed = indexOf(stop, "ReadConsoleLine:eno ");
+  if (failed < 0) failed = indexOf(stop, "WriteConsole:eno ");
+  EXPECT_GT(failed, 0);
+  EXPECT_GT(indexOf(stop, "ERRORBREAK!\r\n"), failed);
+  EXPECT_GT(indexOf(stop, "p_thread:over\r\n"), indexOf(stop, "ERRORBREAK!\r\n"));
+  EXPECT_GT(indexOf(stop, "DestroyOk:成功停止("), indexOf(stop, "p_thread:over\r\n"));
+}
+
+// The second stop signal ends the program at once, even while the first
+// one's work has not come back. In a fresh process: the signals are blocked
+// for all its threads, and it ends with the status.
+TEST(StopSignals, TheSecondEndsTheProgramAtOnce) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        zelk::cli::blockStopSignals();
+        static std::atomic<bool> firstBegun{false};
+        zelk::cli::watchStopSignals([] {
+          firstBegun = true;
+          for (;;) std::this_thread::sleep_for(1h);
+        });
+        kill(getpid(), SIGINT);
+        for (int i = 0; i < 1000 && !firstBegun; ++i) std::this_thread::sleep_for(10ms);
+        if (!firstBegun) std::exit(1);
+        kill(getpid(), SIGINT);
+        std::this_thread::sleep_for(10s);
+        std::exit(2);
+      },
+      ::testing::ExitedWithCode(130), "");
 }
 
 }  // namespace

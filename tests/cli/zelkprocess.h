@@ -21,8 +21,45 @@ struct Result {
   std::string out, err;
 };
 
+// The command line and environment of a zelk process, ready before the fork
+// (the child only calls async-signal-safe functions).
+class Command {
+ public:
+  // `env`: "NAME=value" entries that replace or add to this process's environment.
+  Command(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+    strings_.push_back(ZELK_BINARY);
+    strings_.insert(strings_.end(), args.begin(), args.end());
+    std::size_t argc = strings_.size();
+    for (char** e = environ; *e; ++e) {
+      std::string entry = *e;
+      bool replaced = false;
+      for (const std::string& o : env)
+        replaced = replaced || o.substr(0, o.find('=')) == entry.substr(0, entry.find('='));
+      if (!replaced) strings_.push_back(entry);
+    }
+    strings_.insert(strings_.end(), env.begin(), env.end());
+    for (std::size_t i = 0; i < strings_.size(); ++i) {
+      if (i == argc) argv_.push_back(nullptr);
+      argv_.push_back(strings_[i].data());
+    }
+    argv_.push_back(nullptr);
+    envp_ = argv_.data() + argc + 1;
+  }
+  [[noreturn]] void exec() {
+    execve(ZELK_BINARY, argv_.data(), envp_);
+    _exit(127);
+  }
+
+ private:
+  std::vector<std::string> strings_;
+  std::vector<char*> argv_;
+  char** envp_ = nullptr;
+};
+
 // Runs zelk with the arguments, feeding `input` on standard input.
-inline Result runZelk(const std::vector<std::string>& args, const std::string& input) {
+inline Result runZelk(const std::vector<std::string>& args, const std::string& input,
+                      const std::vector<std::string>& env = {}) {
+  Command command(args, env);
   int in[2], out[2], err[2];
   EXPECT_EQ(pipe(in), 0);
   EXPECT_EQ(pipe(out), 0);
@@ -33,11 +70,7 @@ inline Result runZelk(const std::vector<std::string>& args, const std::string& i
     dup2(out[1], 1);
     dup2(err[1], 2);
     for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
-    std::vector<char*> argv{const_cast<char*>(ZELK_BINARY)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(ZELK_BINARY, argv.data());
-    _exit(127);
+    command.exec();
   }
   close(in[0]);
   close(out[1]);
@@ -90,18 +123,24 @@ inline Result runZelk(const std::vector<std::string>& args, const std::string& i
   return r;
 }
 
-// zelk on a pseudo-terminal: what it printed so far, and its exit.
+// zelk on a pseudo-terminal (its standard error apart, on a pipe): what it
+// printed so far, and its exit.
 class Terminal {
  public:
-  explicit Terminal(const std::vector<std::string>& args) {
+  explicit Terminal(const std::vector<std::string>& args,
+                    const std::vector<std::string>& env = {}) {
+    Command command(args, env);
+    int err[2];
+    if (pipe(err) != 0) return;
     pid_ = forkpty(&master_, nullptr, nullptr, nullptr);
     if (pid_ == 0) {
-      std::vector<char*> argv{const_cast<char*>(ZELK_BINARY)};
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(ZELK_BINARY, argv.data());
-      _exit(127);
+      dup2(err[1], 2);
+      close(err[0]);
+      close(err[1]);
+      command.exec();
     }
+    close(err[1]);
+    err_ = err[0];
   }
   ~Terminal() {
     if (pid_ > 0 && !exited_) {
@@ -109,41 +148,58 @@ class Terminal {
       waitpid(pid_, nullptr, 0);
     }
     if (master_ >= 0) close(master_);
+    if (err_ >= 0) close(err_);
   }
   bool started() const { return pid_ > 0; }
   // Reads until `text` shows up or the time is over.
   bool waitFor(const std::string& text, std::chrono::milliseconds span) {
     auto end = std::chrono::steady_clock::now() + span;
     while (seen.find(text) == std::string::npos && std::chrono::steady_clock::now() < end)
-      readSome();
+      readSome(20);
     return seen.find(text) != std::string::npos;
   }
   void type(char c) { ASSERT_EQ(write(master_, &c, 1), 1); }
-  // The exit status, or -1 when zelk is still running after `span`.
+  // The exit status, or -1 when zelk is still running after `span`. After
+  // the exit, `seen` and `err` hold everything zelk wrote.
   int exitWithin(std::chrono::milliseconds span) {
     auto end = std::chrono::steady_clock::now() + span;
     int status = 0;
     while (std::chrono::steady_clock::now() < end) {
       if (waitpid(pid_, &status, WNOHANG) == pid_) {
         exited_ = true;
+        while (readSome(0)) {
+        }
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
       }
-      readSome();
+      readSome(20);
     }
     return -1;
   }
-  std::string seen;
+  std::string seen;  // the terminal's output
+  std::string err;   // standard error
 
  private:
-  void readSome() {
-    pollfd p{master_, POLLIN, 0};
-    if (poll(&p, 1, 20) > 0) {
-      char buf[1024];
-      ssize_t n = read(master_, buf, sizeof buf);
-      if (n > 0) seen.append(buf, static_cast<std::size_t>(n));
+  // False when nothing came within `ms` milliseconds.
+  bool readSome(int ms) {
+    pollfd p[2] = {{master_, POLLIN, 0}, {err_, POLLIN, 0}};
+    if (poll(p, 2, ms) <= 0) return false;
+    bool got = false;
+    char buf[1024];
+    for (int i = 0; i < 2; ++i) {
+      if (!(p[i].revents & (POLLIN | POLLHUP))) continue;
+      ssize_t n = read(p[i].fd, buf, sizeof buf);
+      if (n > 0) {
+        (i == 0 ? seen : err).append(buf, static_cast<std::size_t>(n));
+        got = true;
+      } else if (i == 1 && n == 0) {
+        close(err_);  // zelk has gone
+        err_ = -1;
+      }
     }
+    return got;
   }
   int master_ = -1;
+  int err_ = -1;
   pid_t pid_ = -1;
   bool exited_ = false;
 };

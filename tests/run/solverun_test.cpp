@@ -1,8 +1,11 @@
 // The solving run and the replay, through a scripted console.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstring>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/scriptconsole.h"
@@ -17,6 +20,8 @@
 
 namespace zelk {
 namespace {
+
+using namespace std::chrono_literals;
 
 std::vector<std::string> queuedTexts() {
   std::vector<std::string> texts;
@@ -44,20 +49,34 @@ class SolvingRun : public ::testing::Test {
     setFlag(F_DEBUG, 0);
     resetRuleSwitches();
     replayEnabled = true;
+    exhaustiveSearch = ZelkSolver;
     setStop(0);
     queuedTexts();
   }
 
   // Runs a whole solving run on this thread with the given typed lines.
-  std::string run(const char16_t* player1, const char16_t* player2, const char16_t* script) {
-    console = std::make_shared<ScriptConsole>(script, ScriptConsole::AtEnd::Fail);
+  std::string run(const char16_t* player1, const char16_t* player2, std::u16string_view script) {
+    return runOn(std::make_shared<ScriptConsole>(script, ScriptConsole::AtEnd::Fail), player1,
+                 player2);
+  }
+  std::string runOn(std::shared_ptr<ScriptConsole> on, const char16_t* player1,
+                    const char16_t* player2) {
+    console = std::move(on);
+    GameNode* root = begin(player1, player2);
+    EXPECT_EQ(zelkmain(root), 1);
+    return end(root);
+  }
+
+  // A run in two halves, for runs driven from another thread.
+  GameNode* begin(const char16_t* player1, const char16_t* player2) {
     setConsole(console);
     queuedTexts();
     inputA = player1;
     inputB = player2;
     nodeCount = 0;
-    GameNode* root = newNode();
-    EXPECT_EQ(zelkmain(root), 1);
+    return newNode();
+  }
+  std::string end(GameNode* root) {
     log = queuedTexts();
     if (tableRoot) {
       deleteNode(tableRoot);
@@ -104,6 +123,29 @@ TEST_F(SolvingRun, MachineAsPlayer1WithIllegalPlaysAndAReplay) {
   EXPECT_TRUE(stopRequested());
 }
 
+TEST_F(SolvingRun, AGameOfSeveralExchangesWithTheMachinePassing) {
+  std::string out = run(u"AA9", u"2QQJJ77553", u"3\n5\n\n");
+  EXPECT_EQ(out,
+            "player1牌:AA9\r\n"
+            "player2牌:2QQJJ77553  ---先出牌者\r\n"
+            "哪方赢?\r\n"
+            "开始暴力求解...\r\n"
+            "最终获胜方是 player1 \r\n"
+            "推演牌局总数 3823 牌局树牌局数 3083(80.64%) N1=10 speed S/s sec T.TTTs \r\n"
+            "\r\n现在开始游戏...机器扮演player1...玩家扮演player2...\r\n"
+            "牌局【player1 9AA player2 35577JJQQ2】轮到player2出牌(回车表示过牌)..\n"
+            "player2:player2出牌:3\n"
+            "player1出牌:过\n"
+            "牌局【player1 9AA player2 5577JJQQ2】轮到player2出牌(回车表示过牌)..\n"
+            "player2:player2出牌:5\n"
+            "player1出牌:9\n"
+            "牌局【player1 AA player2 577JJQQ2】轮到player2出牌(回车表示过牌)..\n"
+            "player2:player2过牌\n"
+            "player1出牌:AA\n"
+            "player1赢\r\n"
+            "按回车键重玩此局...\r\n");
+}
+
 TEST_F(SolvingRun, MachineAsPlayer2LeadsAndAnswersAPass) {
   std::string out = run(u"3", u"54", u"3\n\n");
   EXPECT_EQ(out,
@@ -137,6 +179,18 @@ TEST_F(SolvingRun, TypedPlaysIgnoreBlanksCaseAndCardOrder) {
             std::string::npos);
 }
 
+TEST_F(SolvingRun, APlayHoldingANulIsIllegal) {
+  // Cut at the NUL, "4<NUL>" would read as the legal single 4.
+  std::u16string script = u"4";
+  script += u'\0';
+  script += u"\n4\n";
+  std::string out = run(u"2", u"43", script);
+  std::string echoed = std::string("player2:player2出牌:4") + '\0' + "\nplayer2出牌不合法\n";
+  EXPECT_NE(out.find(echoed + "player2:player2出牌:4\nplayer1出牌:2\nplayer1赢\r\n"),
+            std::string::npos)
+      << out;
+}
+
 TEST_F(SolvingRun, LongLinesAreCutTo1024Characters) {
   std::u16string script = u"4" + std::u16string(2000, u'Q') + u"\n";
   std::string out = run(u"2", u"43", script.c_str());
@@ -159,6 +213,33 @@ TEST_F(SolvingRun, ListingModeLetsPlayer1Lead) {
             "你只有让U1成为输家，才能看到U1的完整出牌表!!!\r\n"
             "input:e-cho:hello\r\n"
             "input:");
+}
+
+// Wherever the console fails during the listing, the run ends at the check
+// after that line: one failed write, then "ERRORBREAK!", and nothing read.
+TEST_F(SolvingRun, ListingModeEndsAtTheLineThatFailed) {
+  setFlag(F_U1F, 1);
+  // player1 loses whatever it leads (two first plays, no notice), then wins.
+  for (auto [player1, player2] : {std::pair{u"43", u"2"}, std::pair{u"3", u"54"}}) {
+    std::u16string whole = utf8ToUtf16(run(player1, player2, u""));
+    const std::u16string opening = u"开始暴力求解...\r\n";
+    std::size_t head = whole.find(opening);
+    ASSERT_NE(head, std::u16string::npos);
+    head += opening.size();
+    ASSERT_EQ(whole.substr(whole.size() - 6), u"input:");
+    for (std::size_t cut = head; cut < whole.size(); ++cut) {
+      SCOPED_TRACE(utf16ToUtf8(whole.substr(0, cut)));
+      auto failing = std::make_shared<ScriptConsole>(u"x\n", ScriptConsole::AtEnd::Fail);
+      failing->failWritesAfter(cut);
+      EXPECT_EQ(utf8ToUtf16(runOn(failing, player1, player2)), whole.substr(0, cut));
+      int failedWrites = 0;
+      for (const std::string& t : log) failedWrites += t.rfind("WriteConsole:eno ", 0) == 0;
+      EXPECT_EQ(failedWrites, 1);
+      ASSERT_GE(log.size(), 2u);
+      EXPECT_EQ(log[log.size() - 2].rfind("WriteConsole:eno ", 0), 0u);
+      EXPECT_EQ(log.back(), "ERRORBREAK!\r\n");
+    }
+  }
 }
 
 TEST_F(SolvingRun, NoReplayEndsAfterTheStatistics) {
@@ -188,6 +269,76 @@ TEST_F(SolvingRun, FailedConsoleWriteStopsAtTheNextLine) {
   EXPECT_EQ(texts[texts.size() - 2].rfind("WriteConsole:eno ", 0), 0u);
   EXPECT_EQ(texts.back(), "ERRORBREAK!\r\n");
   deleteNode(root);
+}
+
+// A consistent solve always leaves the machine a winning answer; a tree
+// without one must end the game with the anomaly line, not read a missing node.
+TEST_F(SolvingRun, MachineWithoutAWinningAnswerEndsTheGame) {
+  console = std::make_shared<ScriptConsole>(u"", ScriptConsole::AtEnd::Block);
+  GameNode* root = begin(u"2", u"43");
+  std::thread solver([&] { zelkmain(root); });
+  bool prompted = console->waitForBlockedRead(10s);
+  bool cleared = false;
+  if (prompted) {
+    // The solver thread waits for player2's play: take away every answer to the 4.
+    for (GameNode* c = root->child; c; c = c->next)
+      if (std::strcmp(c->lastPlay, "4") == 0)
+        for (GameNode* answer = c->child; answer; answer = answer->next, cleared = true)
+          answer->result = RESULT_OPEN;
+    console->feed(u"4\n");
+  }
+  bool offered = prompted && console->waitForOutput(u"按回车键重玩此局...\r\n", 10s);
+  console->detach();
+  solver.join();
+  std::string out = end(root);
+  ASSERT_TRUE(prompted && cleared && offered) << out;
+  EXPECT_EQ(out,
+            "player1牌:2\r\n"
+            "player2牌:43  ---先出牌者\r\n"
+            "哪方赢?\r\n"
+            "开始暴力求解...\r\n"
+            "最终获胜方是 player1 \r\n"
+            "推演牌局总数 5 牌局树牌局数 5(100.00%) N1=2 speed S/s sec T.TTTs \r\n"
+            "\r\n现在开始游戏...机器扮演player1...玩家扮演player2...\r\n"
+            "牌局【player1 2 player2 34】轮到player2出牌(回车表示过牌)..\n"
+            "player2:player2出牌:4\n"
+            "zelkmain:异常:player1出牌不合法\n"
+            "按回车键重玩此局...\r\n");
+  EXPECT_EQ(log.back(), "ERRORBREAK!\r\n");
+}
+
+TEST_F(SolvingRun, AnUnknownExceptionInTheSearchEndsTheRun) {
+  exhaustiveSearch = [](GameNode*, int) -> char { throw 42; };
+  std::string out = run(u"2", u"43", u"4\n");
+  EXPECT_EQ(out,
+            "player1牌:2\r\n"
+            "player2牌:43  ---先出牌者\r\n"
+            "哪方赢?\r\n"
+            "开始暴力求解...\r\n"
+            "zelkmain:catched expect(未知)\r\n");
+  std::vector<std::string> tail(log.end() - std::min<std::size_t>(log.size(), 3), log.end());
+  EXPECT_EQ(tail, (std::vector<std::string>{"zelkmain:catched expect(未知)\r\n",
+                                            "zelkmain:未知异常，求解线程将终止!!!\r\n",
+                                            "ERRORBREAK!\r\n"}));
+  EXPECT_TRUE(stopRequested());
+  EXPECT_TRUE(lastRunReport().failed);
+}
+
+TEST_F(SolvingRun, ASearchWithoutAWinnerEndsBeforeTheReplay) {
+  exhaustiveSearch = [](GameNode*, int) -> char { return RESULT_OPEN; };
+  std::string out = run(u"2", u"43", u"4\n");
+  EXPECT_EQ(out,
+            "player1牌:2\r\n"
+            "player2牌:43  ---先出牌者\r\n"
+            "哪方赢?\r\n"
+            "开始暴力求解...\r\n"
+            "最终获胜方是 player3 \r\n"
+            "推演牌局总数 1 牌局树牌局数 1(100.00%) N1=2 speed S/s sec T.TTTs \r\n");
+  std::vector<std::string> tail(log.end() - std::min<std::size_t>(log.size(), 2), log.end());
+  EXPECT_EQ(tail,
+            (std::vector<std::string>{"zelkmain:异常，没有算出最终胜利方\r\n", "ERRORBREAK!\r\n"}));
+  EXPECT_TRUE(stopRequested());
+  EXPECT_TRUE(lastRunReport().failed);
 }
 
 // In a fresh process, so that no node freed by an earlier test can be reused.

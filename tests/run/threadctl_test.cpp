@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/namedmutex.h"
 #include "platform/scriptconsole.h"
 #include "platform/text.h"
 #include "rules/types.h"
@@ -31,6 +32,10 @@ class FakeFrontEnd : public CommandTarget, public MessageBoxes, public ControlPa
     commands_.push_back(id);
     cv_.notify_all();
   }
+  void forgetCommands() {
+    std::lock_guard<std::mutex> g(m_);
+    commands_.clear();
+  }
   bool waitForCommand(int id, std::chrono::milliseconds timeout) {
     std::unique_lock<std::mutex> l(m_);
     return cv_.wait_for(l, timeout, [&] {
@@ -48,12 +53,15 @@ class FakeFrontEnd : public CommandTarget, public MessageBoxes, public ControlPa
     std::lock_guard<std::mutex> g(m_);
     controls.push_back(enable ? id : -id);
   }
-  bool hasConsoleWindow() override { return false; }
-  void wakeConsoleWindow() override {}
-  void clearConsoleWindow() override {}
+  // Called on the user-interface thread only, like Destroy.
+  bool hasConsoleWindow() override { return consoleWindow; }
+  void wakeConsoleWindow() override { ++wakes; }
+  void clearConsoleWindow() override { consoleWindow = false; }
 
   std::vector<std::string> boxes;
   std::vector<int> controls;
+  bool consoleWindow = true;
+  int wakes = 0;
 
  private:
   std::mutex m_;
@@ -146,9 +154,15 @@ TEST_F(ThreadControl, StopWhileTheReplayWaitsForALine) {
   ASSERT_TRUE(console->waitForBlockedRead(10s));
   EXPECT_NE(utf16ToUtf8(console->output()).find("player2:"), std::string::npos);
   Destroy();
+  // The console window is woken once and let go of.
+  EXPECT_EQ(front.wakes, 1);
+  EXPECT_FALSE(front.consoleWindow);
   ASSERT_TRUE(front.waitForCommand(ID_SOLVE_DONE, 10s));
   DestroyOk();
+  int destroy = at("Destroy:\r\n");
   int failedRead = startingWith("ReadConsoleLine:eno ");
+  ASSERT_GE(destroy, 0);
+  EXPECT_GT(failedRead, destroy);
   ASSERT_GE(failedRead, 0);
   EXPECT_GT(at("ERRORBREAK!\r\n"), failedRead);
   EXPECT_GT(at("p_thread:over\r\n"), failedRead);
@@ -179,6 +193,43 @@ TEST_F(ThreadControl, StopWithoutAConsoleReportsTheFailedDetach) {
   EXPECT_GE(startingWith("Destroy::eno "), 0);
   EXPECT_FALSE(stopRequested());
   EXPECT_TRUE(front.controls.empty());
+  // A second press finds the console window gone and only retries the detach.
+  Destroy();
+  EXPECT_EQ(front.wakes, 1);
+  drain();
+  int destroys = 0;
+  for (const std::string& t : log) destroys += t == "Destroy:\r\n";
+  EXPECT_EQ(destroys, 1);
+}
+
+// A thread that ended holding solveMutex left it abandoned: the next start
+// takes it, says so, runs no solve, and lets go of it for the start after.
+TEST_F(ThreadControl, AbandonedSolveMutexRefusesOneStart) {
+  std::thread([] {
+    NamedMutex m(solveMutexName());
+    EXPECT_EQ(m.lock(), WaitResult::Acquired);
+  }).join();
+  auto console = std::make_shared<ScriptConsole>(u"", ScriptConsole::AtEnd::Fail);
+  setConsole(console);
+  inputA = u"2";
+  inputB = u"43";
+  startSolverThread();
+  ASSERT_TRUE(front.waitForCommand(ID_SOLVE_DONE, 10s));
+  DestroyOk();
+  EXPECT_EQ(front.boxes, std::vector<std::string>{"BOX_PRINT|p_thread:2\r\n"});
+  EXPECT_EQ(at("zelkmain:\r\n"), -1);
+  ASSERT_GE(at("p_thread:\r\n"), 0);
+  EXPECT_GT(at("p_thread:over\r\n"), at("p_thread:\r\n"));
+  EXPECT_TRUE(console->output().empty());
+
+  front.forgetCommands();
+  log.clear();
+  setConsole(console);
+  startSolverThread();
+  ASSERT_TRUE(front.waitForCommand(ID_SOLVE_DONE, 10s));
+  DestroyOk();
+  EXPECT_GE(at("zelkmain:\r\n"), 0);
+  EXPECT_EQ(front.boxes.size(), 1u);
 }
 
 }  // namespace
