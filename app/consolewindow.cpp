@@ -9,12 +9,18 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QThread>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 
 #include "app/uifont.h"
+
+namespace {
+constexpr int PLACEMENT_SETTLE_MS = 1500;
+}  // namespace
 
 // The solver thread's side of the window. Every access to the window pointer
 // and to the buffers is made under mutex_; the window clears the pointer in
@@ -186,12 +192,37 @@ QString ConsoleWindow::outputText() const {
 }
 
 void ConsoleWindow::placeAtRightEdge(int bottomMargin) {
+  const bool settling = placeMargin_.has_value();
+  placeMargin_ = bottomMargin;
+  applyPlacement();
+  if (settling) return;
+  // Long enough for a window manager to reparent the window and announce its
+  // frame; a user who moves the window later keeps it where they put it.
+  QTimer::singleShot(PLACEMENT_SETTLE_MS, this, [this] {
+    if (currentFrame() != placedFrame_) applyPlacement();
+    placeMargin_.reset();
+  });
+}
+
+QMargins ConsoleWindow::currentFrame() const {
+  // The platform window knows the frame before the widget's cached copy does.
+  if (const QWindow* w = windowHandle(); w && w->handle()) return w->frameMargins();
+  const QRect outer = frameGeometry();
+  const QRect inner = geometry();
+  return {inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+          outer.bottom() - inner.bottom()};
+}
+
+void ConsoleWindow::applyPlacement() {
   QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
-  if (!s) return;
+  if (!s || !placeMargin_) return;
   const QRect avail = s->availableGeometry();
-  const QSize outer = frameGeometry().size();
-  move(avail.x() + avail.width() - outer.width(),
-       avail.y() + avail.height() - outer.height() - bottomMargin);
+  placedFrame_ = currentFrame();
+  // The window itself, inside its frame, so no stale frame position can
+  // shift it.
+  const QPoint inner(avail.x() + avail.width() - placedFrame_.right() - width(),
+                     avail.y() + avail.height() - *placeMargin_ - placedFrame_.bottom() - height());
+  setGeometry(QRect(inner, size()));
 }
 
 void ConsoleWindow::postWakeKeys() {
@@ -230,6 +261,20 @@ void ConsoleWindow::flushOutput() {
   c.insertText(s);
   output_->setTextCursor(c);
   output_->verticalScrollBar()->setValue(output_->verticalScrollBar()->maximum());
+}
+
+bool ConsoleWindow::event(QEvent* event) {
+  switch (event->type()) {
+    case QEvent::Show:
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::UpdateRequest:
+      if (placeMargin_ && currentFrame() != placedFrame_) applyPlacement();
+      break;
+    default:
+      break;
+  }
+  return QWidget::event(event);
 }
 
 void ConsoleWindow::closeForDetach() {

@@ -9,8 +9,10 @@
 // write fail: that is how a stop wakes a solver thread waiting for a line.
 #pragma once
 
+#include <QMargins>
 #include <QWidget>
 #include <memory>
+#include <optional>
 
 #include "platform/console.h"
 
@@ -30,6 +32,9 @@ class ConsoleWindow : public QWidget {
 
   // Against the right edge of the screen's available area, its bottom edge
   // bottomMargin pixels above the bottom of that area (above the panel).
+  // The window manager adds its frame some time after show(); until the
+  // placement settles, the window is placed again whenever the frame it was
+  // placed with turns out to be another.
   void placeAtRightEdge(int bottomMargin);
 
   // The posted "space and Enter" with which a stop wakes a waiting read.
@@ -40,6 +45,7 @@ class ConsoleWindow : public QWidget {
   QString outputText() const;
 
  protected:
+  bool event(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -48,9 +54,13 @@ class ConsoleWindow : public QWidget {
   void submitLine();
   void flushOutput();
   void closeForDetach();
+  QMargins currentFrame() const;
+  void applyPlacement();
 
   QPlainTextEdit* output_;
   QLineEdit* input_;
   std::shared_ptr<GuiConsole> console_;
   bool closing_ = false;
+  std::optional<int> placeMargin_;  // set while the placement settles
+  QMargins placedFrame_;            // the frame the last placement counted with
 };

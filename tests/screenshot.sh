@@ -18,7 +18,10 @@ for _ in $(seq 50); do
 done
 home=$(mktemp -d)
 trap 'kill $xvfb 2>/dev/null || true; rm -rf "$home"' EXIT
+mkdir -p "$home"/{config,state,cache,runtime}
+chmod 700 "$home/runtime"
 env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY DISPLAY="$display" HOME="$home" \
   XDG_CONFIG_HOME="$home/config" XDG_STATE_HOME="$home/state" XDG_CACHE_HOME="$home/cache" \
+  XDG_RUNTIME_DIR="$home/runtime" \
   "$build/tests/app/zelk_screenshot" "$out"
 echo "Pictures in $out: $(ls "$out" | tr '\n' ' ')"

@@ -45,6 +45,7 @@ class TestConsole : public QObject {
   void detachFromAnotherThread();
   void thereIsNoWayToCloseIt();
   void placedAgainstTheRightEdgeAboveThePanel();
+  void placedAgainOnceTheFrameIsKnown();
   void titleFromTheSolverThread();
   void wakeKeysAfterDetachDoNothing();
   void textCanBeSelectedAndCopied();
@@ -172,6 +173,25 @@ void TestConsole::placedAgainstTheRightEdgeAboveThePanel() {
   const QRect frame = w->frameGeometry();
   QCOMPARE(frame.x() + frame.width(), avail.x() + avail.width());
   QCOMPARE(frame.y() + frame.height(), avail.y() + avail.height() - 80);
+  w->console()->detach();
+}
+
+void TestConsole::placedAgainOnceTheFrameIsKnown() {
+  // Placed while it has no frame yet, as on a desktop where the window
+  // manager frames the window only after it is shown.
+  auto* w = new ConsoleWindow;
+  w->placeAtRightEdge(80);
+  QCOMPARE(w->frameGeometry(), w->geometry());
+  w->show();
+  QVERIFY(QTest::qWaitForWindowExposed(w));
+  QVERIFY(w->frameGeometry() != w->geometry());  // the platform has a frame
+  const QRect avail = w->screen()->availableGeometry();
+  QTRY_COMPARE(w->frameGeometry().right(), avail.right());
+  QTRY_COMPARE(w->frameGeometry().bottom(), avail.bottom() - 80);
+  // Once placed with its frame, the window stays where the user moves it.
+  w->move(40, 50);
+  QTest::qWait(20);
+  QCOMPARE(w->pos(), QPoint(40, 50));
   w->console()->detach();
 }
 

@@ -56,6 +56,7 @@ class TestSolve : public QObject {
   void init();
   void cleanup();
   void validStartOpensTheConsoleAndDisablesTheInputs();
+  void twentyTwoCardsAreAccepted();
   void aFullGameTypedIntoTheConsole();
   void startWhileASolveRunsIsRefused();
   void stopDuringTheSearch();
@@ -143,6 +144,25 @@ void TestSolve::validStartOpensTheConsoleAndDisablesTheInputs() {
   stopAndWaitForIdle(dlg);
 }
 
+void TestSolve::twentyTwoCardsAreAccepted() {
+  CZelkSDlg dlg;
+  // The most one side may hold: every rank from 3 to 2, then 3 to J again.
+  ConsoleWindow* console = start(dlg, QStringLiteral("3 4 5 6 7 8 9 0 J Q K A 2 3 4 5 6 7 8 9 0 J"),
+                                 QStringLiteral("22"));
+  QVERIFY(console != nullptr);
+  QVERIFY(console->isVisible());
+  QVERIFY(boxes_->texts().isEmpty());
+  QVERIFY(inputsEnabled(dlg, false));
+  const QString sorted = QStringLiteral("2AKQJJ0099887766554433");
+  QCOMPARE(edit(dlg, 1001)->text(), sorted);
+  QVERIFY(logOf(dlg).contains(QString::fromUtf16(u"玩家1:%1[22]\n").arg(sorted)));
+  // The solver got the whole hand.
+  QTRY_VERIFY_WITH_TIMEOUT(
+      console->outputText().startsWith(QString::fromUtf16(u"player1牌:%1\n").arg(sorted)),
+      SOLVE_TIMEOUT_MS);
+  stopAndWaitForIdle(dlg);
+}
+
 void TestSolve::aFullGameTypedIntoTheConsole() {
   CZelkSDlg dlg;
   dlg.show();
@@ -211,8 +231,8 @@ void TestSolve::startWhileASolveRunsIsRefused() {
 void TestSolve::stopDuringTheSearch() {
   CZelkSDlg dlg;
   // Minutes of search (a thirteen-card straight each): the stop ends it.
-  ConsoleWindow* console = start(dlg, QStringLiteral("2AKQJ09876543"),
-                                 QStringLiteral("2AKQJ09876543"));
+  ConsoleWindow* console =
+      start(dlg, QStringLiteral("2AKQJ09876543"), QStringLiteral("2AKQJ09876543"));
   QVERIFY(console);
   QTRY_VERIFY_WITH_TIMEOUT(console->outputText().contains(QString::fromUtf16(u"开始暴力求解...")),
                            SOLVE_TIMEOUT_MS);
