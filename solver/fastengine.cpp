@@ -70,12 +70,25 @@ FastEngine::FastEngine(std::size_t tableBytes)
       keys_(arena_.size()),
       forms_(FORMS_LINES) {}
 
+// The forms depend on the rules, which differ from rules_ only in the kinds
+// of consecutive ranks: a flag in the hand's unused top bits tells.
+static inline Hand formsTag(Hand hand, fast::Rules rules, fast::Rules base) {
+  const bool dropped = (rules & fast::R_SEQUENCES) != (base & fast::R_SEQUENCES);
+  return hand | (dropped ? Hand(1) << 63 : 0);
+}
+
+inline std::size_t FastEngine::formsLineOf(Hand hand, fast::Rules rules) const {
+  const Hand tagged = formsTag(hand, rules, rules_);
+  return ((tagged * 0x9E3779B97F4A7C15ULL) >> 40) & (FORMS_LINES - 1);
+}
+
+inline void FastEngine::prefetchForms(Hand hand, fast::Rules rules) const {
+  __builtin_prefetch(&forms_[formsLineOf(hand, rules)]);
+}
+
 const fast::WholeHand& FastEngine::formsOf(Hand hand, fast::Rules rules) {
-  // The forms depend on the rules, which differ from rules_ only in the
-  // kinds of consecutive ranks: a flag in the hand's unused top bits tells.
-  const bool dropped = (rules & fast::R_SEQUENCES) != (rules_ & fast::R_SEQUENCES);
-  const Hand tagged = hand | (dropped ? Hand(1) << 63 : 0);
-  FormsLine& line = forms_[((tagged * 0x9E3779B97F4A7C15ULL) >> 40) & (FORMS_LINES - 1)];
+  const Hand tagged = formsTag(hand, rules, rules_);
+  FormsLine& line = forms_[formsLineOf(hand, rules)];
   if (line.hand != tagged || hand == 0) {
     line.hand = tagged;
     line.forms = fast::wholeHandForms(hand, rules);
@@ -271,6 +284,8 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
   using fast::ProofNumbers;
   if ((++searched_ & POLL_MASK) == 0) poll();
   const fast::FastTable::Key key = fast::FastTable::key(me, opp, tableBeat(last, rules));
+  prefetchForms(me, rules);
+  prefetchForms(opp, rules);
   ProofNumbers known;
   if (table_.probe(key, known) && (known.pn >= thpn || known.dn >= thdn)) return known;
   if (formsOf(me, rules).beats(last)) {

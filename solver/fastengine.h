@@ -105,6 +105,9 @@ class FastEngine {
   // The plays a whole hand forms, from a small cache: hands recur against
   // many opponents, and working the forms out is an enumeration.
   const fast::WholeHand& formsOf(fast::Hand hand, fast::Rules rules);
+  std::size_t formsLineOf(fast::Hand hand, fast::Rules rules) const;
+  // Asks for a hand's line of the cache before formsOf reads it.
+  void prefetchForms(fast::Hand hand, fast::Rules rules) const;
 
   fast::FastTable table_;
   fast::Rules rules_;

@@ -13,6 +13,8 @@ namespace zelk::fast {
 namespace {
 
 constexpr std::size_t FIRST_BUCKETS = std::size_t(1) << 12;  // 512 KiB
+constexpr std::size_t AHEAD_BUCKETS = std::size_t(1) << 16;  // 8 MiB
+constexpr std::size_t FILL_STEP_BUCKETS = std::size_t(1) << 14;  // 2 MiB
 
 inline uint32_t addWork(uint32_t total, uint64_t work) {
   const uint64_t sum = uint64_t(total) + work;
@@ -37,28 +39,42 @@ FastTable::FastTable(std::size_t bytes) {
     throw CMemoryException("FastTable: no memory for the transposition table");
   }
   touched_ = bucketCount_;
+  filled_.store(touched_, std::memory_order_relaxed);
+  // Any search worth the name grows the table through its first doublings
+  // within milliseconds: their memory is faulted in from the start.
+  startFiller(std::min(maxBuckets_, AHEAD_BUCKETS));
 }
 
 FastTable::~FastTable() {
-  joinFiller();
+  reapFiller(true);
   unmapBlock(buckets_, reservedBuckets_ * sizeof(Bucket));
 }
 
-void FastTable::startFiller() {
-  fillTo_ = bucketCount_ * 2;
-  Bucket* from = buckets_ + touched_;
-  const std::size_t bytes = (fillTo_ - touched_) * sizeof(Bucket);
+void FastTable::startFiller(std::size_t to) {
+  const std::size_t from = std::max(touched_, filled_.load(std::memory_order_relaxed));
+  if (to <= from) return;
+  fillerDone_.store(false, std::memory_order_relaxed);
   try {
-    filler_ = std::thread([this, from, bytes] { filled_ = populateBlock(from, bytes); });
+    filler_ = std::thread([this, from, to] {
+      for (std::size_t at = from; at < to;) {
+        const std::size_t end = std::min(to, at + FILL_STEP_BUCKETS);
+        if (!populateBlock(buckets_ + at, (end - at) * sizeof(Bucket))) break;
+        filled_.store(end, std::memory_order_release);
+        at = end;
+      }
+      fillerDone_.store(true, std::memory_order_release);
+    });
   } catch (const std::system_error&) {
     // No thread to spare: grow() faults the memory in itself.
+    fillerDone_.store(true, std::memory_order_relaxed);
   }
 }
 
-void FastTable::joinFiller() {
-  if (!filler_.joinable()) return;
-  filler_.join();
-  if (filled_ && fillTo_ > touched_) touched_ = fillTo_;
+// Takes over what the helper has faulted in; joins it once it has ended
+// (or waits for that when `wait`).
+void FastTable::reapFiller(bool wait) {
+  if (filler_.joinable() && (wait || fillerDone_.load(std::memory_order_acquire))) filler_.join();
+  touched_ = std::max(touched_, filled_.load(std::memory_order_acquire));
 }
 
 // Emptying starts a new generation and goes back to the first size: every
@@ -81,7 +97,7 @@ void FastTable::clear() {
 // to bucket i + the old count, by the next bit of its hash, in the order
 // the entries had. The new half holds nothing of this generation.
 void FastTable::grow() {
-  joinFiller();
+  reapFiller(false);
   const std::size_t oldCount = bucketCount_;
   const std::size_t count = oldCount * 2;
   if (count > touched_) {
@@ -115,7 +131,10 @@ void FastTable::store(const Key& k, ProofNumbers value, uint64_t work) {
     // An eighth full: time to prepare the memory of the next size (which
     // takes the system a while); half full: time to grow.
     if (static_cast<std::size_t>(stored_) > bucketCount_ * 2) grow();
-    else if (bucketCount_ * 2 > touched_ && !filler_.joinable()) startFiller();
+    else if (bucketCount_ * 2 > touched_) {
+      reapFiller(false);
+      if (!filler_.joinable()) startFiller(bucketCount_ * 2);
+    }
   }
   Bucket& b = buckets_[k.hash & mask_];
   const Entry fresh{k.mover, k.opponent, value.pn, value.dn, addWork(0, work), k.beat, generation_};

@@ -15,6 +15,7 @@
 // free one or replaces the one that cost least.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <thread>
@@ -100,12 +101,14 @@ class FastTable {
   std::size_t maxBuckets_ = 0;   // the most it may grow to
   std::size_t touched_ = 0;      // faulted in so far
   // Faulting in the next doubling's memory is slow (the system zeroes every
-  // page), so a helper thread does it while the table fills towards it.
+  // page), so a helper thread does it while the table fills towards it, a
+  // few MiB at a time. grow() never waits for it: it takes what the helper
+  // has done and faults in the rest itself.
   std::thread filler_;
-  std::size_t fillTo_ = 0;  // what filler_ faults in, up to
-  bool filled_ = false;     // its result, read after the join
-  void startFiller();
-  void joinFiller();
+  std::atomic<std::size_t> filled_{0};  // buckets faulted in by filler_, from the start
+  std::atomic<bool> fillerDone_{true};
+  void startFiller(std::size_t to);
+  void reapFiller(bool wait);
   uint64_t mask_ = 0;
   int64_t stored_ = 0;
   // See clear().
