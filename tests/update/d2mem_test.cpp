@@ -44,7 +44,10 @@ class D2mem : public testing::Test {
     takeLog();
     setFlag(F_DEBUG, 1);
   }
-  void TearDown() override { setFlag(F_DEBUG, 0); }
+  void TearDown() override {
+    setFlag(F_DEBUG, 0);
+    setD2memReceiveTimeout(0);
+  }
 
   // Fetches into a buffer of `capacity` bytes (filled with 0xAA first).
   int fetch(const std::string& url, uint32_t capacity) {
@@ -218,6 +221,30 @@ TEST_F(D2mem, SilentHostTimesOutAfterOneRetry) {
   EXPECT_EQ(log[1].rfind("d2mem catch CInternetException 28[", 0), 0u) << log[1];
   for (int f : fillers) close(f);
   close(listener);
+}
+
+// A server that takes the connection and then sends nothing ends the fetch
+// at the receive time-out, and it is not asked a second time: the retry is
+// for connections that could not be made.
+TEST_F(D2mem, SilentServerIsAskedOnce) {
+  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  socklen_t len = sizeof addr;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  ASSERT_EQ(listen(listener, 8), 0);  // the kernel takes the connections; nobody answers
+  setD2memReceiveTimeout(1);
+  EXPECT_EQ(fetch("http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/x", 100), 0);
+  int connections = 0;
+  for (int c; (c = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0; close(c)) ++connections;
+  close(listener);
+  EXPECT_EQ(connections, 1);
+  std::vector<std::string> log = takeLog();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[1].rfind("d2mem catch CInternetException 28[", 0), 0u) << log[1];
 }
 
 TEST_F(D2mem, MalformedUrlFailsWithoutTraffic) {
