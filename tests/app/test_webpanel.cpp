@@ -11,6 +11,7 @@
 
 #include "app/updateui.h"
 #include "app/webbrowser2.h"
+#include "apptest.h"
 #include "platform/text.h"
 #include "run/cqueue.h"
 #include "testserver.h"
@@ -179,6 +180,7 @@ class TestWebPanel : public QObject {
 };
 
 int main(int argc, char** argv) {
+  apptest::forgetUpdateServers();
   updateui::prepareApplication();
   QApplication app(argc, argv);
   TestWebPanel test;
