@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "app/webbrowser2.h"
+#include "run/output.h"
 #include "update/openpage.h"
 #include "update/updatecheck.h"
 
@@ -43,7 +44,12 @@ class DesktopPageOpener : public zelk::PageOpener {
 
 void prepareApplication() {
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-  if (geteuid() == 0) setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
+  // As root, Chromium refuses to start with its sandbox on, and the web panel
+  // would stay empty.
+  if (geteuid() == 0 && !std::getenv("QTWEBENGINE_DISABLE_SANDBOX")) {
+    setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
+    zelk::LogPrint(u"CWebBrowser2:以root身份运行，网页面板关闭沙箱\r\n");
+  }
 }
 
 void installPageOpener() {

@@ -34,6 +34,13 @@ class CWebBrowser2::Page : public QWebEnginePage {
   }
 
   // The link that asked for the window is the document's active element.
+  //
+  // No window is ever made here, even when that element cannot be read.
+  // The page comes from an address the update document names, over plain
+  // HTTP, and a window of its own would load whatever it asks for without
+  // the web-address check above; declining it is also what a Qt view does
+  // with a request nobody handles. A relative "href" is made whole against
+  // the page, because OpenPage hands on only complete web addresses.
   QWebEnginePage* createWindow(WebWindowType) override {
     QPointer<CWebBrowser2> view(view_);
     const QUrl base = url();

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -21,6 +22,7 @@ constexpr int CONNECT_RETRIES = 1;
 // A server that accepts and then goes silent would hold the update thread
 // forever; a receive time-out like the desktop's own ends such a transfer.
 constexpr long RECEIVE_TIMEOUT_S = 30;
+std::atomic<long> receiveTimeoutS{RECEIVE_TIMEOUT_S};
 constexpr std::size_t LOCATION_UNITS = 2048;
 constexpr std::size_t ERROR_TEXT_UNITS = 1024;
 
@@ -51,14 +53,13 @@ struct Transfer {
   uint32_t length = 0;
   long status = 0;
   bool headersDone = false;
-  bool stopped = false;   // the transfer was ended on purpose
-  bool answered = false;  // the server sent something
+  bool stopped = false;  // the transfer was ended on purpose
   std::string location;
 
   void reset() {
     length = 0;
     status = 0;
-    headersDone = stopped = answered = false;
+    headersDone = stopped = false;
     location.clear();
   }
 };
@@ -68,7 +69,6 @@ struct Transfer {
 size_t onHeader(char* data, size_t size, size_t count, void* user) {
   auto* t = static_cast<Transfer*>(user);
   const size_t len = size * count;
-  t->answered = true;
   std::string_view line(data, len);
   if (startsWithNoCase(line, "http/")) {  // a new header block (after a 1xx)
     t->location.clear();
@@ -194,7 +194,7 @@ int fetch(CURL* curl, const std::u16string& url, uint8_t* buffer, uint32_t& leng
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, CONNECT_TIMEOUT_MS);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, RECEIVE_TIMEOUT_S);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, receiveTimeoutS.load(std::memory_order_relaxed));
   curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, static_cast<long>(D2MEM_CHUNK));
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
   curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, onHeader);
@@ -207,8 +207,15 @@ int fetch(CURL* curl, const std::u16string& url, uint8_t* buffer, uint32_t& leng
     t.reset();
     errorText[0] = 0;
     rc = curl_easy_perform(curl);
-    bool connectFailed =
-        rc == CURLE_COULDNT_CONNECT || (rc == CURLE_OPERATION_TIMEDOUT && !t.answered);
+    // Only the connection is retried. A server that took the connection and
+    // then fell silent has had its whole receive time-out already; asking it
+    // again would hold the update thread twice as long for nothing.
+    curl_off_t connectTime = 0;
+    if (rc == CURLE_OPERATION_TIMEDOUT &&
+        curl_easy_getinfo(curl, CURLINFO_CONNECT_TIME_T, &connectTime) != CURLE_OK)
+      connectTime = 0;
+    const bool connectFailed =
+        rc == CURLE_COULDNT_CONNECT || (rc == CURLE_OPERATION_TIMEDOUT && connectTime == 0);
     if (!connectFailed) break;
   }
 
@@ -235,6 +242,10 @@ int fetch(CURL* curl, const std::u16string& url, uint8_t* buffer, uint32_t& leng
 }
 
 }  // namespace
+
+void setD2memReceiveTimeout(long seconds) {
+  receiveTimeoutS.store(seconds > 0 ? seconds : RECEIVE_TIMEOUT_S, std::memory_order_relaxed);
+}
 
 int d2mem(const std::u16string& url, uint8_t* buffer, uint32_t& length) {
   if (length <= 8) return 0;

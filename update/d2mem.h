@@ -22,4 +22,9 @@ inline constexpr uint32_t D2MEM_CHUNK = 10240;
 // other outcome returns 0, and the buffer may then hold a partial copy.
 int d2mem(const std::u16string& url, uint8_t* buffer, uint32_t& length);
 
+// How many seconds a server that took the connection may send nothing before
+// the fetch gives up (30 unless changed; 0 or less restores that). Tests
+// shorten it.
+void setD2memReceiveTimeout(long seconds);
+
 }  // namespace zelk

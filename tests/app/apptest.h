@@ -1,6 +1,7 @@
 // Helpers shared by the dialog's Qt tests.
 #pragma once
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QSettings>
 #include <QStringList>
@@ -13,8 +14,16 @@
 #include "app/guibridge.h"
 #include "run/cqueue.h"
 #include "run/output.h"
+#include "update/updatecheck.h"
 
 namespace apptest {
+
+// The dialog starts the update check with the servers of the build, which a
+// test must never reach: every test program forgets them before it starts.
+// A test that wants a check points it at its own server on 127.0.0.1.
+inline void forgetUpdateServers() {
+  zelk::setUpdateServers("", "", "");
+}
 
 // Points the per-user settings at a fresh temporary folder.
 class TempSettings {
@@ -81,3 +90,14 @@ inline QString takeQueued() {
 }
 
 }  // namespace apptest
+
+// QTEST_MAIN, with the update servers forgotten first.
+#define ZELK_APP_TEST_MAIN(TestObject)       \
+  int main(int argc, char** argv) {          \
+    apptest::forgetUpdateServers();          \
+    QApplication app(argc, argv);            \
+    app.setAttribute(Qt::AA_Use96Dpi, true); \
+    TestObject tc;                           \
+    QTEST_SET_MAIN_SOURCE_PATH               \
+    return QTest::qExec(&tc, argc, argv);    \
+  }

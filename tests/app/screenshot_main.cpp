@@ -18,6 +18,7 @@
 #include "app/consolewindow.h"
 #include "app/guibridge.h"
 #include "app/zelksdlg.h"
+#include "apptest.h"
 #include "run/threadctl.h"
 
 namespace {
@@ -35,6 +36,7 @@ bool save(const QPixmap& p, const QString& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  apptest::forgetUpdateServers();
   QApplication app(argc, argv);
   const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
   QDir().mkpath(out);

@@ -160,5 +160,5 @@ void TestBridge::ownerGoneWhileABoxWaits() {
   QVERIFY(boxes.texts().isEmpty());
 }
 
-QTEST_MAIN(TestBridge)
+ZELK_APP_TEST_MAIN(TestBridge)
 #include "test_bridge.moc"

@@ -355,5 +355,5 @@ void TestButtonST::buttonImagesComeFromTheResources() {
            img.pixelColor(size.width() / 2, size.height() / 2));
 }
 
-QTEST_MAIN(TestButtonST)
+ZELK_APP_TEST_MAIN(TestButtonST)
 #include "test_buttonst.moc"

@@ -234,5 +234,5 @@ void TestConsole::textCanBeSelectedAndCopied() {
   c->detach();
 }
 
-QTEST_MAIN(TestConsole)
+ZELK_APP_TEST_MAIN(TestConsole)
 #include "test_console.moc"

@@ -442,5 +442,5 @@ void TestDialog::logfWritesTheLogFile() {
   zelk::setLogFilePath(std::string());
 }
 
-QTEST_MAIN(TestDialog)
+ZELK_APP_TEST_MAIN(TestDialog)
 #include "test_dialog.moc"

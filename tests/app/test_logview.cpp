@@ -317,5 +317,5 @@ void TestLogView::moveAndPressDoNothing() {
   QCOMPARE(rec.calls.size(), 1);
 }
 
-QTEST_MAIN(TestLogView)
+ZELK_APP_TEST_MAIN(TestLogView)
 #include "test_logview.moc"

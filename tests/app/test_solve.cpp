@@ -288,5 +288,5 @@ void TestSolve::theFastEngineDecidesAndReplays() {
   zelk::solveEngine.store(0);
 }
 
-QTEST_MAIN(TestSolve)
+ZELK_APP_TEST_MAIN(TestSolve)
 #include "test_solve.moc"

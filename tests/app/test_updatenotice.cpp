@@ -75,6 +75,7 @@ class TestUpdateNotice : public QObject {
 };
 
 int main(int argc, char** argv) {
+  apptest::forgetUpdateServers();
   updateui::prepareApplication();
   QApplication app(argc, argv);
   TestUpdateNotice test;

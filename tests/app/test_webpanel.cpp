@@ -11,6 +11,7 @@
 
 #include "app/updateui.h"
 #include "app/webbrowser2.h"
+#include "apptest.h"
 #include "platform/text.h"
 #include "run/cqueue.h"
 #include "testserver.h"
@@ -133,10 +134,53 @@ class TestWebPanel : public QObject {
     QSignalSpy loaded(panel, &QWebEngineView::loadFinished);
     updateui::navigateAdPage(place, errors);
     QVERIFY(loaded.wait(20000));
+    const QString adUrl = QString::fromStdString(server.url("/ad"));
+    takeLog();
     QSignalSpy before(panel, &CWebBrowser2::BeforeNavigate2);
+    // Chromium itself keeps a web page away from file: URLs.
     panel->page()->runJavaScript(QStringLiteral("location.href='file:///etc/passwd';"));
     QTest::qWait(1000);
+    QCOMPARE(panel->url().toString(), adUrl);
+    QCOMPARE(before.count(), 0);
+    // A data: URL set on the page itself is one Chromium would show: the
+    // panel's own check refuses it.
+    const QString data = QStringLiteral("data:text/html,<p>not a web page</p>");
+    panel->page()->setUrl(QUrl(data));
+    QTRY_COMPARE_WITH_TIMEOUT(before.count(), 1, 10000);
+    QCOMPARE(before.at(0).at(0).toUrl(), QUrl(data));
+    QTest::qWait(500);
+    QCOMPARE(panel->url().toString(), adUrl);
+    QCOMPARE(takeLog(), QStringList{QStringLiteral("CWebBrowser2:不是网页地址，拒绝打开[") +
+                                    QUrl(data).toString() + QStringLiteral("]\r\n")});
+  }
+
+  // A page can make the active element unreadable; the window it asks for
+  // still never opens, and nothing is handed to OpenPage.
+  void newWindowWithUnreadableLinkOpensNothing() {
+    zelk::test::TestServer server;
+    server.set("/ad", 200,
+               "<html><body><a id=l href='/soft' target='_blank'>new</a><script>"
+               "Element.prototype.getAttribute=function(){throw new Error('no');};"
+               "</script></body></html>",
+               "Content-Type: text/html\r\n");
+    setAdPage(server.url("/ad"));
+    QSignalSpy loaded(panel, &QWebEngineView::loadFinished);
+    updateui::navigateAdPage(place, errors);
+    QVERIFY(loaded.wait(20000));
+    takeLog();
+    QSignalSpy windows(panel, &CWebBrowser2::NewWindow2);
+    QSignalSpy before(panel, &CWebBrowser2::BeforeNavigate2);
+    panel->page()->runJavaScript(
+        QStringLiteral("var l=document.getElementById('l');l.focus();l.click();"));
+    QVERIFY(windows.wait(10000));
+    QCOMPARE(windows.at(0).at(0).toBool(), false);
+    QTest::qWait(500);
+    QVERIFY(opener.urls().isEmpty());
+    QVERIFY(takeLog().isEmpty());
+    QCOMPARE(before.count(), 0);
     QCOMPARE(panel->url().toString(), QString::fromStdString(server.url("/ad")));
+    for (const std::string& head : server.requests())
+      QVERIFY2(head.rfind("GET /soft", 0) != 0, head.c_str());
   }
 
   void newWindowLinkGoesToOpenPage() {
@@ -179,6 +223,7 @@ class TestWebPanel : public QObject {
 };
 
 int main(int argc, char** argv) {
+  apptest::forgetUpdateServers();
   updateui::prepareApplication();
   QApplication app(argc, argv);
   TestWebPanel test;

@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -44,7 +47,10 @@ class D2mem : public testing::Test {
     takeLog();
     setFlag(F_DEBUG, 1);
   }
-  void TearDown() override { setFlag(F_DEBUG, 0); }
+  void TearDown() override {
+    setFlag(F_DEBUG, 0);
+    setD2memReceiveTimeout(0);
+  }
 
   // Fetches into a buffer of `capacity` bytes (filled with 0xAA first).
   int fetch(const std::string& url, uint32_t capacity) {
@@ -220,6 +226,30 @@ TEST_F(D2mem, SilentHostTimesOutAfterOneRetry) {
   close(listener);
 }
 
+// A server that takes the connection and then sends nothing ends the fetch
+// at the receive time-out, and it is not asked a second time: the retry is
+// for connections that could not be made.
+TEST_F(D2mem, SilentServerIsAskedOnce) {
+  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  socklen_t len = sizeof addr;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  ASSERT_EQ(listen(listener, 8), 0);  // the kernel takes the connections; nobody answers
+  setD2memReceiveTimeout(1);
+  EXPECT_EQ(fetch("http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/x", 100), 0);
+  int connections = 0;
+  for (int c; (c = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0; close(c)) ++connections;
+  close(listener);
+  EXPECT_EQ(connections, 1);
+  std::vector<std::string> log = takeLog();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[1].rfind("d2mem catch CInternetException 28[", 0), 0u) << log[1];
+}
+
 TEST_F(D2mem, MalformedUrlFailsWithoutTraffic) {
   EXPECT_EQ(fetch("http://", 100), 0);
   EXPECT_EQ(fetch("http://[zz/x", 100), 0);
@@ -243,34 +273,63 @@ TEST_F(D2mem, NothingIsLoggedWithoutDebug) {
 
 // ---------------------------------------------------------------------------
 // Name lookup failure. The lookup must never reach the machine's resolver,
-// so the test runs itself again inside a network namespace of its own, where
-// nothing but a downed loopback exists.
+// so the test runs itself again inside network and mount namespaces of its
+// own: nothing but a downed loopback exists, and a fresh /run hides the
+// resolver daemons that glibc would otherwise ask through Unix sockets.
+
+// Exit status of the inner run when the resolver daemons cannot be hidden.
+constexpr int CANNOT_ISOLATE = 77;
+
+bool resolverSocketsVisible() {
+  for (const char* path :
+       {"/run/nscd/socket", "/var/run/nscd/socket", "/run/systemd/resolve",
+        "/var/run/systemd/resolve", "/run/avahi-daemon/socket", "/var/run/avahi-daemon/socket"}) {
+    struct stat st;
+    if (lstat(path, &st) == 0) return true;
+  }
+  return false;
+}
+
+// Covers /run (and /var/run where it is a folder of its own) with an empty
+// file system, visible to this process only.
+void hideRunFolders() {
+  mount("none", "/run", "tmpfs", 0, nullptr);
+  struct stat st;
+  if (lstat("/var/run", &st) == 0 && S_ISDIR(st.st_mode))
+    mount("none", "/var/run", "tmpfs", 0, nullptr);
+}
+
+int spawnAndWait(const char* const* argv) {
+  pid_t pid;
+  int status = 0;
+  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
+    return -1;
+  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
 
 TEST_F(D2mem, UnresolvableNameInOwnNetworkNamespace) {
   if (!std::getenv("ZELK_IN_NETNS")) {
     std::string filter = "--gtest_filter=D2mem.UnresolvableNameInOwnNetworkNamespace";
-    std::string self = "/proc/self/exe";
     char exe[4096];
-    ssize_t n = readlink(self.c_str(), exe, sizeof exe - 1);
+    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
     ASSERT_GT(n, 0);
     exe[n] = 0;
-    // Does this machine allow a private network namespace at all?
-    const char* probe[] = {"unshare", "-rn", "true", nullptr};
-    pid_t pid;
-    int status = 0;
-    if (posix_spawnp(&pid, "unshare", nullptr, nullptr, const_cast<char**>(probe), environ) != 0 ||
-        waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-      GTEST_SKIP() << "no private network namespace here";
-    }
+    // Does this machine allow private network and mount namespaces at all?
+    const char* probe[] = {"unshare", "-rnm", "true", nullptr};
+    if (spawnAndWait(probe) != 0) GTEST_SKIP() << "no private namespaces here";
     setenv("ZELK_IN_NETNS", "1", 1);
-    const char* argv[] = {"unshare", "-rn", exe, filter.c_str(), nullptr};
-    int rc = posix_spawnp(&pid, "unshare", nullptr, nullptr, const_cast<char**>(argv), environ);
+    const char* argv[] = {"unshare", "-rnm", exe, filter.c_str(), nullptr};
+    int rc = spawnAndWait(argv);
     unsetenv("ZELK_IN_NETNS");
-    ASSERT_EQ(rc, 0);
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the test failed inside its network namespace";
+    if (rc == CANNOT_ISOLATE) GTEST_SKIP() << "the resolver daemons cannot be hidden here";
+    EXPECT_EQ(rc, 0) << "the test failed inside its namespaces";
     return;
+  }
+  hideRunFolders();
+  if (resolverSocketsVisible()) {
+    std::fflush(nullptr);
+    _exit(CANNOT_ISOLATE);
   }
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(fetch("http://zelk-update.invalid/sm/zelks/CONFIG.xml", 100), 0);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "buildconfig.h"
 #include "platform/text.h"
 #include "rules/switches.h"
 #include "rules/types.h"
@@ -312,9 +313,22 @@ TEST_F(UpdateCheck, InvalidUtf8BecomesReplacementCharacters) {
 TEST_F(UpdateCheck, ThreeBadServersFail) {
   RefusingPort refusing;
   first.set(DOC_PATH, 404, "missing");
-  setUpdateServers("", refusing.hostPort(), first.hostPort());
+  publish(second, "<html><head><title>Moved</title></head><body><p>Gone<br></body></html>");
+  setUpdateServers(refusing.hostPort(), first.hostPort(), second.hostPort());
+  setFlag(F_DEBUG, 1);
   EXPECT_FALSE(GetUpdateInfo());
   EXPECT_EQ(first.requestCount(), 1);
+  EXPECT_EQ(second.requestCount(), 1);
+  // One fetch per server, the refused one included, in the configured order.
+  std::vector<std::string> log = takeLog();
+  ASSERT_EQ(log.size(), 6u);
+  EXPECT_EQ(log[0], "d..\r\n");
+  EXPECT_EQ(log[1].rfind("d2mem catch CInternetException 7[", 0), 0u) << log[1];
+  EXPECT_EQ(log[2], "d..\r\n");
+  EXPECT_EQ(log[3], "d2mem failed[dwStateCode 404]\r\n");
+  EXPECT_EQ(log[4], "d..\r\n");
+  EXPECT_EQ(log[5], "HTTP_STATUS_OK[" + utf16ToUtf8(updateUrl(second.hostPort())) + "]\r\n");
+  EXPECT_TRUE(target.ids().empty());
 }
 
 TEST_F(UpdateCheck, NoServerConfiguredFailsAtOnceWithoutTraffic) {
@@ -422,12 +436,17 @@ TEST_F(UpdateCheck, ThreadMarksAFailedCheck) {
   ScriptedBoxes boxes(true);
   setMessageBoxes(&boxes);
   RefusingPort refusing;
-  setUpdateServers(refusing.hostPort(), "", "");
+  first.set(DOC_PATH, 404, "missing");
+  publish(second, "<html><body>not the document</body></html>");
+  setUpdateServers(refusing.hostPort(), first.hostPort(), second.hostPort());
   ThreadHandle thread = startUpdateCheck();
   ASSERT_TRUE(waitForState(10));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1300));  // an idle round
   stopUpdateCheck();
   thread.join();
   EXPECT_EQ(sm.state.load(), -1);
+  EXPECT_EQ(first.requestCount(), 1);  // never again in this run
+  EXPECT_EQ(second.requestCount(), 1);
   EXPECT_TRUE(boxes.texts.empty());
   EXPECT_TRUE(target.ids().empty());
 }
@@ -443,6 +462,26 @@ TEST_F(UpdateCheck, ThreadShowsNoPromptForTheSameVersion) {
   thread.join();
   EXPECT_EQ(sm.state.load(), 1);
   EXPECT_TRUE(boxes.texts.empty());
+}
+
+// A build that names no server: nothing is configured, and the check fails
+// without a single fetch (with F_DEBUG on, a fetch would log "d..").
+TEST(UpdateDefaults, NoServerMeansNoRequest) {
+  if (*ZELK_UPDATE_SERVER1 || *ZELK_UPDATE_SERVER2 || *ZELK_UPDATE_SERVER3)
+    GTEST_SKIP() << "this build names update servers";
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(updateServer(i), "") << i;
+  resetIdentityRecord();
+  takeLog();
+  setFlag(F_DEBUG, 1);
+  ThreadHandle thread = startUpdateCheck();
+  const bool checked = waitForState(10);
+  stopUpdateCheck();
+  thread.join();
+  setFlag(F_DEBUG, 0);
+  EXPECT_TRUE(checked);
+  EXPECT_EQ(sm.state.load(), -1);
+  EXPECT_TRUE(takeLog().empty());
+  resetIdentityRecord();
 }
 
 }  // namespace
