@@ -70,16 +70,9 @@ FastEngine::FastEngine(std::size_t tableBytes)
       keys_(arena_.size()),
       forms_(FORMS_LINES) {}
 
-// The forms depend on the rules, which differ from rules_ only in the kinds
-// of consecutive ranks: a flag in the hand's unused top bits tells.
-static inline Hand formsTag(Hand hand, fast::Rules rules, fast::Rules base) {
-  const bool dropped = (rules & fast::R_SEQUENCES) != (base & fast::R_SEQUENCES);
-  return hand | (dropped ? Hand(1) << 63 : 0);
-}
-
 inline std::size_t FastEngine::formsLineOf(Hand hand, fast::Rules rules) const {
-  const Hand tagged = formsTag(hand, rules, rules_);
-  return ((tagged * 0x9E3779B97F4A7C15ULL) >> 40) & (FORMS_LINES - 1);
+  const Hand mixed = hand ^ (Hand(rules) * 0xD6E8FEB86659FD93ULL);
+  return ((mixed * 0x9E3779B97F4A7C15ULL) >> 40) & (FORMS_LINES - 1);
 }
 
 inline void FastEngine::prefetchForms(Hand hand, fast::Rules rules) const {
@@ -87,10 +80,10 @@ inline void FastEngine::prefetchForms(Hand hand, fast::Rules rules) const {
 }
 
 const fast::WholeHand& FastEngine::formsOf(Hand hand, fast::Rules rules) {
-  const Hand tagged = formsTag(hand, rules, rules_);
   FormsLine& line = forms_[formsLineOf(hand, rules)];
-  if (line.hand != tagged || hand == 0) {
-    line.hand = tagged;
+  if (line.hand != hand || line.rules != rules || hand == 0) {
+    line.hand = hand;
+    line.rules = rules;
     line.forms = fast::wholeHandForms(hand, rules);
   }
   return line.forms;
@@ -98,7 +91,6 @@ const fast::WholeHand& FastEngine::formsOf(Hand hand, fast::Rules rules) {
 
 void FastEngine::reset() {
   table_.clear();
-  std::fill(forms_.begin(), forms_.end(), FormsLine{});
   searched_ = 0;
 }
 
@@ -149,7 +141,6 @@ bool FastEngine::prepare(const char* u1, const char* u2, const char* lastPlay, i
   const fast::Rules rules = ownRules_ ? *ownRules_ : fast::currentRules();
   if (rules != rules_) {
     table_.clear();
-    std::fill(forms_.begin(), forms_.end(), FormsLine{});
     rules_ = rules;
   }
   startMs_ = tickCount();

@@ -115,8 +115,11 @@ class FastEngine {
   std::vector<fast::Move> arena_;  // the plays of every position on the search path
   std::vector<fast::ProofNumbers> kids_;  // beside each play: the numbers of its position
   std::vector<fast::FastTable::Key> keys_;  // and its table key
+  // A line holds the forms of one hand under one set of rules, so it stays
+  // true across solves and rule changes: the cache is never emptied.
   struct FormsLine {
     fast::Hand hand = 0;  // 0: empty line
+    fast::Rules rules = 0;
     fast::WholeHand forms;
   };
   std::vector<FormsLine> forms_;

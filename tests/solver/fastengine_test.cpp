@@ -166,6 +166,12 @@ TEST_F(FastEngineTest, SwitchChangeForgetsProofs) {
   EXPECT_EQ(engine.solve("4", "33", "", 0, '2'), '2');
   setFlag(F_TYPE_D, 0);
   EXPECT_EQ(engine.solve("4", "33", "", 0, '2'), '1');
+  // And back: nothing the engine learnt of a hand under other rules holds.
+  setFlag(F_TYPE_D, 1);
+  EXPECT_EQ(engine.solve("4", "33", "", 0, '2'), '2');
+  engine.reset();
+  setFlag(F_TYPE_D, 0);
+  EXPECT_EQ(engine.solve("4", "33", "", 0, '2'), '1');
 }
 
 // Engines given rules of their own solve under them on several threads at
