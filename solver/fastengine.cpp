@@ -3,7 +3,9 @@
 #include <algorithm>
 
 #include "platform/clock.h"
+#include "platform/memory.h"
 #include "run/output.h"
+#include "solver/nodepool.h"
 #include "solver/release.h"
 #include "solver/solver.h"
 
@@ -65,10 +67,17 @@ inline int rank(const Move& m) { return (m.key & 1) * 64 + fast::cardCount(m.car
 FastEngine::FastEngine(std::size_t tableBytes)
     : table_(tableBytes),
       rules_(fast::currentRules()),
-      arena_(std::size_t(16) * fast::MAX_MOVES),
+      // The search grows these as it goes deeper; most need no more.
+      arena_(std::size_t(2) * fast::MAX_MOVES),
       kids_(arena_.size()),
       keys_(arena_.size()),
-      forms_(FORMS_LINES) {}
+      forms_(static_cast<FormsLine*>(mapBlock(FORMS_LINES * sizeof(FormsLine), false))) {
+  if (!forms_) throw CMemoryException("FastEngine: no memory for the forms cache");
+}
+
+void FastEngine::Unmap::operator()(FormsLine* lines) const {
+  unmapBlock(lines, FORMS_LINES * sizeof(FormsLine));
+}
 
 inline std::size_t FastEngine::formsLineOf(Hand hand, fast::Rules rules) const {
   const Hand mixed = hand ^ (Hand(rules) * 0xD6E8FEB86659FD93ULL);

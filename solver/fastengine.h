@@ -38,6 +38,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -122,7 +123,12 @@ class FastEngine {
     fast::Rules rules = 0;
     fast::WholeHand forms;
   };
-  std::vector<FormsLine> forms_;
+  // Mapped, not allocated: a line is empty as the system hands the memory
+  // over (all zero), and only the pages a search uses are ever touched.
+  struct Unmap {
+    void operator()(FormsLine* lines) const;
+  };
+  std::unique_ptr<FormsLine[], Unmap> forms_;
   std::size_t top_ = 0;
   int64_t searched_ = 0;
   int64_t budgetEnd_ = 0;
