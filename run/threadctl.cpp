@@ -72,6 +72,8 @@ void createSolveMutex(bool sharedBetweenProcesses) {
   });
 }
 
+SolveLockAttempt solveLockAttempt = [](NamedMutex& m) { return m.tryLock(); };
+
 std::u16string solveMutexName() {
   NamedMutex* m = solveMutex.load();
   return m ? m->name() : std::u16string();
@@ -97,7 +99,7 @@ void startSolverThread() {
 int p_thread() {
   LogPrint(u"p_thread:\r\n");
   NamedMutex& m = theSolveMutex();
-  WaitResult r = m.tryLock();
+  WaitResult r = solveLockAttempt(m);
   if (r == WaitResult::Acquired) {
     startReleaseThreads();
     nodeCount = 0;

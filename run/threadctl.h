@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/namedmutex.h"
+
 namespace zelk {
 
 // Creates solveMutex (named from the local time); once, at start-up. The
@@ -21,6 +23,11 @@ std::u16string solveMutexName();
 bool solverIdleTest();
 // Starts p_thread on a 32 MiB stack.
 void startSolverThread();
+// How p_thread tries solveMutex: NamedMutex::tryLock. Tests put a failing
+// attempt in its place to reach the start's failure path; it is changed
+// only while no solve runs.
+using SolveLockAttempt = WaitResult (*)(NamedMutex& m);
+extern SolveLockAttempt solveLockAttempt;
 int p_thread();
 // The stop command (stop button, Ctrl-C).
 void Destroy();

@@ -232,5 +232,34 @@ TEST_F(ThreadControl, AbandonedSolveMutexRefusesOneStart) {
   EXPECT_EQ(front.boxes.size(), 1u);
 }
 
+// The lock cannot be had at all (the system refuses it): the start says so,
+// runs no solve, and the next start with a working lock runs.
+TEST_F(ThreadControl, FailedSolveMutexRefusesOneStart) {
+  solveLockAttempt = [](NamedMutex&) { return WaitResult::Failed; };
+  auto console = std::make_shared<ScriptConsole>(u"", ScriptConsole::AtEnd::Fail);
+  setConsole(console);
+  inputA = u"2";
+  inputB = u"43";
+  startSolverThread();
+  const bool done = front.waitForCommand(ID_SOLVE_DONE, 10s);
+  solveLockAttempt = [](NamedMutex& m) { return m.tryLock(); };
+  ASSERT_TRUE(done);
+  DestroyOk();
+  EXPECT_EQ(front.boxes, std::vector<std::string>{"BOX_PRINT|p_thread:3\r\n"});
+  EXPECT_EQ(at("zelkmain:\r\n"), -1);
+  ASSERT_GE(at("p_thread:\r\n"), 0);
+  EXPECT_GT(at("p_thread:over\r\n"), at("p_thread:\r\n"));
+  EXPECT_TRUE(console->output().empty());
+
+  front.forgetCommands();
+  log.clear();
+  setConsole(console);
+  startSolverThread();
+  ASSERT_TRUE(front.waitForCommand(ID_SOLVE_DONE, 10s));
+  DestroyOk();
+  EXPECT_GE(at("zelkmain:\r\n"), 0);
+  EXPECT_EQ(front.boxes.size(), 1u);
+}
+
 }  // namespace
 }  // namespace zelk
