@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <regex>
 #include <string>
@@ -101,6 +102,34 @@ class ThreadControl : public ::testing::Test {
     for (std::size_t i = 0; i < log.size(); ++i)
       if (log[i].rfind(prefix, 0) == 0) return static_cast<int>(i);
     return -1;
+  }
+
+  // A start the lock refuses, which says so in `box` and runs no solve, and
+  // after it (and `mend`) a start that runs.
+  void refusedStartThenOneThatRuns(const std::string& box, const std::function<void()>& mend) {
+    auto console = std::make_shared<ScriptConsole>(u"", ScriptConsole::AtEnd::Fail);
+    setConsole(console);
+    inputA = u"2";
+    inputB = u"43";
+    startSolverThread();
+    const bool done = front.waitForCommand(ID_SOLVE_DONE, 10s);
+    mend();
+    ASSERT_TRUE(done);
+    DestroyOk();
+    EXPECT_EQ(front.boxes, std::vector<std::string>{"BOX_PRINT|" + box});
+    EXPECT_EQ(at("zelkmain:\r\n"), -1);
+    ASSERT_GE(at("p_thread:\r\n"), 0);
+    EXPECT_GT(at("p_thread:over\r\n"), at("p_thread:\r\n"));
+    EXPECT_TRUE(console->output().empty());
+
+    front.forgetCommands();
+    log.clear();
+    setConsole(console);
+    startSolverThread();
+    ASSERT_TRUE(front.waitForCommand(ID_SOLVE_DONE, 10s));
+    DestroyOk();
+    EXPECT_GE(at("zelkmain:\r\n"), 0);
+    EXPECT_EQ(front.boxes.size(), 1u);
   }
 
   FakeFrontEnd front;
@@ -209,56 +238,16 @@ TEST_F(ThreadControl, AbandonedSolveMutexRefusesOneStart) {
     NamedMutex m(solveMutexName());
     EXPECT_EQ(m.lock(), WaitResult::Acquired);
   }).join();
-  auto console = std::make_shared<ScriptConsole>(u"", ScriptConsole::AtEnd::Fail);
-  setConsole(console);
-  inputA = u"2";
-  inputB = u"43";
-  startSolverThread();
-  ASSERT_TRUE(front.waitForCommand(ID_SOLVE_DONE, 10s));
-  DestroyOk();
-  EXPECT_EQ(front.boxes, std::vector<std::string>{"BOX_PRINT|p_thread:2\r\n"});
-  EXPECT_EQ(at("zelkmain:\r\n"), -1);
-  ASSERT_GE(at("p_thread:\r\n"), 0);
-  EXPECT_GT(at("p_thread:over\r\n"), at("p_thread:\r\n"));
-  EXPECT_TRUE(console->output().empty());
-
-  front.forgetCommands();
-  log.clear();
-  setConsole(console);
-  startSolverThread();
-  ASSERT_TRUE(front.waitForCommand(ID_SOLVE_DONE, 10s));
-  DestroyOk();
-  EXPECT_GE(at("zelkmain:\r\n"), 0);
-  EXPECT_EQ(front.boxes.size(), 1u);
+  refusedStartThenOneThatRuns("p_thread:2\r\n", [] {});
 }
 
 // The lock cannot be had at all (the system refuses it): the start says so,
 // runs no solve, and the next start with a working lock runs.
 TEST_F(ThreadControl, FailedSolveMutexRefusesOneStart) {
   solveLockAttempt = [](NamedMutex&) { return WaitResult::Failed; };
-  auto console = std::make_shared<ScriptConsole>(u"", ScriptConsole::AtEnd::Fail);
-  setConsole(console);
-  inputA = u"2";
-  inputB = u"43";
-  startSolverThread();
-  const bool done = front.waitForCommand(ID_SOLVE_DONE, 10s);
-  solveLockAttempt = [](NamedMutex& m) { return m.tryLock(); };
-  ASSERT_TRUE(done);
-  DestroyOk();
-  EXPECT_EQ(front.boxes, std::vector<std::string>{"BOX_PRINT|p_thread:3\r\n"});
-  EXPECT_EQ(at("zelkmain:\r\n"), -1);
-  ASSERT_GE(at("p_thread:\r\n"), 0);
-  EXPECT_GT(at("p_thread:over\r\n"), at("p_thread:\r\n"));
-  EXPECT_TRUE(console->output().empty());
-
-  front.forgetCommands();
-  log.clear();
-  setConsole(console);
-  startSolverThread();
-  ASSERT_TRUE(front.waitForCommand(ID_SOLVE_DONE, 10s));
-  DestroyOk();
-  EXPECT_GE(at("zelkmain:\r\n"), 0);
-  EXPECT_EQ(front.boxes.size(), 1u);
+  refusedStartThenOneThatRuns("p_thread:3\r\n", [] {
+    solveLockAttempt = [](NamedMutex& m) { return m.tryLock(); };
+  });
 }
 
 }  // namespace
