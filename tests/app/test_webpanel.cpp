@@ -54,6 +54,20 @@ void setAdPage(const std::string& url) {
 class TestWebPanel : public QObject {
   Q_OBJECT
 
+  // Serves `html` as the ad page and shows it in the panel; false unless it
+  // loaded.
+  bool showAdPage(zelk::test::TestServer& server, const char* html) {
+    server.set("/ad", 200, html, "Content-Type: text/html\r\n");
+    setAdPage(server.url("/ad"));
+    QSignalSpy loaded(panel, &QWebEngineView::loadFinished);
+    updateui::navigateAdPage(place, errors);
+    return loaded.wait(20000) && loaded.at(0).at(0).toBool();
+  }
+  void clickElement(const QString& id) {
+    panel->page()->runJavaScript(
+        QStringLiteral("var e=document.getElementById('%1');e.focus();e.click();").arg(id));
+  }
+
  private slots:
   void init() {
     unsetenv("http_proxy");
@@ -89,13 +103,7 @@ class TestWebPanel : public QObject {
 
   void showsAPageWithoutErrors() {
     zelk::test::TestServer server;
-    server.set("/ad", 200, "<html><body><p id=x>ad</p></body></html>",
-               "Content-Type: text/html\r\n");
-    setAdPage(server.url("/ad"));
-    QSignalSpy loaded(panel, &QWebEngineView::loadFinished);
-    updateui::navigateAdPage(place, errors);
-    QVERIFY(loaded.wait(20000));
-    QCOMPARE(loaded.at(0).at(0).toBool(), true);
+    QVERIFY(showAdPage(server, "<html><body><p id=x>ad</p></body></html>"));
     QCOMPARE(errors, 0);
     QCOMPARE(server.requestCount(), 1);
   }
@@ -128,12 +136,8 @@ class TestWebPanel : public QObject {
 
   void pageCannotLeaveTheWeb() {
     zelk::test::TestServer server;
-    server.set("/ad", 200, "<html><body><a id=l href='file:///etc/passwd'>x</a></body></html>",
-               "Content-Type: text/html\r\n");
-    setAdPage(server.url("/ad"));
-    QSignalSpy loaded(panel, &QWebEngineView::loadFinished);
-    updateui::navigateAdPage(place, errors);
-    QVERIFY(loaded.wait(20000));
+    QVERIFY(
+        showAdPage(server, "<html><body><a id=l href='file:///etc/passwd'>x</a></body></html>"));
     const QString adUrl = QString::fromStdString(server.url("/ad"));
     takeLog();
     QSignalSpy before(panel, &CWebBrowser2::BeforeNavigate2);
@@ -158,20 +162,14 @@ class TestWebPanel : public QObject {
   // still never opens, and nothing is handed to OpenPage.
   void newWindowWithUnreadableLinkOpensNothing() {
     zelk::test::TestServer server;
-    server.set("/ad", 200,
-               "<html><body><a id=l href='/soft' target='_blank'>new</a><script>"
-               "Element.prototype.getAttribute=function(){throw new Error('no');};"
-               "</script></body></html>",
-               "Content-Type: text/html\r\n");
-    setAdPage(server.url("/ad"));
-    QSignalSpy loaded(panel, &QWebEngineView::loadFinished);
-    updateui::navigateAdPage(place, errors);
-    QVERIFY(loaded.wait(20000));
+    QVERIFY(showAdPage(server,
+                       "<html><body><a id=l href='/soft' target='_blank'>new</a><script>"
+                       "Element.prototype.getAttribute=function(){throw new Error('no');};"
+                       "</script></body></html>"));
     takeLog();
     QSignalSpy windows(panel, &CWebBrowser2::NewWindow2);
     QSignalSpy before(panel, &CWebBrowser2::BeforeNavigate2);
-    panel->page()->runJavaScript(
-        QStringLiteral("var l=document.getElementById('l');l.focus();l.click();"));
+    clickElement(QStringLiteral("l"));
     QVERIFY(windows.wait(10000));
     QCOMPARE(windows.at(0).at(0).toBool(), false);
     QTest::qWait(500);
@@ -185,17 +183,11 @@ class TestWebPanel : public QObject {
 
   void newWindowLinkGoesToOpenPage() {
     zelk::test::TestServer server;
-    server.set("/ad", 200,
-               "<html><body><a id=l href='/soft?v=2' target='_blank'>new</a>"
-               "<button id=b onclick=\"window.open('/x')\">b</button></body></html>",
-               "Content-Type: text/html\r\n");
-    setAdPage(server.url("/ad"));
-    QSignalSpy loaded(panel, &QWebEngineView::loadFinished);
-    updateui::navigateAdPage(place, errors);
-    QVERIFY(loaded.wait(20000));
+    QVERIFY(showAdPage(server,
+                       "<html><body><a id=l href='/soft?v=2' target='_blank'>new</a>"
+                       "<button id=b onclick=\"window.open('/x')\">b</button></body></html>"));
     QSignalSpy windows(panel, &CWebBrowser2::NewWindow2);
-    panel->page()->runJavaScript(
-        QStringLiteral("var l=document.getElementById('l');l.focus();l.click();"));
+    clickElement(QStringLiteral("l"));
     QVERIFY(windows.wait(10000));
     QCOMPARE(windows.at(0).at(0).toBool(), true);
     QTRY_COMPARE_WITH_TIMEOUT(opener.urls(),
@@ -203,8 +195,7 @@ class TestWebPanel : public QObject {
     // A window asked for by a script: the active element has no link, and
     // the empty address is refused.
     takeLog();
-    panel->page()->runJavaScript(
-        QStringLiteral("var b=document.getElementById('b');b.focus();b.click();"));
+    clickElement(QStringLiteral("b"));
     QVERIFY(windows.wait(10000));
     QCOMPARE(windows.at(1).at(1).toString(), QString());
     QCOMPARE(takeLog(), QStringList{QStringLiteral("OpenPage:不是网页地址，拒绝打开[]\r\n")});

@@ -27,6 +27,23 @@ extern char** environ;
 namespace zelk {
 namespace {
 
+// A listening socket on 127.0.0.1 at a port of the system's choosing (in
+// `addr`), with the accept queue `backlog`; -1 when one cannot be had.
+int listenOnLoopback(int flags, int backlog, sockaddr_in& addr) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | flags, 0);
+  if (fd < 0) return -1;
+  addr = sockaddr_in{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0 || listen(fd, backlog) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 using test::RefusingPort;
 using test::TestServer;
 
@@ -198,15 +215,9 @@ TEST_F(D2mem, BrokenAnswersReportTheLibraryError) {
 // an unreachable host would: the fetch gives up after the connect time-out
 // and its one retry.
 TEST_F(D2mem, SilentHostTimesOutAfterOneRetry) {
-  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  ASSERT_GE(listener, 0);
   sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  socklen_t len = sizeof addr;
-  getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
-  ASSERT_EQ(listen(listener, 0), 0);
+  const int listener = listenOnLoopback(0, 0, addr);
+  ASSERT_GE(listener, 0);
   std::vector<int> fillers;
   for (int i = 0; i < 2; ++i) {
     int f = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
@@ -230,15 +241,10 @@ TEST_F(D2mem, SilentHostTimesOutAfterOneRetry) {
 // at the receive time-out, and it is not asked a second time: the retry is
 // for connections that could not be made.
 TEST_F(D2mem, SilentServerIsAskedOnce) {
-  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  ASSERT_GE(listener, 0);
   sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  socklen_t len = sizeof addr;
-  getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
-  ASSERT_EQ(listen(listener, 8), 0);  // the kernel takes the connections; nobody answers
+  // The kernel takes the connections; nobody answers.
+  const int listener = listenOnLoopback(SOCK_NONBLOCK, 8, addr);
+  ASSERT_GE(listener, 0);
   setD2memReceiveTimeout(1);
   EXPECT_EQ(fetch("http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/x", 100), 0);
   int connections = 0;
