@@ -100,6 +100,7 @@ const fast::WholeHand& FastEngine::formsOf(Hand hand, fast::Rules rules) {
 
 void FastEngine::reset() {
   table_.clear();
+  table_.setWide(false);
   searched_ = 0;
 }
 
@@ -152,6 +153,13 @@ bool FastEngine::prepare(const char* u1, const char* u2, const char* lastPlay, i
     table_.clear();
     rules_ = rules;
   }
+  // Wide entries serve every position, compact ones only those from one
+  // pack. A later position from one pack keeps what the wide ones hold,
+  // until there is nothing to keep.
+  if (!fast::FastTable::fitsCompact(h1, h2))
+    table_.setWide(true);
+  else if (table_.wide() && table_.stored() == 0)
+    table_.setWide(false);
   startMs_ = tickCount();
   lastSecond_ = releaseThreadsStarted.load(std::memory_order_relaxed) != 0
                     ? tickSeconds.load(std::memory_order_relaxed)
@@ -283,7 +291,7 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
   using fast::PN_INF;
   using fast::ProofNumbers;
   if ((++searched_ & POLL_MASK) == 0) poll();
-  const fast::FastTable::Key key = fast::FastTable::key(me, opp, tableBeat(last, rules));
+  const fast::FastTable::Key key = table_.key(me, opp, tableBeat(last, rules));
   prefetchForms(me, rules);
   prefetchForms(opp, rules);
   ProofNumbers known;
@@ -316,7 +324,7 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
     const Hand rest = me - m.cards;
     if (m.type == TYPE_PASS) {
       m.key = 0;
-      key = fast::FastTable::key(opp, rest, tableBeat(Beat{}, rules));  // same ranks: in form
+      key = table_.key(opp, rest, tableBeat(Beat{}, rules));  // same ranks: in form
     } else {
       Beat next = fast::normalizeBeat(oppMasks, m.beat());
       m.key = fast::cannotAnswer(oppMasks, next, rules) ? 1 : 0;
@@ -339,7 +347,7 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
       fast::Rules after = rules;
       if (!fast::formKept(me, rest, opp, rules, oppSequences))
         fast::canonicalize(mover, other, next, after);
-      key = fast::FastTable::key(mover, other, tableBeat(next, after));
+      key = table_.key(mover, other, tableBeat(next, after));
       m.key |= after == rules ? 0 : 2;  // the kinds of consecutive ranks end here
       m.len = next.len;  // the play as the opponent's position keys it
       m.rank = next.rank;

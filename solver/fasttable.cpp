@@ -12,20 +12,40 @@ namespace zelk::fast {
 
 namespace {
 
-constexpr std::size_t FIRST_BUCKETS = std::size_t(1) << 12;  // 512 KiB
-constexpr std::size_t AHEAD_BUCKETS = std::size_t(1) << 16;  // 8 MiB
-constexpr std::size_t FILL_STEP_BUCKETS = std::size_t(1) << 14;  // 2 MiB
+// A compact key keeps all but the low 13 bits of its hash: the table never
+// has fewer buckets than that.
+constexpr std::size_t FIRST_BUCKETS = std::size_t(1) << 13;  // 512 KiB
+constexpr std::size_t AHEAD_BUCKETS = std::size_t(1) << 17;  // 8 MiB
+constexpr std::size_t FILL_STEP_BUCKETS = std::size_t(1) << 15;  // 2 MiB
 
 inline uint32_t addWork(uint32_t total, uint64_t work) {
   const uint64_t sum = uint64_t(total) + work;
   return sum > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(sum);
 }
 
+// The effort in four bits: which power of four it reached. Replacement only
+// compares efforts, and the big ones differ by orders of magnitude.
+inline uint64_t workClass(uint64_t work) {
+  const int c = (std::bit_width(work) + 1) / 2;
+  return static_cast<uint64_t>(c > 15 ? 15 : c);
+}
+
+constexpr uint64_t COMPACT_INF = 0x7FFFFFF;  // 27 bits
+
+inline uint64_t compactNumber(uint32_t n) {
+  return n >= PN_INF ? COMPACT_INF : n >= COMPACT_INF ? COMPACT_INF - 1 : n;
+}
+
+inline uint64_t compactValue(ProofNumbers value, uint64_t workClass, uint16_t generation) {
+  return compactNumber(value.pn) | (compactNumber(value.dn) << 27) | (workClass << 54) |
+         (uint64_t(generation) << 58);
+}
+
 }  // namespace
 
 FastTable::FastTable(std::size_t bytes) {
-  std::size_t most = bytes / sizeof(Bucket);
-  maxBuckets_ = std::bit_floor(most < 1 ? std::size_t(1) : most);
+  const std::size_t most = bytes / sizeof(Bucket);
+  maxBuckets_ = std::bit_floor(std::max(most, FIRST_BUCKETS));
   reservedBuckets_ = maxBuckets_;
   // The whole budget is mapped at once, so an impossible size is refused
   // now and not in the middle of a search; only the part in use is faulted
@@ -39,6 +59,7 @@ FastTable::FastTable(std::size_t bytes) {
     throw CMemoryException("FastTable: no memory for the transposition table");
   }
   touched_ = bucketCount_;
+  used_ = bucketCount_;
   filled_.store(touched_, std::memory_order_relaxed);
   // Any search worth the name grows the table through its first doublings
   // within milliseconds: their memory is faulted in from the start.
@@ -87,10 +108,24 @@ void FastTable::clear() {
   stored_ = 0;
   bucketCount_ = std::min(maxBuckets_, FIRST_BUCKETS);
   mask_ = bucketCount_ - 1;
-  if (++generation_ != 0) return;
-  // Once in 65535 clears the generations wrap: wipe what was used then.
+  if (++generation_ <= LAST_GENERATION) return;
+  // The generations have come round: an entry of the same number could
+  // still sit where this one's searches wrote.
   generation_ = 1;
-  std::memset(static_cast<void*>(buckets_), 0, touched_ * sizeof(Bucket));
+  wipe();
+}
+
+void FastTable::wipe() {
+  std::memset(static_cast<void*>(buckets_), 0, used_ * sizeof(Bucket));
+  used_ = bucketCount_;
+}
+
+void FastTable::setWide(bool wide) {
+  if (wide == wide_) return;
+  // The other kind of entry reads the same memory differently.
+  clear();
+  wide_ = wide;
+  wipe();
 }
 
 // Doubles the table where it is: an entry of bucket i stays there or moves
@@ -109,57 +144,116 @@ void FastTable::grow() {
   }
   bucketCount_ = count;
   mask_ = count - 1;
+  used_ = std::max(used_, count);
+  // The bit that now picks the half: bit `shift` of a compact tag is bit
+  // shift + 13 of the hash.
+  const int shift = std::countr_zero(oldCount) - 13;
   for (std::size_t i = 0; i < oldCount; ++i) {
     Bucket& from = buckets_[i];
     Bucket& to = buckets_[i + oldCount];
-    int stay = 0, move = 0;
-    for (int k = 0; k < 4; ++k) {
-      const Entry e = from.e[k];
-      if (e.mover == 0 || e.generation != generation_) continue;
-      if (detail::hashOf(e.mover, e.opponent, e.beat) & oldCount)
-        to.e[move++] = e;
-      else
-        from.e[stay++] = e;
+    Bucket stay{}, move{};
+    int stays = 0, moves = 0;
+    if (wide_) {
+      for (int k = 0; k < WIDE_WAYS; ++k) {
+        const uint64_t* e = &from.w[4 * k];
+        if (e[3] >> 48 != generation_) continue;
+        const bool up = detail::hashOf(e[0], e[1], static_cast<uint16_t>(e[3] >> 32)) & oldCount;
+        uint64_t* dest = up ? &move.w[4 * moves++] : &stay.w[4 * stays++];
+        std::copy(e, e + 4, dest);
+      }
+    } else {
+      for (int k = 0; k < COMPACT_WAYS; ++k) {
+        const uint64_t* e = &from.w[2 * k];
+        if (e[1] >> 58 != generation_) continue;
+        uint64_t* dest = (e[0] >> shift & 1) ? &move.w[2 * moves++] : &stay.w[2 * stays++];
+        dest[0] = e[0];
+        dest[1] = e[1];
+      }
     }
-    for (; stay < 4; ++stay) from.e[stay].mover = 0;
-    for (; move < 4; ++move) to.e[move].mover = 0;
+    from = stay;
+    to = move;
   }
 }
 
 void FastTable::store(const Key& k, ProofNumbers value, uint64_t work) {
-  if (static_cast<std::size_t>(stored_) > bucketCount_ / 2 && bucketCount_ < maxBuckets_) {
+  const std::size_t ways = wide_ ? WIDE_WAYS : COMPACT_WAYS;
+  if (static_cast<std::size_t>(stored_) > bucketCount_ * ways / 8 && bucketCount_ < maxBuckets_) {
     // An eighth full: time to prepare the memory of the next size (which
     // takes the system a while); half full: time to grow.
-    if (static_cast<std::size_t>(stored_) > bucketCount_ * 2) grow();
+    if (static_cast<std::size_t>(stored_) > bucketCount_ * ways / 2) grow();
     else if (bucketCount_ * 2 > touched_) {
       reapFiller(false);
       if (!filler_.joinable()) startFiller(bucketCount_ * 2);
     }
   }
   Bucket& b = buckets_[k.hash & mask_];
-  const Entry fresh{k.mover, k.opponent, value.pn, value.dn, addWork(0, work), k.beat, generation_};
-  Entry* free = nullptr;
-  Entry* victim = nullptr;
-  for (Entry& e : b.e) {
-    if (e.mover == 0 || e.generation != generation_) {
-      // Entries of the current generation may follow a stale one.
-      if (!free) free = &e;
-      continue;
-    }
-    if (e.mover == k.mover && e.opponent == k.opponent && e.beat == k.beat) {
-      e.pn = value.pn;
-      e.dn = value.dn;
-      e.work = addWork(e.work, work);
-      return;
-    }
-    if (!victim || e.work < victim->work) victim = &e;
-  }
-  if (free) {
-    *free = fresh;
-    ++stored_;
+  if (wide_) {
+    storeWide(b, k, value, work);
     return;
   }
-  *victim = fresh;
+  int free = -1, victim = -1;
+  uint64_t victimClass = 0;
+  for (int i = 0; i < 2 * COMPACT_WAYS; i += 2) {
+    const uint64_t v = b.w[i + 1];
+    if (v >> 58 != generation_) {
+      // Entries of the current generation may follow a stale one.
+      if (free < 0) free = i;
+      continue;
+    }
+    const uint64_t c = (v >> 54) & 0xF;
+    if (b.w[i] == k.tag) {
+      // Efforts add up: the class of the sum of the larger one's and this.
+      const uint64_t before = c == 0 ? 0 : uint64_t(1) << (2 * c - 1);
+      b.w[i + 1] = compactValue(value, std::max(c, workClass(before + work)), generation_);
+      return;
+    }
+    if (victim < 0 || c < victimClass) {
+      victim = i;
+      victimClass = c;
+    }
+  }
+  const int at = free >= 0 ? free : victim;
+  b.w[at] = k.tag;
+  b.w[at + 1] = compactValue(value, workClass(work), generation_);
+  if (free >= 0) ++stored_;
+}
+
+bool FastTable::probeWide(const Bucket& b, const Key& k, ProofNumbers& out) const {
+  for (int i = 0; i < 4 * WIDE_WAYS; i += 4) {
+    const uint64_t* e = &b.w[i];
+    if (e[0] == k.mover && e[1] == k.opponent && e[3] >> 48 == generation_ &&
+        static_cast<uint16_t>(e[3] >> 32) == k.beat) {
+      out = ProofNumbers{static_cast<uint32_t>(e[2]), static_cast<uint32_t>(e[2] >> 32)};
+      return true;
+    }
+  }
+  return false;
+}
+
+void FastTable::storeWide(Bucket& b, const Key& k, ProofNumbers value, uint64_t work) {
+  const uint64_t numbers = value.pn | (uint64_t(value.dn) << 32);
+  const uint64_t tail = (uint64_t(k.beat) << 32) | (uint64_t(generation_) << 48);
+  uint64_t* free = nullptr;
+  uint64_t* victim = nullptr;
+  for (int i = 0; i < 4 * WIDE_WAYS; i += 4) {
+    uint64_t* e = &b.w[i];
+    if (e[3] >> 48 != generation_) {
+      if (!free) free = e;
+      continue;
+    }
+    if (e[0] == k.mover && e[1] == k.opponent && static_cast<uint16_t>(e[3] >> 32) == k.beat) {
+      e[2] = numbers;
+      e[3] = tail | addWork(static_cast<uint32_t>(e[3]), work);
+      return;
+    }
+    if (!victim || static_cast<uint32_t>(e[3]) < static_cast<uint32_t>(victim[3])) victim = e;
+  }
+  uint64_t* at = free ? free : victim;
+  at[0] = k.mover;
+  at[1] = k.opponent;
+  at[2] = numbers;
+  at[3] = tail | addWork(0, work);
+  if (free) ++stored_;
 }
 
 }  // namespace zelk::fast

@@ -7,12 +7,23 @@
 // not need to know whether the mover is player1 or player2: the table keys
 // on "mover, opponent" and every proof serves both players.
 //
-// Entries hold the whole key (both hands and the play to beat), never a
-// hash alone: a collision could otherwise turn a lost
-// position into a won one. An entry also holds the position's proof number
-// (0: the mover wins) and disproof number (0: the mover loses) and the
-// effort spent on it. Four entries share one bucket; a new entry takes a
-// free one or replaces the one that cost least.
+// Entries identify their position exactly, never by a hash alone: a
+// collision could otherwise turn a lost position into a won one. The search
+// waits on the table's memory more than on anything else, so an entry is
+// kept to 16 bytes and a bucket to one cache line of four entries. That
+// fits because cards come from one pack: no rank is held more than four
+// times by both hands together, so the two counts of a rank make one of
+// fifteen pairs, four bits, and both hands one word. That word and the play
+// to beat go through a mixing that can be undone; the low bits of the
+// result pick the bucket, and the entry keeps the rest, so no two positions
+// ever look alike. Hands with more than four of a rank between them
+// (a second pack) make the table switch to wide entries, two a bucket,
+// holding both hands whole.
+//
+// An entry also holds the position's proof number (0: the mover wins) and
+// disproof number (0: the mover loses) and a measure of the effort spent on
+// it; a new entry takes a free place in its bucket or replaces the one that
+// cost least.
 #pragma once
 
 #include <atomic>
@@ -37,10 +48,10 @@ struct ProofNumbers {
 
 class FastTable {
  public:
-  // bytes: the most memory to use (at least one bucket). The table starts
-  // small and grows by doubling while it is more than half full, so a small
-  // endgame touches little memory. Throws CMemoryException when the system
-  // refuses the memory.
+  // bytes: the most memory to use (at least 512 KiB are used). The table
+  // starts small and grows by doubling while it is more than half full, so
+  // a small endgame touches little memory. Throws CMemoryException when the
+  // system refuses the memory.
   explicit FastTable(std::size_t bytes);
   ~FastTable();
   FastTable(const FastTable&) = delete;
@@ -52,17 +63,21 @@ class FastTable {
     Hand mover;
     Hand opponent;
     uint16_t beat;
-    uint64_t hash;
+    uint64_t hash;  // picks the bucket
+    uint64_t tag;   // what a compact entry keeps of the position
   };
-  static Key key(Hand me, Hand opp, uint16_t beat);
+  Key key(Hand me, Hand opp, uint16_t beat) const;
 
-  // Asks for the position's line well before probe() reads it.
-  // A bucket spans two cache lines, and a position not in the table reads both.
-  void prefetch(const Key& k) const {
-    const char* line = reinterpret_cast<const char*>(&buckets_[k.hash & mask_]);
-    __builtin_prefetch(line);
-    __builtin_prefetch(line + 64);
-  }
+  // Whether two hands fit compact entries: no rank held more than four
+  // times between them.
+  static bool fitsCompact(Hand a, Hand b);
+  // Compact entries, or wide ones for hands that do not fit them. A change
+  // empties the table.
+  void setWide(bool wide);
+  bool wide() const { return wide_; }
+
+  // Asks for the position's bucket well before probe() reads it.
+  void prefetch(const Key& k) const { __builtin_prefetch(&buckets_[k.hash & mask_]); }
   // False when the position is not in the table.
   bool probe(const Key& k, ProofNumbers& out) const;
   bool probe(Hand me, Hand opp, uint16_t beat, ProofNumbers& out) const {
@@ -80,26 +95,32 @@ class FastTable {
   std::size_t bytes() const { return bucketCount_ * sizeof(Bucket); }
 
  private:
-  struct Entry {
-    Hand mover;  // 0: free (a mover without cards is never stored)
-    Hand opponent;
-    uint32_t pn, dn;
-    uint32_t work;  // saturates
-    uint16_t beat;
-    uint16_t generation;  // an entry of another generation is free
-  };
-  static_assert(sizeof(Entry) == 32);
+  // Compact entry, two words: the tag (see key()) and
+  //   bits 0-26 proof number, 27-53 disproof number (saturated; all ones
+  //   is PN_INF), 54-57 effort class (see workClass), 58-63 generation.
+  // Wide entry, four words: mover, opponent, proof | disproof number << 32,
+  //   effort | play to beat << 32 | generation << 48.
+  // A word of 0 is what fresh memory holds: generation 0, a free entry.
+  static constexpr int COMPACT_WAYS = 4;
+  static constexpr int WIDE_WAYS = 2;
   struct alignas(64) Bucket {
-    Entry e[4];
+    uint64_t w[8];
   };
+  static_assert(sizeof(Bucket) == 64);
+  // Generations run from 1 to this (they share the compact entry's six bits).
+  static constexpr uint16_t LAST_GENERATION = 63;
 
   void grow();
+  bool probeWide(const Bucket& b, const Key& k, ProofNumbers& out) const;
+  void storeWide(Bucket& b, const Key& k, ProofNumbers value, uint64_t work);
+  void wipe();
 
   Bucket* buckets_ = nullptr;      // the whole budget, mapped
   std::size_t reservedBuckets_ = 0;
   std::size_t bucketCount_ = 0;  // in use, a power of two
   std::size_t maxBuckets_ = 0;   // the most it may grow to
   std::size_t touched_ = 0;      // faulted in so far
+  std::size_t used_ = 0;         // written to since the last wipe
   // Faulting in the next doubling's memory is slow (the system zeroes every
   // page), so a helper thread does it while the table fills towards it, a
   // few MiB at a time. grow() never waits for it: it takes what the helper
@@ -111,6 +132,7 @@ class FastTable {
   void reapFiller(bool wait);
   uint64_t mask_ = 0;
   int64_t stored_ = 0;
+  bool wide_ = false;
   // See clear().
   uint16_t generation_ = 1;
 };
@@ -163,16 +185,54 @@ inline uint16_t packBeat(Beat b) {
   return static_cast<uint16_t>(detail::typeIndex(b.type) | (b.len << 4) | (b.rank << 9));
 }
 
-inline FastTable::Key FastTable::key(Hand me, Hand opp, uint16_t beat) {
-  return Key{me, opp, beat, detail::hashOf(me, opp, beat)};
+namespace detail {
+
+// Both hands as one word: four bits a rank for the pair of counts (a, b)
+// with a + b <= 4, numbered by their sum first: (a + b)(a + b + 1) / 2 + a.
+inline uint64_t pairCode(Hand a, Hand b) {
+  constexpr Hand LOW = 0x1111111111111111ULL;
+  const Hand s = a + b;
+  const Hand s0 = s & LOW, s1 = (s >> 1) & LOW, s2 = (s >> 2) & LOW;
+  const Hand triangle = (s0 ^ s1) | ((s1 | s2) << 1) | ((s0 & s1) << 2) | (s2 << 3);
+  return triangle + a;
+}
+
+// True when every count of the word is at most 4.
+inline bool countsUpTo4(Hand h) {
+  constexpr Hand HIGH = 0x8888888888888888ULL;
+  // Below 8, a count plus 3 reaches bit 3 exactly when it is 5 or more.
+  return !(h & HIGH) && !(((h & ~HIGH) + 0x3333333333333333ULL) & HIGH);
+}
+
+}  // namespace detail
+
+inline bool FastTable::fitsCompact(Hand a, Hand b) {
+  constexpr Hand RANK_NIBBLES = (Hand(1) << (4 * RANKS)) - 1;
+  return ((a | b) & ~RANK_NIBBLES) == 0 && detail::countsUpTo4(a) && detail::countsUpTo4(b) &&
+         detail::countsUpTo4(a + b);  // no carries: each count is at most 4
+}
+
+inline FastTable::Key FastTable::key(Hand me, Hand opp, uint16_t beat) const {
+  if (wide_) return Key{me, opp, beat, detail::hashOf(me, opp, beat), 0};
+  // The pair code takes 60 bits; the play to beat's low four bits fill the
+  // word and its other ten change the word by a function of them, so the
+  // mixing (a bijection) keeps positions apart. A bucket index keeps at
+  // least the low 13 bits of the result, the entry the other 51 and the
+  // ten bits of the play.
+  const uint64_t high = beat >> 4;
+  const uint64_t z = detail::mix((detail::pairCode(me, opp) | (uint64_t(beat & 0xF) << 60)) ^
+                                 (high * 0x9E3779B97F4A7C15ULL));
+  return Key{me, opp, beat, z, (z >> 13) | (high << 51)};
 }
 
 inline bool FastTable::probe(const Key& k, ProofNumbers& out) const {
   const Bucket& b = buckets_[k.hash & mask_];
-  for (const Entry& e : b.e) {
-    if (e.mover == k.mover && e.opponent == k.opponent && e.beat == k.beat &&
-        e.generation == generation_) {
-      out = ProofNumbers{e.pn, e.dn};
+  if (wide_) return probeWide(b, k, out);
+  for (int i = 0; i < 2 * COMPACT_WAYS; i += 2) {
+    const uint64_t v = b.w[i + 1];
+    if (b.w[i] == k.tag && (v >> 58) == generation_) {
+      const uint32_t pn = static_cast<uint32_t>(v & 0x7FFFFFF), dn = static_cast<uint32_t>((v >> 27) & 0x7FFFFFF);
+      out = ProofNumbers{pn == 0x7FFFFFF ? PN_INF : pn, dn == 0x7FFFFFF ? PN_INF : dn};
       return true;
     }
   }
