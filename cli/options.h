@@ -17,6 +17,7 @@ struct Options {
   bool batch = false;                     // endgames from standard input
   int jobs = 0;                           // batch workers; 0: one per core
   std::size_t tableMib = 0;               // fast engine's table; 0: the default
+  int threads = 0;                        // fast engine's threads; 0: not given (one)
   bool noReplay = false;
   bool json = false;
   bool debug = false;

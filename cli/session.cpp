@@ -137,6 +137,7 @@ int runSession(const Options& options) {
   replayEnabled.store(!options.noReplay && !options.json);
   solveEngine.store(static_cast<int>(options.fastEngine ? SolveEngine::Fast : SolveEngine::Exhaustive));
   fastTableBytes.store(options.tableMib << 20);
+  fastThreads.store(options.threads > 1 ? 2 : 1);
   watchStopSignals([] { events.postCommand(INTERRUPT); });
 
   // Scripts start many solves at once: each zelk process keeps its own lock.

@@ -31,6 +31,7 @@ std::u16string inputB;
 std::atomic<bool> replayEnabled{true};
 std::atomic<int> solveEngine{static_cast<int>(SolveEngine::Exhaustive)};
 std::atomic<std::size_t> fastTableBytes{0};
+std::atomic<int> fastThreads{1};
 SearchFunction exhaustiveSearch = ZelkSolver;
 
 namespace {
@@ -340,6 +341,7 @@ int zelkmain(GameNode* root) {
     if (fast) {
       std::size_t bytes = fastTableBytes.load(std::memory_order_relaxed);
       engine = std::make_unique<FastEngine>(bytes ? bytes : FastEngine::DEFAULT_TABLE_BYTES);
+      engine->setThreads(fastThreads.load(std::memory_order_relaxed));
       root->result =
           engine->solve(root->u1Cards, root->u2Cards, root->lastPlay, root->playType, root->turn);
       t1 = tickCount();

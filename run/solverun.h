@@ -30,6 +30,8 @@ enum class SolveEngine : int { Exhaustive = 0, Fast = 1 };
 extern std::atomic<int> solveEngine;
 // Memory for the fast engine's table in bytes; 0 for its default.
 extern std::atomic<std::size_t> fastTableBytes;
+// Threads for the fast engine's search: 1 or 2 (FastEngine::setThreads).
+extern std::atomic<int> fastThreads;
 
 // The exhaustive search as the solving run calls it: ZelkSolver. Tests put
 // a failing search in its place to reach the run's failure paths; it is

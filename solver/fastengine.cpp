@@ -1,6 +1,8 @@
 #include "solver/fastengine.h"
 
 #include <algorithm>
+#include <system_error>
+#include <thread>
 
 #include "platform/clock.h"
 #include "platform/memory.h"
@@ -65,7 +67,8 @@ inline int rank(const Move& m) { return (m.key & 1) * 64 + fast::cardCount(m.car
 }  // namespace
 
 FastEngine::FastEngine(std::size_t tableBytes)
-    : table_(tableBytes),
+    : ownTable_(std::make_unique<fast::FastTable>(tableBytes)),
+      table_(*ownTable_),
       rules_(fast::currentRules()),
       // The search grows these as it goes deeper; most need no more.
       arena_(std::size_t(2) * fast::MAX_MOVES),
@@ -74,6 +77,20 @@ FastEngine::FastEngine(std::size_t tableBytes)
       forms_(static_cast<FormsLine*>(mapBlock(FORMS_LINES * sizeof(FormsLine), false))) {
   if (!forms_) throw CMemoryException("FastEngine: no memory for the forms cache");
 }
+
+FastEngine::FastEngine(FastEngine& owner)
+    : table_(owner.table_),
+      rules_(owner.rules_),
+      arena_(std::size_t(2) * fast::MAX_MOVES),
+      kids_(arena_.size()),
+      keys_(arena_.size()),
+      forms_(static_cast<FormsLine*>(mapBlock(FORMS_LINES * sizeof(FormsLine), false))),
+      owner_(&owner) {
+  progress_ = false;
+  if (!forms_) throw CMemoryException("FastEngine: no memory for the forms cache");
+}
+
+FastEngine::~FastEngine() = default;
 
 void FastEngine::Unmap::operator()(FormsLine* lines) const {
   unmapBlock(lines, FORMS_LINES * sizeof(FormsLine));
@@ -102,10 +119,22 @@ void FastEngine::reset() {
   table_.clear();
   table_.setWide(false);
   searched_ = 0;
+  helperSearched_ = 0;
+}
+
+int64_t FastEngine::countSoFar() const {
+  int64_t n = searched_ + helperSearched_;
+  if (finish_ && helper_) n += helper_->shownSearched_.load(std::memory_order_relaxed);
+  return n;
 }
 
 void FastEngine::poll() {
   if (stopRequested()) throw Stop{};
+  if (finish_ && finish_->load(std::memory_order_acquire)) throw Finished{};
+  if (owner_) {
+    shownSearched_.store(searched_, std::memory_order_relaxed);
+    return;
+  }
   if (!progress_) return;
   // The seconds of SecondTicker when it runs (the solving run resets them),
   // else the engine's own clock.
@@ -113,11 +142,12 @@ void FastEngine::poll() {
   const int32_t sec = ticker ? tickSeconds.load(std::memory_order_relaxed)
                              : static_cast<int32_t>((tickCount() - startMs_) / 1000);
   if (sec <= lastSecond_) return;
-  const int64_t speed = (searched_ - lastCount_) / (sec - lastSecond_);
-  ConsolePrint(0, u"sec %d  推演 %I64d  置换表 %I64d  speed %I64d/s \r\n", sec, searched_,
+  const int64_t count = countSoFar();
+  const int64_t speed = (count - lastCount_) / (sec - lastSecond_);
+  ConsolePrint(0, u"sec %d  推演 %I64d  置换表 %I64d  speed %I64d/s \r\n", sec, count,
                table_.stored(), speed);
   lastSecond_ = sec;
-  lastCount_ = searched_;
+  lastCount_ = count;
 }
 
 bool FastEngine::prepare(const char* u1, const char* u2, const char* lastPlay, int playType,
@@ -164,7 +194,7 @@ bool FastEngine::prepare(const char* u1, const char* u2, const char* lastPlay, i
   lastSecond_ = releaseThreadsStarted.load(std::memory_order_relaxed) != 0
                     ? tickSeconds.load(std::memory_order_relaxed)
                     : 0;
-  lastCount_ = searched_;
+  lastCount_ = positionsSearched();
   top_ = 0;
   return true;
 }
@@ -241,7 +271,123 @@ bool FastEngine::search(Hand me, Hand opp, Beat last) {
   } catch (const OutOfBudget&) {
     top_ = top;
   }
+  depth_ = 0;
+  if (threads_ > 1) return searchTogether(me, opp, last, rules);
   return mid(me, opp, last, rules, fast::PN_INF, fast::PN_INF).pn == 0;
+}
+
+// The helper starts from the same position; its table is this engine's.
+// Each proof either thread stores serves the other, and the helper, seeing
+// where this thread is, works on the plays just behind it (see steer).
+bool FastEngine::searchTogether(Hand me, Hand opp, Beat last, fast::Rules rules) {
+  using fast::PN_INF;
+  const std::size_t top = top_;
+  if (!helper_) {
+    try {
+      helper_.reset(new FastEngine(*this));
+    } catch (const std::exception&) {  // no memory for it: search alone
+      return mid(me, opp, last, rules, PN_INF, PN_INF).pn == 0;
+    }
+  }
+  FastEngine& h = *helper_;
+  h.rules_ = rules_;
+  h.top_ = 0;
+  h.depth_ = 0;
+  h.searched_ = 0;
+  h.shownSearched_.store(0, std::memory_order_relaxed);
+  h.finish_ = &finished_;
+  finished_.store(false, std::memory_order_relaxed);
+  helperWon_.store(-1, std::memory_order_relaxed);
+  for (auto& at : path_) at.store(0, std::memory_order_relaxed);
+  table_.beginShared();
+  std::thread thread;
+  try {
+    thread = std::thread([&h, me, opp, last, rules] { h.help(me, opp, last, rules); });
+  } catch (const std::system_error&) {  // no thread to spare: search alone
+    table_.endShared();
+    return mid(me, opp, last, rules, PN_INF, PN_INF).pn == 0;
+  }
+  finish_ = &finished_;
+  publish_ = true;
+  auto end = [&] {
+    finished_.store(true, std::memory_order_release);
+    thread.join();
+    table_.endShared();
+    finish_ = nullptr;
+    publish_ = false;
+    helperSearched_ += h.searched_;
+    top_ = top;
+    depth_ = 0;
+  };
+  int won = -1;
+  try {
+    won = mid(me, opp, last, rules, PN_INF, PN_INF).pn == 0 ? 1 : 0;
+  } catch (const Finished&) {
+  } catch (...) {
+    end();
+    throw;
+  }
+  end();
+  if (won < 0) won = helperWon_.load(std::memory_order_acquire);
+  return won == 1;
+}
+
+void FastEngine::help(Hand me, Hand opp, Beat last, fast::Rules rules) {
+  try {
+    const fast::ProofNumbers r = mid(me, opp, last, rules, fast::PN_INF, fast::PN_INF);
+    if (r.pn == 0 || r.dn == 0) {
+      owner_->helperWon_.store(r.pn == 0 ? 1 : 0, std::memory_order_relaxed);
+      owner_->finished_.store(true, std::memory_order_release);
+    }
+  } catch (const Stop&) {
+  } catch (const Finished&) {
+  } catch (...) {
+    // Out of memory, say: the engine's own thread goes on alone.
+  }
+  table_.helperDone();
+}
+
+bool FastEngine::steer(std::size_t base, int count, int depth, uint32_t pn, uint32_t thpn,
+                       int& best, uint32_t& childThdn) {
+  using fast::PN_INF;
+  using fast::ProofNumbers;
+  const uint64_t busy = owner_->path_[static_cast<std::size_t>(depth + 1)].load(std::memory_order_relaxed);
+  const fast::FastTable::Key& key = keys_[base + static_cast<std::size_t>(best)];
+  if (busy == 0 || key.hash != busy) return false;
+  // The other thread may have moved its numbers on.
+  ProofNumbers fresh;
+  if (table_.probe(key, fresh)) {
+    if (arena_[base + static_cast<std::size_t>(best)].key & 1) fresh = ProofNumbers{fresh.dn, fresh.pn};
+    ProofNumbers& k = kids_[base + static_cast<std::size_t>(best)];
+    if (fresh.pn != k.pn || fresh.dn != k.dn) {
+      k = fresh;
+      return true;
+    }
+  }
+  // The play closest to a proof after it, and the next one's number.
+  int alt = -1, altRank = -1;
+  uint32_t altDn = PN_INF, third = PN_INF;
+  for (int i = 0; i < count; ++i) {
+    if (i == best) continue;
+    const uint32_t d = kids_[base + static_cast<std::size_t>(i)].dn;
+    const int r = rank(arena_[base + static_cast<std::size_t>(i)]);
+    if (alt < 0 || d < altDn || (d == altDn && r > altRank)) {
+      if (alt >= 0) third = std::min(third, altDn);
+      alt = i;
+      altDn = d;
+      altRank = r;
+    } else {
+      third = std::min(third, d);
+    }
+  }
+  // The busy play counts as twice as far from a proof as it is; another
+  // play is worked on only while it is closer than that.
+  const uint64_t busyDn = 2 * uint64_t(pn) + 1;
+  if (alt < 0 || altDn >= busyDn || altDn >= thpn) return false;
+  best = alt;
+  const uint64_t bound = 2 * std::min<uint64_t>(busyDn, third) + 1;
+  childThdn = static_cast<uint32_t>(std::min<uint64_t>({thpn, bound, PN_INF}));
+  return false;
 }
 
 bool FastEngine::alphaBeta(Hand me, Hand opp, Beat last, fast::Rules rules) {
@@ -291,6 +437,7 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
   using fast::PN_INF;
   using fast::ProofNumbers;
   if ((++searched_ & POLL_MASK) == 0) poll();
+  if (owner_) table_.pausePoint();
   const fast::FastTable::Key key = table_.key(me, opp, tableBeat(last, rules));
   prefetchForms(me, rules);
   prefetchForms(opp, rules);
@@ -298,9 +445,12 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
   if (table_.probe(key, known) && (known.pn >= thpn || known.dn >= thdn)) return known;
   if (formsOf(me, rules).beats(last)) {
     ProofNumbers won{0, PN_INF};
-    table_.store(key, won, 1);
+    table_.store(key, won, 1, !owner_);
     return won;
   }
+  const int depth = depth_++;
+  if (publish_ && depth < PATH_DEPTH)
+    path_[static_cast<std::size_t>(depth)].store(key.hash, std::memory_order_relaxed);
 
   const std::size_t base = top_;
   if (base + fast::MAX_MOVES > arena_.size()) {
@@ -413,10 +563,12 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
         bestRank = r;
       }
     }
+    uint32_t childThdn = std::min<uint32_t>(thpn, second >= PN_INF ? PN_INF : 2 * second + 1);
+    if (owner_ && depth + 1 < PATH_DEPTH && steer(base, count, depth, pn, thpn, best, childThdn))
+      continue;
     const ProofNumbers& k = kids_[base + static_cast<std::size_t>(best)];
     const uint64_t childPn = uint64_t(thdn) - dn + k.pn;
     const uint32_t childThpn = childPn >= PN_INF ? PN_INF : static_cast<uint32_t>(childPn);
-    const uint32_t childThdn = std::min<uint32_t>(thpn, second >= PN_INF ? PN_INF : 2 * second + 1);
     const Move m = arena_[base + static_cast<std::size_t>(best)];
     const fast::FastTable::Key key = keys_[base + static_cast<std::size_t>(best)];
     ProofNumbers r;
@@ -431,7 +583,10 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
     kids_[base + static_cast<std::size_t>(best)] = r;
   }
   top_ = base;
-  table_.store(key, result, static_cast<uint64_t>(searched_ - before));
+  --depth_;
+  if (publish_ && depth < PATH_DEPTH)
+    path_[static_cast<std::size_t>(depth)].store(0, std::memory_order_relaxed);
+  table_.store(key, result, static_cast<uint64_t>(searched_ - before), !owner_);
   return result;
 }
 

@@ -29,13 +29,16 @@
 // canonical order and answers the first one proven to win, exactly the play
 // the exhaustive solver keeps.
 //
-// One engine belongs to one thread. It keeps its table across calls while
+// One engine belongs to one thread (with setThreads(2) it starts a helper
+// thread of its own for the longer searches). It keeps its table across calls while
 // the rule switches stay the same, so the replay's questions after a solve
 // are answered mostly from the table. The switches are the process-wide
 // ones unless the engine was given rules of its own (setRules), which lets
 // engines on several threads solve under different rules at once.
 #pragma once
 
+#include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -55,6 +58,9 @@ class FastEngine {
   // tableBytes: memory for the transposition table. Throws CMemoryException
   // when the system refuses it.
   explicit FastEngine(std::size_t tableBytes = DEFAULT_TABLE_BYTES);
+  ~FastEngine();
+  FastEngine(const FastEngine&) = delete;
+  FastEngine& operator=(const FastEngine&) = delete;
 
   // Who wins the position, in the terms of a game-state node: '1' or '2';
   // RESULT_STOPPED when stopFlag ended the search; '3' with a diagnostic
@@ -71,8 +77,9 @@ class FastEngine {
   // The first play in canonical order whose position the mover wins.
   Answer bestMove(const char* u1, const char* u2, const char* lastPlay, int playType, char turn);
 
-  // Positions searched since the engine was made (or reset), and proofs held.
-  int64_t positionsSearched() const { return searched_; }
+  // Positions searched since the engine was made (or reset), by all its
+  // threads, and proofs held.
+  int64_t positionsSearched() const { return searched_ + helperSearched_; }
   int64_t positionsStored() const { return table_.stored(); }
   std::size_t tableBytes() const { return table_.bytes(); }
 
@@ -83,10 +90,31 @@ class FastEngine {
   // The rules of the following calls instead of the process-wide switches;
   // std::nullopt goes back to reading the switches at each call.
   void setRules(std::optional<fast::Rules> rules) { ownRules_ = rules; }
+  // Threads for a search that outgrows the first quick try: 1 or 2. With
+  // two, a helper thread searches the same position over the same table,
+  // keeping off the line the engine's own thread is working on, and
+  // whichever proves the position first ends both. The verdicts and the
+  // plays are the same; the positions searched vary from run to run.
+  void setThreads(int threads) { threads_ = threads < 2 ? 1 : 2; }
+  int threads() const { return threads_; }
 
  private:
   struct Stop {};
   struct OutOfBudget {};
+  struct Finished {};  // the other thread proved the position
+  // Depths at which the engine's own thread shows the helper where it is.
+  static constexpr int PATH_DEPTH = 16;
+
+  // A helper of `owner`, searching over its table.
+  explicit FastEngine(FastEngine& owner);
+  bool searchTogether(fast::Hand me, fast::Hand opp, fast::Beat last, fast::Rules rules);
+  void help(fast::Hand me, fast::Hand opp, fast::Beat last, fast::Rules rules);
+  // The helper's choice at a position where the best play's position is the
+  // one the engine's thread is in: true when that play's numbers changed
+  // meanwhile (look again); else `best` and `childThdn` may name another
+  // play close behind, to work on instead.
+  bool steer(std::size_t base, int count, int depth, uint32_t pn, uint32_t thpn, int& best,
+             uint32_t& childThdn);
 
   bool prepare(const char* u1, const char* u2, const char* lastPlay, int playType, char turn,
                fast::Hand& me, fast::Hand& opp, fast::Beat& beat, char& result);
@@ -103,6 +131,7 @@ class FastEngine {
                          uint32_t thpn,
                          uint32_t thdn);
   void poll();
+  int64_t countSoFar() const;
   // The plays a whole hand forms, from a small cache: hands recur against
   // many opponents, and working the forms out is an enumeration.
   const fast::WholeHand& formsOf(fast::Hand hand, fast::Rules rules);
@@ -110,7 +139,8 @@ class FastEngine {
   // Asks for a hand's line of the cache before formsOf reads it.
   void prefetchForms(fast::Hand hand, fast::Rules rules) const;
 
-  fast::FastTable table_;
+  std::unique_ptr<fast::FastTable> ownTable_;  // none in a helper
+  fast::FastTable& table_;
   fast::Rules rules_;
   std::optional<fast::Rules> ownRules_;
   std::vector<fast::Move> arena_;  // the plays of every position on the search path
@@ -131,6 +161,20 @@ class FastEngine {
   std::unique_ptr<FormsLine[], Unmap> forms_;
   std::size_t top_ = 0;
   int64_t searched_ = 0;
+  // Searching with a helper.
+  int threads_ = 1;
+  std::unique_ptr<FastEngine> helper_;
+  FastEngine* owner_ = nullptr;          // set in a helper
+  std::atomic<bool> finished_{false};    // the owner's: one of the two proved the position
+  std::atomic<bool>* finish_ = nullptr;  // while searching together: the owner's finished_
+  std::atomic<int> helperWon_{-1};       // the owner's: what the helper proved (1 won, 0 lost)
+  std::atomic<int64_t> shownSearched_{0};  // a helper's count, for the progress line
+  int64_t helperSearched_ = 0;
+  bool publish_ = false;                 // the owner shows its path
+  int depth_ = 0;
+  // The hash of the position at each depth, read by the helper: on lines
+  // of their own.
+  alignas(64) std::array<std::atomic<uint64_t>, PATH_DEPTH> path_{};
   int64_t budgetEnd_ = 0;
   bool progress_ = true;
   // Progress clock.

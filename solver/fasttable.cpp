@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <thread>
 #include <system_error>
 
 #include "platform/memory.h"
@@ -104,8 +105,10 @@ void FastTable::reapFiller(bool wait) {
 // once is not faulted in again, and a batch of small endgames empties the
 // table thousands of times for nothing.
 void FastTable::clear() {
-  if (stored_ == 0) return;
-  stored_ = 0;
+  if (stored() == 0) return;
+  stored_.store(0, std::memory_order_relaxed);
+  helperStored_.store(0, std::memory_order_relaxed);
+  helperPending_ = 0;
   bucketCount_ = std::min(maxBuckets_, FIRST_BUCKETS);
   mask_ = bucketCount_ - 1;
   if (++generation_ <= LAST_GENERATION) return;
@@ -175,37 +178,74 @@ void FastTable::grow() {
   }
 }
 
-void FastTable::store(const Key& k, ProofNumbers value, uint64_t work) {
+void FastTable::store(const Key& k, ProofNumbers value, uint64_t work, bool owner) {
+  if (!owner) {
+    Bucket& b = buckets_[k.hash & mask_];
+    if (storeShared(b, k, value, work) && ++helperPending_ == 64) {
+      helperStored_.fetch_add(helperPending_, std::memory_order_relaxed);
+      helperPending_ = 0;
+    }
+    return;
+  }
   const std::size_t ways = wide_ ? WIDE_WAYS : COMPACT_WAYS;
-  if (static_cast<std::size_t>(stored_) > bucketCount_ * ways / 8 && bucketCount_ < maxBuckets_) {
+  const auto stored = static_cast<std::size_t>(this->stored());
+  if (stored > bucketCount_ * ways / 8 && bucketCount_ < maxBuckets_) {
     // An eighth full: time to prepare the memory of the next size (which
     // takes the system a while); half full: time to grow.
-    if (static_cast<std::size_t>(stored_) > bucketCount_ * ways / 2) grow();
-    else if (bucketCount_ * 2 > touched_) {
+    if (stored > bucketCount_ * ways / 2) {
+      if (shared_) growShared();
+      else grow();
+    } else if (bucketCount_ * 2 > touched_) {
       reapFiller(false);
       if (!filler_.joinable()) startFiller(bucketCount_ * 2);
     }
   }
   Bucket& b = buckets_[k.hash & mask_];
+  if (shared_ ? storeShared(b, k, value, work) : storeWords(b.w, k, value, work))
+    stored_.store(stored_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+}
+
+bool FastTable::storeWords(uint64_t* w, const Key& k, ProofNumbers value, uint64_t work) const {
   if (wide_) {
-    storeWide(b, k, value, work);
-    return;
+    const uint64_t numbers = value.pn | (uint64_t(value.dn) << 32);
+    const uint64_t tail = (uint64_t(k.beat) << 32) | (uint64_t(generation_) << 48);
+    uint64_t* free = nullptr;
+    uint64_t* victim = nullptr;
+    for (int i = 0; i < 4 * WIDE_WAYS; i += 4) {
+      uint64_t* e = &w[i];
+      if (e[3] >> 48 != generation_) {
+        if (!free) free = e;
+        continue;
+      }
+      if (e[0] == k.mover && e[1] == k.opponent && static_cast<uint16_t>(e[3] >> 32) == k.beat) {
+        e[2] = numbers;
+        e[3] = tail | addWork(static_cast<uint32_t>(e[3]), work);
+        return false;
+      }
+      if (!victim || static_cast<uint32_t>(e[3]) < static_cast<uint32_t>(victim[3])) victim = e;
+    }
+    uint64_t* at = free ? free : victim;
+    at[0] = k.mover;
+    at[1] = k.opponent;
+    at[2] = numbers;
+    at[3] = tail | addWork(0, work);
+    return free != nullptr;
   }
   int free = -1, victim = -1;
   uint64_t victimClass = 0;
   for (int i = 0; i < 2 * COMPACT_WAYS; i += 2) {
-    const uint64_t v = b.w[i + 1];
+    const uint64_t v = w[i + 1];
     if (v >> 58 != generation_) {
       // Entries of the current generation may follow a stale one.
       if (free < 0) free = i;
       continue;
     }
     const uint64_t c = (v >> 54) & 0xF;
-    if (b.w[i] == k.tag) {
+    if (w[i] == k.tag) {
       // Efforts add up: the class of the sum of the larger one's and this.
       const uint64_t before = c == 0 ? 0 : uint64_t(1) << (2 * c - 1);
-      b.w[i + 1] = compactValue(value, std::max(c, workClass(before + work)), generation_);
-      return;
+      w[i + 1] = compactValue(value, std::max(c, workClass(before + work)), generation_);
+      return false;
     }
     if (victim < 0 || c < victimClass) {
       victim = i;
@@ -213,47 +253,95 @@ void FastTable::store(const Key& k, ProofNumbers value, uint64_t work) {
     }
   }
   const int at = free >= 0 ? free : victim;
-  b.w[at] = k.tag;
-  b.w[at + 1] = compactValue(value, workClass(work), generation_);
-  if (free >= 0) ++stored_;
+  w[at] = k.tag;
+  w[at + 1] = compactValue(value, workClass(work), generation_);
+  return free >= 0;
 }
 
-bool FastTable::probeWide(const Bucket& b, const Key& k, ProofNumbers& out) const {
-  for (int i = 0; i < 4 * WIDE_WAYS; i += 4) {
-    const uint64_t* e = &b.w[i];
-    if (e[0] == k.mover && e[1] == k.opponent && e[3] >> 48 == generation_ &&
-        static_cast<uint16_t>(e[3] >> 32) == k.beat) {
-      out = ProofNumbers{static_cast<uint32_t>(e[2]), static_cast<uint32_t>(e[2] >> 32)};
-      return true;
+namespace {
+
+constexpr uint64_t LOCK = uint64_t(1) << 63;
+
+// Spins for a while, then lets the other threads run: on a busy machine
+// the thread waited for may not have a core.
+struct Backoff {
+  int spins = 0;
+  void operator()() {
+    if (++spins < 64) {
+#if defined(__x86_64__) || defined(__i386__)
+      __builtin_ia32_pause();
+#endif
+    } else {
+      std::this_thread::yield();
     }
   }
-  return false;
+};
+
+// The bucket's first word without the lock bit, once the lock is ours.
+uint64_t lockBucket(uint64_t& first) {
+  std::atomic_ref<uint64_t> word(first);
+  for (Backoff wait;; wait()) {
+    uint64_t w = word.load(std::memory_order_relaxed);
+    if (!(w & LOCK) &&
+        word.compare_exchange_weak(w, w | LOCK, std::memory_order_acquire, std::memory_order_relaxed))
+      return w;
+  }
 }
 
-void FastTable::storeWide(Bucket& b, const Key& k, ProofNumbers value, uint64_t work) {
-  const uint64_t numbers = value.pn | (uint64_t(value.dn) << 32);
-  const uint64_t tail = (uint64_t(k.beat) << 32) | (uint64_t(generation_) << 48);
-  uint64_t* free = nullptr;
-  uint64_t* victim = nullptr;
-  for (int i = 0; i < 4 * WIDE_WAYS; i += 4) {
-    uint64_t* e = &b.w[i];
-    if (e[3] >> 48 != generation_) {
-      if (!free) free = e;
-      continue;
-    }
-    if (e[0] == k.mover && e[1] == k.opponent && static_cast<uint16_t>(e[3] >> 32) == k.beat) {
-      e[2] = numbers;
-      e[3] = tail | addWork(static_cast<uint32_t>(e[3]), work);
-      return;
-    }
-    if (!victim || static_cast<uint32_t>(e[3]) < static_cast<uint32_t>(victim[3])) victim = e;
-  }
-  uint64_t* at = free ? free : victim;
-  at[0] = k.mover;
-  at[1] = k.opponent;
-  at[2] = numbers;
-  at[3] = tail | addWork(0, work);
-  if (free) ++stored_;
+void unlockBucket(uint64_t& first, uint64_t value) {
+  std::atomic_ref<uint64_t>(first).store(value & ~LOCK, std::memory_order_release);
+}
+
+}  // namespace
+
+// The words other than the first are only ever touched with the lock held.
+bool FastTable::probeShared(Bucket& b, const Key& k, ProofNumbers& out) const {
+  uint64_t w[8];
+  w[0] = lockBucket(b.w[0]);
+  std::copy(b.w + 1, b.w + 8, w + 1);
+  unlockBucket(b.w[0], w[0]);
+  return probeWords(w, k, out);
+}
+
+bool FastTable::storeShared(Bucket& b, const Key& k, ProofNumbers value, uint64_t work) {
+  uint64_t w[8];
+  w[0] = lockBucket(b.w[0]);
+  std::copy(b.w + 1, b.w + 8, w + 1);
+  const bool added = storeWords(w, k, value, work);
+  std::copy(w + 1, w + 8, b.w + 1);
+  unlockBucket(b.w[0], w[0]);
+  return added;
+}
+
+void FastTable::beginShared() {
+  shared_ = true;
+  helperActive_.store(true, std::memory_order_relaxed);
+}
+
+void FastTable::endShared() {
+  shared_ = false;
+  helperActive_.store(false, std::memory_order_relaxed);
+  stored_.fetch_add(helperStored_.exchange(0, std::memory_order_relaxed) + helperPending_,
+                    std::memory_order_relaxed);
+  helperPending_ = 0;
+}
+
+// The owner grows the table while the helper stands still.
+void FastTable::growShared() {
+  const uint32_t pause = ++pauses_ == 0 ? ++pauses_ : pauses_;
+  pauseRequest_.store(pause, std::memory_order_seq_cst);
+  for (Backoff wait; helperActive_.load(std::memory_order_acquire) &&
+                     parkedAt_.load(std::memory_order_acquire) != pause;)
+    wait();
+  grow();
+  pauseRequest_.store(0, std::memory_order_release);
+}
+
+void FastTable::park() {
+  const uint32_t pause = pauseRequest_.load(std::memory_order_relaxed);
+  if (pause == 0) return;
+  parkedAt_.store(pause, std::memory_order_release);
+  for (Backoff wait; pauseRequest_.load(std::memory_order_acquire) == pause;) wait();
 }
 
 }  // namespace zelk::fast

@@ -84,15 +84,32 @@ class FastTable {
     return probe(key(me, opp, beat), out);
   }
   // work: a measure of the effort spent on the position (positions searched).
-  void store(const Key& k, ProofNumbers value, uint64_t work);
+  // Only the owner's stores grow the table (see beginShared).
+  void store(const Key& k, ProofNumbers value, uint64_t work, bool owner = true);
   void store(Hand me, Hand opp, uint16_t beat, ProofNumbers value, uint64_t work) {
     store(key(me, opp, beat), value, work);
   }
   void clear();
 
   // Entries in use.
-  int64_t stored() const { return stored_; }
+  int64_t stored() const {
+    return stored_.load(std::memory_order_relaxed) + helperStored_.load(std::memory_order_relaxed);
+  }
   std::size_t bytes() const { return bucketCount_ * sizeof(Bucket); }
+
+  // Sharing with one helper thread. Between beginShared and endShared (both
+  // on the owner's thread, the helper started after the one and ended
+  // before the other) the helper may probe and store too: a bucket is then
+  // locked for each access, and when the owner grows the table it first
+  // waits for the helper to stand still at a pausePoint. The helper calls
+  // pausePoint often, touching no entry in between, and helperDone when it
+  // touches none any more.
+  void beginShared();
+  void endShared();
+  void pausePoint() {
+    if (pauseRequest_.load(std::memory_order_relaxed) != 0) park();
+  }
+  void helperDone() { helperActive_.store(false, std::memory_order_release); }
 
  private:
   // Compact entry, two words: the tag (see key()) and
@@ -111,16 +128,32 @@ class FastTable {
   static constexpr uint16_t LAST_GENERATION = 63;
 
   void grow();
-  bool probeWide(const Bucket& b, const Key& k, ProofNumbers& out) const;
-  void storeWide(Bucket& b, const Key& k, ProofNumbers value, uint64_t work);
+  // The entries of a bucket, as words. True when the key is there.
+  bool probeWords(const uint64_t* w, const Key& k, ProofNumbers& out) const;
+  // True when the key took a free entry.
+  bool storeWords(uint64_t* w, const Key& k, ProofNumbers value, uint64_t work) const;
+  bool probeShared(Bucket& b, const Key& k, ProofNumbers& out) const;
+  bool storeShared(Bucket& b, const Key& k, ProofNumbers value, uint64_t work);
   void wipe();
+  void park();
+  void growShared();
 
-  Bucket* buckets_ = nullptr;      // the whole budget, mapped
+  // Read by both threads at every probe, and written only while the
+  // helper stands still (or there is none): kept off the lines either
+  // thread writes often.
+  alignas(64) Bucket* buckets_ = nullptr;  // the whole budget, mapped
+  uint64_t mask_ = 0;
+  bool wide_ = false;
+  bool shared_ = false;
+  // See clear().
+  uint16_t generation_ = 1;
+  // The owner's alone.
   std::size_t reservedBuckets_ = 0;
   std::size_t bucketCount_ = 0;  // in use, a power of two
   std::size_t maxBuckets_ = 0;   // the most it may grow to
   std::size_t touched_ = 0;      // faulted in so far
   std::size_t used_ = 0;         // written to since the last wipe
+  uint32_t pauses_ = 0;
   // Faulting in the next doubling's memory is slow (the system zeroes every
   // page), so a helper thread does it while the table fills towards it, a
   // few MiB at a time. grow() never waits for it: it takes what the helper
@@ -130,11 +163,17 @@ class FastTable {
   std::atomic<bool> fillerDone_{true};
   void startFiller(std::size_t to);
   void reapFiller(bool wait);
-  uint64_t mask_ = 0;
-  int64_t stored_ = 0;
-  bool wide_ = false;
-  // See clear().
-  uint16_t generation_ = 1;
+  // Entries taken: by the owner, and by the helper (which tells a batch at
+  // a time, so that the owner's growth test rarely misses the cache).
+  alignas(64) std::atomic<int64_t> stored_{0};
+  alignas(64) std::atomic<int64_t> helperStored_{0};
+  int64_t helperPending_ = 0;
+  // Sharing: the bucket lock is the top bit of its first word (no key or
+  // hand uses it). A pause request carries a number the helper echoes in
+  // parkedAt_ while it stands still.
+  alignas(64) std::atomic<uint32_t> pauseRequest_{0};
+  alignas(64) std::atomic<uint32_t> parkedAt_{0};
+  std::atomic<bool> helperActive_{false};
 };
 
 
@@ -225,18 +264,33 @@ inline FastTable::Key FastTable::key(Hand me, Hand opp, uint16_t beat) const {
   return Key{me, opp, beat, z, (z >> 13) | (high << 51)};
 }
 
-inline bool FastTable::probe(const Key& k, ProofNumbers& out) const {
-  const Bucket& b = buckets_[k.hash & mask_];
-  if (wide_) return probeWide(b, k, out);
+inline bool FastTable::probeWords(const uint64_t* w, const Key& k, ProofNumbers& out) const {
+  if (wide_) {
+    for (int i = 0; i < 4 * WIDE_WAYS; i += 4) {
+      const uint64_t* e = &w[i];
+      if (e[0] == k.mover && e[1] == k.opponent && e[3] >> 48 == generation_ &&
+          static_cast<uint16_t>(e[3] >> 32) == k.beat) {
+        out = ProofNumbers{static_cast<uint32_t>(e[2]), static_cast<uint32_t>(e[2] >> 32)};
+        return true;
+      }
+    }
+    return false;
+  }
   for (int i = 0; i < 2 * COMPACT_WAYS; i += 2) {
-    const uint64_t v = b.w[i + 1];
-    if (b.w[i] == k.tag && (v >> 58) == generation_) {
+    const uint64_t v = w[i + 1];
+    if (w[i] == k.tag && (v >> 58) == generation_) {
       const uint32_t pn = static_cast<uint32_t>(v & 0x7FFFFFF), dn = static_cast<uint32_t>((v >> 27) & 0x7FFFFFF);
       out = ProofNumbers{pn == 0x7FFFFFF ? PN_INF : pn, dn == 0x7FFFFFF ? PN_INF : dn};
       return true;
     }
   }
   return false;
+}
+
+inline bool FastTable::probe(const Key& k, ProofNumbers& out) const {
+  Bucket& b = buckets_[k.hash & mask_];
+  if (shared_) return probeShared(b, k, out);
+  return probeWords(b.w, k, out);
 }
 
 }  // namespace zelk::fast

@@ -14,6 +14,7 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "buildconfig.h"
@@ -107,6 +108,25 @@ TEST(Zelk, JsonNamesTheFirstPlayWhenPlayer2Wins) {
       << r.out;
 }
 
+// Two threads: the same verdict and first play as one, on an endgame that
+// outlasts the first quick try.
+TEST(Zelk, TwoThreadsGiveTheSameAnswer) {
+  const std::vector<std::string> common = {"--json", "--engine", "fast", "--player1",
+                                           "X22AA0886633", "--player2", "YAQQJJ0999844"};
+  std::vector<std::string> two = common;
+  two.insert(two.end(), {"--threads", "2"});
+  Result a = runZelk(common, ""), b = runZelk(two, "");
+  ASSERT_EQ(a.status, 0) << a.err;
+  ASSERT_EQ(b.status, 0) << b.err;
+  const std::string verdict = R"("winner":2,"first_play":)";
+  ASSERT_NE(a.out.find(verdict), std::string::npos) << a.out;
+  // Everything up to the positions counted is the same.
+  const std::size_t upTo = a.out.find(",\"positions\"");
+  ASSERT_NE(upTo, std::string::npos);
+  EXPECT_EQ(b.out.substr(0, upTo), a.out.substr(0, upTo));
+  EXPECT_NE(b.out.find(R"("engine":"fast")"), std::string::npos) << b.out;
+}
+
 TEST(Zelk, BadHandsAndOptionsExitWithStatus2) {
   struct Row {
     std::vector<std::string> args;
@@ -125,6 +145,18 @@ TEST(Zelk, BadHandsAndOptionsExitWithStatus2) {
     Result r = runZelk(row.args, "");
     EXPECT_EQ(r.status, 2) << row.err;
     EXPECT_EQ(r.err, row.err);
+    EXPECT_EQ(r.out, "");
+  }
+  const std::vector<std::pair<std::vector<std::string>, std::string>> threads = {
+      {{"--threads", "2"}, "--threads goes with --engine fast"},
+      {{"--engine", "fast", "--threads", "3"}, "--threads needs a whole number from 1 to 2"},
+      {{"--engine", "fast", "--threads", "0"}, "--threads needs a whole number from 1 to 2"},
+      {{"--batch", "--threads", "2"}, "--threads does not go with --batch"},
+  };
+  for (const auto& [args, err] : threads) {
+    Result r = runZelk(args, "");
+    EXPECT_EQ(r.status, 2) << err;
+    EXPECT_NE(r.err.find(err), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
   }
   Result unknown = runZelk({"--frobnicate"}, "");

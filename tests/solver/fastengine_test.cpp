@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <random>
 #include <string>
 #include <thread>
@@ -214,6 +215,60 @@ TEST_F(FastEngineTest, OwnRulesOnSeveralThreads) {
   engine.setRules(own[0]);
   EXPECT_EQ(engine.solve("4", "33", "", 0, '2'), '1');
   engine.setRules(std::nullopt);
+  EXPECT_EQ(engine.solve("4", "33", "", 0, '2'), '2');
+}
+
+// Two threads over one table find the same verdicts and first winning
+// plays as one; a small table makes it grow and replace entries while both
+// threads work.
+TEST_F(FastEngineTest, TwoThreadsGiveTheSameAnswersAsOne) {
+  std::mt19937 rng(23);
+  FastEngine one(std::size_t(4) << 20), two(std::size_t(4) << 20);
+  one.setProgress(false);
+  two.setProgress(false);
+  two.setThreads(2);
+  ASSERT_EQ(two.threads(), 2);
+  int together = 0;
+  for (int round = 0; round < 24; ++round) {
+    const fast::Rules rules = round % 3 ? static_cast<fast::Rules>(fast::R_ALL)
+                                        : static_cast<fast::Rules>(rng() & fast::R_ALL);
+    fast::applyRules(rules);
+    std::string u1, u2;
+    dealPair(rng, 11 + static_cast<int>(rng() % 3), 11 + static_cast<int>(rng() % 3), false, u1, u2);
+    const char turn = round % 2 ? '1' : '2';
+    one.reset();
+    two.reset();
+    const char expected = one.solve(u1.c_str(), u2.c_str(), "", 0, turn);
+    ASSERT_EQ(two.solve(u1.c_str(), u2.c_str(), "", 0, turn), expected) << u1 << " / " << u2;
+    if (two.positionsSearched() > 5000) ++together;  // past the first quick try
+    const FastEngine::Answer a = one.bestMove(u1.c_str(), u2.c_str(), "", 0, turn);
+    const FastEngine::Answer b = two.bestMove(u1.c_str(), u2.c_str(), "", 0, turn);
+    ASSERT_EQ(b.found, a.found) << u1 << " / " << u2;
+    ASSERT_EQ(b.cards, a.cards) << u1 << " / " << u2;
+    ASSERT_EQ(b.type, a.type);
+  }
+  EXPECT_GE(together, 10) << "most searches ended in the first quick try";
+  // The largest published endgame, on two threads.
+  resetRuleSwitches();
+  two.reset();
+  const std::string p1 = sortedAsc("X22AA0886633"), p2 = sortedAsc("YAQQJJ0999844");
+  EXPECT_EQ(two.solve(p1.c_str(), p2.c_str(), "", 0, '2'), '2');
+}
+
+// A stop ends both threads of a long search, and the engine goes on.
+TEST_F(FastEngineTest, AStopEndsBothThreads) {
+  FastEngine engine(std::size_t(64) << 20);
+  engine.setProgress(false);
+  engine.setThreads(2);
+  // A deal that takes the engine half a minute or more.
+  const std::string p1 = sortedAsc("3555566799000JQKAA2X"), p2 = sortedAsc("3344677890JJJQQKA22Y");
+  char result = 0;
+  std::thread solver([&] { result = engine.solve(p1.c_str(), p2.c_str(), "", 0, '2'); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  setStop(1);
+  solver.join();
+  EXPECT_EQ(result, RESULT_STOPPED);
+  setStop(0);
   EXPECT_EQ(engine.solve("4", "33", "", 0, '2'), '2');
 }
 

@@ -107,6 +107,25 @@ TEST_P(FastReplay, SameConsoleTextWithEitherEngine) {
   EXPECT_NE(exhaustive.find("出牌:"), std::string::npos);
 }
 
+// With two threads the machine makes the same plays: here its first, on
+// endgames whose searches outlast the engine's first quick try.
+TEST(FastReplayThreads, SamePlaysOnTwoThreads) {
+  struct Endgame {
+    const char16_t* player1;
+    const char16_t* player2;
+  } endgames[] = {{u"XKJ08854", u"2AK096554"}, {u"X22AA0886633", u"YAQQJJ0999844"}};
+  for (const Endgame& e : endgames) {
+    fastThreads.store(1);
+    const std::string one = replay(SolveEngine::Fast, e.player1, e.player2, "");
+    fastThreads.store(2);
+    const std::string two = replay(SolveEngine::Fast, e.player1, e.player2, "");
+    fastThreads.store(1);
+    solveEngine.store(static_cast<int>(SolveEngine::Exhaustive));
+    EXPECT_NE(one.find("player2出牌:"), std::string::npos) << one;
+    EXPECT_EQ(withoutStatistics(two), withoutStatistics(one));
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Games, FastReplay,
     ::testing::Values(

@@ -7,8 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -175,6 +177,59 @@ TEST(FastTable, HandsThatDoNotFitGoToWideEntries) {
   table.setWide(false);
   EXPECT_FALSE(table.probe(fours + hand(1), fours, 7, out));
   EXPECT_EQ(table.stored(), 0);
+}
+
+// The owner grows a shared table several times while a helper stores and
+// probes keys of its own in it: no entry ever reads another's numbers, and
+// the entries counted are the entries there.
+TEST(FastTable, ASharedTableGrowsWhileTheHelperWorks) {
+  FastTable table(std::size_t(64) << 20);
+  constexpr Hand HELPER_OPP = unit(1) + unit(RANK_X);
+  constexpr uint64_t OWNER_KEYS = 60000, HELPER_KEYS = 20000;
+  const std::size_t first = table.bytes();
+  table.beginShared();
+  std::atomic<bool> stop{false};
+  std::string failure;
+  std::thread helper([&] {
+    ProofNumbers out;
+    for (uint64_t n = 0; !stop.load(std::memory_order_relaxed) && failure.empty(); ++n) {
+      table.pausePoint();
+      const uint64_t i = n % HELPER_KEYS + 1;
+      table.store(table.key(hand(i), HELPER_OPP, 3), ProofNumbers{uint32_t(i), 5}, 1, false);
+      table.pausePoint();
+      const uint64_t j = (n * 7919) % HELPER_KEYS + 1;
+      if (table.probe(hand(j), HELPER_OPP, 3, out) && out.pn != j) failure = "helper key " + std::to_string(j);
+      table.pausePoint();
+      const uint64_t o = (n * 104729) % OWNER_KEYS + 1;
+      if (table.probe(hand(o), OPP, 0, out) && (out.pn != o || out.dn != 7))
+        failure = "owner key " + std::to_string(o) + " read by the helper";
+    }
+    table.helperDone();
+  });
+  ProofNumbers out;
+  for (uint64_t i = 1; i <= OWNER_KEYS; ++i) {
+    table.store(hand(i), OPP, 0, ProofNumbers{uint32_t(i), 7}, 1);
+    const uint64_t j = (i * 31) % i + 1;
+    if (table.probe(hand(j), HELPER_OPP, 3, out) && out.pn != j) failure = "helper key read by the owner";
+  }
+  stop.store(true);
+  helper.join();
+  table.endShared();
+  ASSERT_EQ(failure, "");
+  EXPECT_GE(table.bytes(), first * 8) << "grew while shared";
+  int64_t found = 0;
+  for (uint64_t i = 1; i <= OWNER_KEYS; ++i)
+    if (table.probe(hand(i), OPP, 0, out)) {
+      ASSERT_EQ(out.pn, i);
+      ++found;
+    }
+  for (uint64_t i = 1; i <= HELPER_KEYS; ++i)
+    if (table.probe(hand(i), HELPER_OPP, 3, out)) {
+      ASSERT_EQ(out.pn, i);
+      ++found;
+    }
+  EXPECT_EQ(found, table.stored());
+  EXPECT_GT(found, int64_t(OWNER_KEYS * 9 / 10));
 }
 
 TEST(FastTable, AnEntryStaysForgottenWhenTheGenerationsComeRound) {
