@@ -6,6 +6,8 @@
 // every run and are never stored.
 #include <QCheckBox>
 
+#include <thread>
+
 #include "app/identity.h"
 #include "app/settings.h"
 #include "app/zelksdlg.h"
@@ -25,6 +27,11 @@ void CZelkSDlg::loadRuleSwitches() {
   zelk::solveEngine.store(
       static_cast<int>(fast ? zelk::SolveEngine::Fast : zelk::SolveEngine::Exhaustive),
       std::memory_order_relaxed);
+  // Someone is waiting at the dialog for the answer: where there is a second
+  // core, the fast engine's long searches use it (the verdict and the plays
+  // stay the same; the positions counted vary a little from run to run).
+  zelk::fastThreads.store(std::thread::hardware_concurrency() >= 2 ? 2 : 1,
+                          std::memory_order_relaxed);
 }
 
 void CZelkSDlg::showRuleSwitches() {

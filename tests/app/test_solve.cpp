@@ -7,6 +7,7 @@
 #include <QScreen>
 #include <QTest>
 #include <memory>
+#include <thread>
 
 #include "app/consolewindow.h"
 #include "app/myrichedit.h"
@@ -62,6 +63,7 @@ class TestSolve : public QObject {
   void stopDuringTheSearch();
   void closingTheDialogEndsTheRun();
   void theFastEngineDecidesAndReplays();
+  void theFastEngineUsesASecondCore();
 
  private:
   // Starts a solve of the two typed hands; the console window must open.
@@ -284,6 +286,23 @@ void TestSolve::theFastEngineDecidesAndReplays() {
   QVERIFY(console->outputText().contains(QString::fromUtf16(u"最终获胜方是 player1 \n")));
   type(console, QStringLiteral("4"));
   QTRY_VERIFY(console->outputText().contains(QString::fromUtf16(u"player1出牌:2\n")));
+  stopAndWaitForIdle(dlg);
+  zelk::solveEngine.store(0);
+}
+
+// With a second core the dialog's fast engine searches on two threads; the
+// verdict and the machine's first play are those of one.
+void TestSolve::theFastEngineUsesASecondCore() {
+  CZelkSDlg dlg;
+  QCOMPARE(zelk::fastThreads.load(), std::thread::hardware_concurrency() >= 2 ? 2 : 1);
+  qobject_cast<QAbstractButton*>(dlg.control(CZelkSDlg::FAST_ENGINE_BOX))->click();
+  // An endgame whose search outlasts the engine's first quick try.
+  ConsoleWindow* console = start(dlg, QStringLiteral("X22AA0886633"), QStringLiteral("YAQQJJ0999844"));
+  QVERIFY(console);
+  QTRY_VERIFY_WITH_TIMEOUT(console->outputText().contains(QString::fromUtf16(u"player2出牌:")),
+                           SOLVE_TIMEOUT_MS);
+  QVERIFY(console->outputText().contains(QString::fromUtf16(u"最终获胜方是 player2 \n")));
+  QVERIFY(console->outputText().contains(QString::fromUtf16(u"player2出牌:8\n")));
   stopAndWaitForIdle(dlg);
   zelk::solveEngine.store(0);
 }
