@@ -22,7 +22,6 @@ namespace {
 constexpr int64_t POLL_MASK = 1023;  // stop and progress tests every 1024 positions
 constexpr std::size_t FORMS_LINES = std::size_t(1) << 15;  // a power of two
 constexpr int EST_SCALE = 4;
-constexpr int64_t QUICK_BUDGET = 5000;  // positions for the canonical first try
 
 // A rough count of the plays a hand needs to go out: one for each rank it
 // holds, less one for each triple that can carry a single or a pair.
@@ -63,6 +62,20 @@ inline fast::Rules childRules(const Move& m, fast::Rules rules) {
 // Among plays that look equally good, the one worked on first: a play the
 // opponent cannot answer, then the one that sheds most cards.
 inline int rank(const Move& m) { return (m.key & 1) * 64 + fast::cardCount(m.cards); }
+
+// Unanswerable plays that are all the cards of a free rank (see
+// fast::freeRanks), of a kind where of two such plays the higher is never
+// better than the lower: keeping the higher rank does all the lower one
+// would and leaves the opponent fewer answers, and the mover leads again
+// either way.
+inline bool isWholeFreeRank(const Move& m, Hand me, uint16_t freeMe) {
+  return (freeMe >> m.rank & 1) &&
+         (m.type == TYPE_G || m.type == TYPE_D || m.type == TYPE_3 || m.type == TYPE_ZD) &&
+         fast::countOf(me, m.rank) == m.len;
+}
+inline unsigned wholeRankKind(int type) {
+  return type == TYPE_G ? 1u : type == TYPE_D ? 2u : type == TYPE_3 ? 4u : 8u;
+}
 
 }  // namespace
 
@@ -259,13 +272,17 @@ FastEngine::Answer FastEngine::bestMove(const char* u1, const char* u2, const ch
 // endgames fall to it at once, since the canonical order tries the low
 // combinations first. When the budget runs out its proofs stay in the
 // table and the proof-number search takes over, which does not get lost
-// in long fights.
+// in long fights. It hands the small positions it meets (Tuning::leafCards)
+// back to the depth-first search, without a budget: a step of that costs
+// half of one of its own (no estimates, no table line for every play, no
+// returns and re-expansions), and so few cards leave it little room to go
+// astray.
 bool FastEngine::search(Hand me, Hand opp, Beat last) {
   last = fast::normalizeBeat(fast::rankMasks(me), last);
   fast::Rules rules = rules_ | fast::R_DOMINANCE;
   fast::canonicalize(me, opp, last, rules);
   const std::size_t top = top_;
-  budgetEnd_ = searched_ + QUICK_BUDGET;
+  budgetEnd_ = searched_ + tuning_.quickBudget;
   try {
     return alphaBeta(me, opp, last, rules);
   } catch (const OutOfBudget&) {
@@ -291,6 +308,7 @@ bool FastEngine::searchTogether(Hand me, Hand opp, Beat last, fast::Rules rules)
   }
   FastEngine& h = *helper_;
   h.rules_ = rules_;
+  h.tuning_ = tuning_;
   h.top_ = 0;
   h.depth_ = 0;
   h.searched_ = 0;
@@ -395,6 +413,7 @@ bool FastEngine::alphaBeta(Hand me, Hand opp, Beat last, fast::Rules rules) {
   using fast::ProofNumbers;
   if ((++searched_ & POLL_MASK) == 0) poll();
   if (searched_ > budgetEnd_) throw OutOfBudget{};
+  if (owner_) table_.pausePoint();
   const uint16_t key = tableBeat(last, rules);
   ProofNumbers known;
   if (table_.probe(me, opp, key, known) && (known.pn == 0 || known.dn == 0)) return known.pn == 0;
@@ -409,21 +428,39 @@ bool FastEngine::alphaBeta(Hand me, Hand opp, Beat last, fast::Rules rules) {
   top_ = base + static_cast<std::size_t>(count);
   const fast::WholeHand oppOut = formsOf(opp, rules);
   const fast::RankMasks oppMasks = fast::rankMasks(opp);
+  const uint16_t freeMe = fast::freeRanks(me, rules);
+  unsigned wholeRankLeads = 0;
   const int64_t before = searched_;
   bool win = false;
   for (int i = 0; i < count && !win; ++i) {
     const Move m = arena_[base + static_cast<std::size_t>(i)];
     const Beat next = m.type == TYPE_PASS ? Beat{} : fast::normalizeBeat(oppMasks, m.beat());
     if (oppOut.beats(next)) continue;
-    Hand mover = opp, other = me - m.cards;
+    Hand rest = me - m.cards;
+    if (m.type != TYPE_PASS && fast::cannotAnswer(oppMasks, next, rules)) {
+      // The opponent can only pass: the mover leads again, as in mid, and
+      // of two such whole-rank plays of one kind the higher is left out.
+      if (isWholeFreeRank(m, me, freeMe)) {
+        const unsigned kind = wholeRankKind(m.type);
+        if (wholeRankLeads & kind) continue;
+        wholeRankLeads |= kind;
+      }
+      Hand other = opp;
+      Beat lead{};
+      fast::Rules after = rules;
+      fast::canonicalize(rest, other, lead, after);
+      win = alphaBeta(rest, other, lead, after);
+      continue;
+    }
+    Hand mover = opp;
     Beat beat = next;
     fast::Rules after = rules;
-    if (m.type != TYPE_PASS) fast::canonicalize(mover, other, beat, after);
-    win = !alphaBeta(mover, other, beat, after);
+    if (m.type != TYPE_PASS) fast::canonicalize(mover, rest, beat, after);
+    win = !alphaBeta(mover, rest, beat, after);
   }
   top_ = base;
-  table_.store(me, opp, key, win ? ProofNumbers{0, PN_INF} : ProofNumbers{PN_INF, 0},
-               static_cast<uint64_t>(searched_ - before));
+  table_.store(table_.key(me, opp, key), win ? ProofNumbers{0, PN_INF} : ProofNumbers{PN_INF, 0},
+               static_cast<uint64_t>(searched_ - before), !owner_);
   return win;
 }
 
@@ -447,6 +484,13 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
     ProofNumbers won{0, PN_INF};
     table_.store(key, won, 1, !owner_);
     return won;
+  }
+  if (fast::cardCount(me) + fast::cardCount(opp) <= tuning_.leafCards) {
+    const int64_t budget = budgetEnd_;
+    budgetEnd_ = INT64_MAX;
+    const bool won = alphaBeta(me, opp, last, rules);
+    budgetEnd_ = budget;
+    return won ? ProofNumbers{0, PN_INF} : ProofNumbers{PN_INF, 0};
   }
   const int depth = depth_++;
   if (publish_ && depth < PATH_DEPTH)
@@ -478,14 +522,10 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
     } else {
       Beat next = fast::normalizeBeat(oppMasks, m.beat());
       m.key = fast::cannotAnswer(oppMasks, next, rules) ? 1 : 0;
-      // Of two such plays that are all the cards of a free rank (see
-      // fast::freeRanks), of one kind, the higher is left out: keeping the
-      // higher rank does all the lower one would and leaves the opponent
-      // fewer answers, and the mover leads again either way.
-      if (m.key && (freeMe >> m.rank & 1) &&
-          (m.type == TYPE_G || m.type == TYPE_D || m.type == TYPE_3 || m.type == TYPE_ZD) &&
-          fast::countOf(me, m.rank) == m.len) {
-        const unsigned kind = m.type == TYPE_G ? 1u : m.type == TYPE_D ? 2u : m.type == TYPE_3 ? 4u : 8u;
+      // Of two such plays of one kind that are a whole free rank, the
+      // higher is left out (see isWholeFreeRank).
+      if (m.key && isWholeFreeRank(m, me, freeMe)) {
+        const unsigned kind = wholeRankKind(m.type);
         if (wholeRankLeads & kind) {
           m.key = 4;
           continue;

@@ -98,6 +98,17 @@ class FastEngine {
   void setThreads(int threads) { threads_ = threads < 2 ? 1 : 2; }
   int threads() const { return threads_; }
 
+  // How the work is split between the two searches (see search()): the
+  // positions the plain depth-first search may spend on its first try at
+  // the whole endgame, and the most cards, both hands together, of a
+  // position the proof-number search leaves to it. Verdicts and plays never
+  // depend on them; tests change them to check each search on its own.
+  struct Tuning {
+    int64_t quickBudget = 5000;
+    int leafCards = 12;
+  };
+  void setTuning(Tuning tuning) { tuning_ = tuning; }
+
  private:
   struct Stop {};
   struct OutOfBudget {};
@@ -121,7 +132,8 @@ class FastEngine {
   // True when the mover wins; proves the position to the end.
   bool search(fast::Hand me, fast::Hand opp, fast::Beat last);
   // Depth-first in canonical order, cut off at the first win; throws
-  // OutOfBudget past budgetEnd_ positions searched.
+  // OutOfBudget past budgetEnd_ positions searched. Proves the whole
+  // endgame on a small budget, or a small position for mid.
   // `rules`: the switches in force, less the kinds the position can no
   // longer make (see fast::canonicalize).
   bool alphaBeta(fast::Hand me, fast::Hand opp, fast::Beat last, fast::Rules rules);
@@ -176,6 +188,7 @@ class FastEngine {
   // of their own.
   alignas(64) std::array<std::atomic<uint64_t>, PATH_DEPTH> path_{};
   int64_t budgetEnd_ = 0;
+  Tuning tuning_;
   bool progress_ = true;
   // Progress clock.
   uint32_t startMs_ = 0;

@@ -52,10 +52,24 @@ class FastEngineTest : public ::testing::Test {
   }
 };
 
-TEST_F(FastEngineTest, AgreesWithReferenceOnRandomEndgames) {
+// Each split of the work between the two searches: as shipped (on these
+// sizes mostly the depth-first search's first try), the proof-number search
+// handing small positions to the depth-first one, and the proof-number
+// search alone.
+struct Split {
+  const char* name;
+  FastEngine::Tuning tuning;
+};
+
+void PrintTo(const Split& split, std::ostream* os) { *os << split.name; }
+
+class AgreesWithReference : public FastEngineTest, public ::testing::WithParamInterface<Split> {};
+
+TEST_P(AgreesWithReference, OnRandomEndgames) {
   std::mt19937 rng(7);
   FastEngine engine(std::size_t(1) << 22);  // small: replacement happens often
   engine.setProgress(false);
+  engine.setTuning(GetParam().tuning);
   int wonByMover = 0;
   for (int round = 0; round < 600; ++round) {
     fast::Rules rules = round % 4 == 0 ? static_cast<fast::Rules>(fast::R_ALL)
@@ -105,6 +119,12 @@ TEST_F(FastEngineTest, AgreesWithReferenceOnRandomEndgames) {
   EXPECT_GT(wonByMover, 120);
   EXPECT_LT(wonByMover, 570);
 }
+
+INSTANTIATE_TEST_SUITE_P(Splits, AgreesWithReference,
+                         ::testing::Values(Split{"AsShipped", FastEngine::Tuning{}},
+                                           Split{"SmallPositionsDepthFirst", FastEngine::Tuning{0, 6}},
+                                           Split{"ProofNumbersAlone", FastEngine::Tuning{0, 0}}),
+                         [](const ::testing::TestParamInfo<Split>& info) { return info.param.name; });
 
 struct Published {
   const char* player2;
