@@ -414,9 +414,9 @@ bool FastEngine::alphaBeta(Hand me, Hand opp, Beat last, fast::Rules rules) {
   if ((++searched_ & POLL_MASK) == 0) poll();
   if (searched_ > budgetEnd_) throw OutOfBudget{};
   if (owner_) table_.pausePoint();
-  const uint16_t key = tableBeat(last, rules);
+  const fast::FastTable::Key key = table_.key(me, opp, tableBeat(last, rules));
   ProofNumbers known;
-  if (table_.probe(me, opp, key, known) && (known.pn == 0 || known.dn == 0)) return known.pn == 0;
+  if (table_.probe(key, known) && (known.pn == 0 || known.dn == 0)) return known.pn == 0;
   if (formsOf(me, rules).beats(last)) return true;
   const std::size_t base = top_;
   if (base + fast::MAX_MOVES > arena_.size()) {
@@ -428,7 +428,7 @@ bool FastEngine::alphaBeta(Hand me, Hand opp, Beat last, fast::Rules rules) {
   top_ = base + static_cast<std::size_t>(count);
   const fast::WholeHand oppOut = formsOf(opp, rules);
   const fast::RankMasks oppMasks = fast::rankMasks(opp);
-  const uint16_t freeMe = fast::freeRanks(me, rules);
+  int freeMe = -1;  // worked out when first needed
   unsigned wholeRankLeads = 0;
   const int64_t before = searched_;
   bool win = false;
@@ -440,7 +440,8 @@ bool FastEngine::alphaBeta(Hand me, Hand opp, Beat last, fast::Rules rules) {
     if (m.type != TYPE_PASS && fast::cannotAnswer(oppMasks, next, rules)) {
       // The opponent can only pass: the mover leads again, as in mid, and
       // of two such whole-rank plays of one kind the higher is left out.
-      if (isWholeFreeRank(m, me, freeMe)) {
+      if (freeMe < 0) freeMe = fast::freeRanks(me, rules);
+      if (isWholeFreeRank(m, me, static_cast<uint16_t>(freeMe))) {
         const unsigned kind = wholeRankKind(m.type);
         if (wholeRankLeads & kind) continue;
         wholeRankLeads |= kind;
@@ -459,7 +460,7 @@ bool FastEngine::alphaBeta(Hand me, Hand opp, Beat last, fast::Rules rules) {
     win = !alphaBeta(mover, rest, beat, after);
   }
   top_ = base;
-  table_.store(table_.key(me, opp, key), win ? ProofNumbers{0, PN_INF} : ProofNumbers{PN_INF, 0},
+  table_.store(key, win ? ProofNumbers{0, PN_INF} : ProofNumbers{PN_INF, 0},
                static_cast<uint64_t>(searched_ - before), !owner_);
   return win;
 }

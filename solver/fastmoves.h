@@ -223,7 +223,7 @@ inline RankMasks rankMasks(Hand h) {
   return RankMasks{gather(ge1), gather(ge2), gather(ge3), gather(eq4)};
 }
 
-inline Beat normalizeBeat(const RankMasks& k, Beat last) {
+[[gnu::always_inline]] inline Beat normalizeBeat(const RankMasks& k, Beat last) {
   uint32_t starts;
   switch (last.type) {
     case TYPE_G: starts = k.ge1; break;
@@ -359,7 +359,7 @@ inline bool formKept(Hand mover, Hand rest, Hand other, Rules rules, bool otherS
   return !(rules & R_SEQUENCES) || otherSequences || detail::sequencesPossible(rest, rules);
 }
 
-inline void canonicalize(Hand& a, Hand& b, Beat& beat, Rules& rules) {
+[[gnu::always_inline]] inline void canonicalize(Hand& a, Hand& b, Beat& beat, Rules& rules) {
   const Hand both = a | b;
   const Hand held = (both | (both >> 1) | (both >> 2)) & detail::LOW_NIBBLES & detail::SEQ_RANKS;
   if (held == 0) return;
