@@ -6,9 +6,11 @@
 // (fastmoves.h) without allocating. The search is a depth-first
 // proof-number search: it works first on the play closest to a proof, so
 // wins are found early and the proofs stay small (a play the opponent cannot
-// answer, or that leaves him few answers, is close to a proof). A hand that
-// is one legal play wins on the spot, and a play that lets the opponent
-// play out at once loses on the spot, without a search.
+// answer, or that leaves him few answers, is close to a proof). Positions of
+// a dozen cards or fewer it leaves to a plain depth-first search, whose
+// steps cost half as much. A hand that is one legal play wins on the spot,
+// and a play that lets the opponent play out at once loses on the spot,
+// without a search.
 //
 // What makes it fast is what it does not search twice or at all:
 // - positions are kept in canonical form (fast::canonicalize): a play to
