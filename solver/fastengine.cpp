@@ -542,6 +542,9 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
       m.key |= after == rules ? 0 : 2;  // the kinds of consecutive ranks end here
       m.len = next.len;  // the play as the opponent's position keys it
       m.rank = next.rank;
+      // Its forms are read below unless it is in the table, and are not
+      // the opponent's hand as it stands (looked up once for all).
+      if (!(m.key & 1) && (mover != opp || (m.key & 2))) prefetchForms(mover, after);
     }
     table_.prefetch(key);
   }
