@@ -52,16 +52,25 @@ inline uint16_t tableBeat(Beat b, fast::Rules rules) {
   return static_cast<uint16_t>(fast::packBeat(b) | ((rules & fast::R_SEQUENCES) ? 0 : 1u << 13));
 }
 
-// The rules after a play: bit 2 of the play's key marks where the kinds of
-// consecutive ranks end.
+// What the search notes on each play of a position it expands (Move::marks).
+enum : uint16_t {
+  UNANSWERED = 1,     // the opponent can only pass: the child is the mover's next lead
+  SEQUENCES_END = 2,  // the kinds of consecutive ranks end with this play
+  LEFT_OUT = 4,       // never better than a play kept (see isWholeFreeRank)
+};
+
+// The rules after a play.
 inline fast::Rules childRules(const Move& m, fast::Rules rules) {
-  return (m.key & 2) ? static_cast<fast::Rules>((rules & ~fast::R_SEQUENCES) | fast::R_DOMINANCE)
-                      : rules;
+  return (m.marks & SEQUENCES_END)
+             ? static_cast<fast::Rules>((rules & ~fast::R_SEQUENCES) | fast::R_DOMINANCE)
+             : rules;
 }
 
 // Among plays that look equally good, the one worked on first: a play the
 // opponent cannot answer, then the one that sheds most cards.
-inline int rank(const Move& m) { return (m.key & 1) * 64 + fast::cardCount(m.cards); }
+inline int rank(const Move& m) {
+  return (m.marks & UNANSWERED) * 64 + fast::cardCount(m.cards);
+}
 
 // Unanswerable plays that are all the cards of a free rank (see
 // fast::freeRanks), of a kind where of two such plays the higher is never
@@ -369,13 +378,15 @@ bool FastEngine::steer(std::size_t base, int count, int depth, uint32_t pn, uint
                        int& best, uint32_t& childThdn) {
   using fast::PN_INF;
   using fast::ProofNumbers;
-  const uint64_t busy = owner_->path_[static_cast<std::size_t>(depth + 1)].load(std::memory_order_relaxed);
+  const uint64_t busy =
+      owner_->path_[static_cast<std::size_t>(depth + 1)].load(std::memory_order_relaxed);
   const fast::FastTable::Key& key = keys_[base + static_cast<std::size_t>(best)];
   if (busy == 0 || key.hash != busy) return false;
   // The other thread may have moved its numbers on.
   ProofNumbers fresh;
   if (table_.probe(key, fresh)) {
-    if (arena_[base + static_cast<std::size_t>(best)].key & 1) fresh = ProofNumbers{fresh.dn, fresh.pn};
+    if (arena_[base + static_cast<std::size_t>(best)].marks & UNANSWERED)
+      fresh = ProofNumbers{fresh.dn, fresh.pn};
     ProofNumbers& k = kids_[base + static_cast<std::size_t>(best)];
     if (fresh.pn != k.pn || fresh.dn != k.dn) {
       k = fresh;
@@ -510,7 +521,7 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
   // A play the opponent cannot answer leaves him only the pass, and the
   // position after it is the mover's lead with what he has left: the child
   // is taken as that lead, seen from the other side, so forced passes take
-  // neither a search step nor a table entry. The play's key marks it.
+  // neither a search step nor a table entry. The play's marks say so.
   unsigned wholeRankLeads = 0;  // kinds of which such a play was kept
   const uint16_t freeMe = fast::freeRanks(me, rules);
   for (int i = 0; i < count; ++i) {
@@ -518,33 +529,34 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
     fast::FastTable::Key& key = keys_[base + static_cast<std::size_t>(i)];
     const Hand rest = me - m.cards;
     if (m.type == TYPE_PASS) {
-      m.key = 0;
+      m.marks = 0;
       key = table_.key(opp, rest, tableBeat(Beat{}, rules));  // same ranks: in form
     } else {
       Beat next = fast::normalizeBeat(oppMasks, m.beat());
-      m.key = fast::cannotAnswer(oppMasks, next, rules) ? 1 : 0;
+      m.marks = fast::cannotAnswer(oppMasks, next, rules) ? UNANSWERED : 0;
       // Of two such plays of one kind that are a whole free rank, the
       // higher is left out (see isWholeFreeRank).
-      if (m.key && isWholeFreeRank(m, me, freeMe)) {
+      if (m.marks && isWholeFreeRank(m, me, freeMe)) {
         const unsigned kind = wholeRankKind(m.type);
         if (wholeRankLeads & kind) {
-          m.key = 4;
+          m.marks = LEFT_OUT;
           continue;
         }
         wholeRankLeads |= kind;
       }
-      Hand mover = m.key ? rest : opp, other = m.key ? opp : rest;
-      if (m.key) next = Beat{};
+      Hand mover = m.marks ? rest : opp, other = m.marks ? opp : rest;
+      if (m.marks) next = Beat{};
       fast::Rules after = rules;
       if (!fast::formKept(me, rest, opp, rules, oppSequences))
         fast::canonicalize(mover, other, next, after);
       key = table_.key(mover, other, tableBeat(next, after));
-      m.key |= after == rules ? 0 : 2;  // the kinds of consecutive ranks end here
+      if (after != rules) m.marks |= SEQUENCES_END;
       m.len = next.len;  // the play as the opponent's position keys it
       m.rank = next.rank;
       // Its forms are read below unless it is in the table, and are not
       // the opponent's hand as it stands (looked up once for all).
-      if (!(m.key & 1) && (mover != opp || (m.key & 2))) prefetchForms(mover, after);
+      if (!(m.marks & UNANSWERED) && (mover != opp || (m.marks & SEQUENCES_END)))
+        prefetchForms(mover, after);
     }
     table_.prefetch(key);
   }
@@ -555,11 +567,11 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
     const Move& m = arena_[base + static_cast<std::size_t>(i)];
     ProofNumbers& k = kids_[base + static_cast<std::size_t>(i)];
     const fast::FastTable::Key& key = keys_[base + static_cast<std::size_t>(i)];
-    if (m.key & 4) {  // left out: as good as lost, it never decides the position
+    if (m.marks & LEFT_OUT) {  // left out: as good as lost, it never decides the position
       k = ProofNumbers{0, PN_INF};
       continue;
     }
-    if (m.key & 1) {
+    if (m.marks & UNANSWERED) {
       ProofNumbers mine;
       if (!table_.probe(key, mine)) mine = estimate(key.mover, key.opponent);
       k = ProofNumbers{mine.dn, mine.pn};
@@ -567,7 +579,7 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
     }
     if (!table_.probe(key, k)) {
       // Mostly the opponent's hand as it stands: its forms are looked up once.
-      const bool asIs = key.mover == opp && !(m.key & 2);
+      const bool asIs = key.mover == opp && !(m.marks & SEQUENCES_END);
       const fast::WholeHand& forms = asIs ? oppForms : formsOf(key.mover, childRules(m, rules));
       if (forms.beats(m.type == TYPE_PASS ? Beat{} : m.beat()))
         k = ProofNumbers{0, PN_INF};
@@ -617,7 +629,7 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
     const fast::FastTable::Key key = keys_[base + static_cast<std::size_t>(best)];
     ProofNumbers r;
     const fast::Rules after = childRules(m, rules);
-    if (m.key & 1) {
+    if (m.marks & UNANSWERED) {
       const ProofNumbers mine = mid(key.mover, key.opponent, Beat{}, after, childThdn, childThpn);
       r = ProofNumbers{mine.dn, mine.pn};
     } else {

@@ -15,10 +15,10 @@
 #pragma once
 
 #include <bit>
-#include <utility>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "rules/types.h"
 
@@ -31,8 +31,12 @@ inline constexpr int RANK_2 = 12;
 inline constexpr int RANK_X = 13;
 inline constexpr int RANK_Y = 14;
 
-constexpr Hand unit(int rank) { return Hand(1) << (4 * rank); }
-constexpr int countOf(Hand h, int rank) { return static_cast<int>((h >> (4 * rank)) & 0xF); }
+constexpr Hand unit(int rank) {
+  return Hand(1) << (4 * rank);
+}
+constexpr int countOf(Hand h, int rank) {
+  return static_cast<int>((h >> (4 * rank)) & 0xF);
+}
 
 // Number of cards in a hand.
 inline int cardCount(Hand h) {
@@ -91,7 +95,7 @@ struct Move {
   uint8_t type = TYPE_PASS;
   uint8_t len = 0;
   uint8_t rank = 0;
-  uint16_t key = 0;  // search order, used by the engine only
+  uint16_t marks = 0;  // bits the engine's search notes on the play; 0 as generated
 
   Beat beat() const { return Beat{type, len, rank}; }
 };
@@ -188,7 +192,6 @@ WholeHand wholeHandForms(Hand hand, Rules rules);
 // first, attached cards ascending).
 std::string moveCards(const Move& m);
 
-
 // ---------------------------------------------------------------------------
 // Definitions of the helpers above that run for every play the search looks
 // at: here, so that they inline into it.
@@ -226,16 +229,39 @@ inline RankMasks rankMasks(Hand h) {
 [[gnu::always_inline]] inline Beat normalizeBeat(const RankMasks& k, Beat last) {
   uint32_t starts;
   switch (last.type) {
-    case TYPE_G: starts = k.ge1; break;
-    case TYPE_D: starts = k.ge2 & ((1u << (RANK_2 + 1)) - 1); break;
-    case TYPE_3: case TYPE_31: case TYPE_32: starts = k.ge3 & ((1u << (RANK_2 + 1)) - 1); break;
-    case TYPE_411: case TYPE_422: case TYPE_ZD: starts = k.eq4 & ((1u << (RANK_2 + 1)) - 1); break;
-    case TYPE_SZ: starts = detail::runStarts(k.ge1, last.len); break;
-    case TYPE_LD: starts = detail::runStarts(k.ge2, last.len / 2); break;
-    case TYPE_F: starts = detail::runStarts(k.ge3, last.len / 3); break;
-    case TYPE_F11: starts = detail::runStarts(k.ge3, last.len / 4); break;
-    case TYPE_F22: starts = detail::runStarts(k.ge3, last.len / 5); break;
-    default: return last;  // the lead and the rocket
+    case TYPE_G:
+      starts = k.ge1;
+      break;
+    case TYPE_D:
+      starts = k.ge2 & ((1u << (RANK_2 + 1)) - 1);
+      break;
+    case TYPE_3:
+    case TYPE_31:
+    case TYPE_32:
+      starts = k.ge3 & ((1u << (RANK_2 + 1)) - 1);
+      break;
+    case TYPE_411:
+    case TYPE_422:
+    case TYPE_ZD:
+      starts = k.eq4 & ((1u << (RANK_2 + 1)) - 1);
+      break;
+    case TYPE_SZ:
+      starts = detail::runStarts(k.ge1, last.len);
+      break;
+    case TYPE_LD:
+      starts = detail::runStarts(k.ge2, last.len / 2);
+      break;
+    case TYPE_F:
+      starts = detail::runStarts(k.ge3, last.len / 3);
+      break;
+    case TYPE_F11:
+      starts = detail::runStarts(k.ge3, last.len / 4);
+      break;
+    case TYPE_F22:
+      starts = detail::runStarts(k.ge3, last.len / 5);
+      break;
+    default:
+      return last;  // the lead and the rocket
   }
   starts &= ~((2u << last.rank) - 1);  // only those that beat
   Beat b = last;
@@ -279,7 +305,8 @@ inline void sortBlocks(Hand& a, Hand& b, Beat beat) {
   const Hand fb = (b | (b >> 1) | (b >> 2)) & LOW_NIBBLES & UP_TO_2;
   const Hand onlyA = fa & ~fb, onlyB = fb & ~fa;
   Hand goesOnA = onlyA & (onlyA << 4), goesOnB = onlyB & (onlyB << 4);
-  if (beat.type != TYPE_PASS && beat.rank + 1 <= RANK_2) goesOnA &= ~(Hand(1) << (4 * (beat.rank + 1)));
+  if (beat.type != TYPE_PASS && beat.rank + 1 <= RANK_2)
+    goesOnA &= ~(Hand(1) << (4 * (beat.rank + 1)));
   auto disorder = [](Hand h, Hand goesOn) {
     const Hand atLeast = ((h | HIGH_NIBBLES) - (h << 4)) >> 3;  // bit 4r: count r >= count r - 1
     return goesOn & ~atLeast;
@@ -304,7 +331,8 @@ inline void sortBlocks(Hand& a, Hand& b, Beat beat) {
   const Hand top = Hand(1) << (4 * t);
   bool gap = false;
   if ((onlyA & two) && (onlyA & top))
-    gap = countOf(a, t) > countOf(a, RANK_2) && !(beat.type != TYPE_PASS && beat.rank >= t && beat.rank < RANK_2);
+    gap = countOf(a, t) > countOf(a, RANK_2) &&
+          !(beat.type != TYPE_PASS && beat.rank >= t && beat.rank < RANK_2);
   if ((onlyB & two) && (onlyB & top)) gap = gap || countOf(b, t) > countOf(b, RANK_2);
   if (!gap) return;
   int ranks[RANK_2 + 1];
@@ -325,8 +353,8 @@ inline void sortBlocks(Hand& a, Hand& b, Beat beat) {
     const int ca = countOf(a, r), cb = countOf(b, r);
     if (ca == 0 && cb == 0) continue;
     const int o = ca && cb ? 3 : ca ? 1 : 2;
-    const bool splits = o == 1 && beat.type != TYPE_PASS && n > 0 && ranks[n - 1] <= beat.rank &&
-                        r > beat.rank;
+    const bool splits =
+        o == 1 && beat.type != TYPE_PASS && n > 0 && ranks[n - 1] <= beat.rank && r > beat.rank;
     if (o != owner || o == 3 || splits) {
       close();
       owner = o;
@@ -338,7 +366,9 @@ inline void sortBlocks(Hand& a, Hand& b, Beat beat) {
 
 }  // namespace detail
 
-inline bool sequencesPossible(Hand hand, Rules rules) { return detail::sequencesPossible(hand, rules); }
+inline bool sequencesPossible(Hand hand, Rules rules) {
+  return detail::sequencesPossible(hand, rules);
+}
 
 inline uint16_t freeRanks(Hand hand, Rules rules) {
   const RankMasks k = rankMasks(hand);
@@ -354,7 +384,9 @@ inline uint16_t freeRanks(Hand hand, Rules rules) {
 
 inline bool formKept(Hand mover, Hand rest, Hand other, Rules rules, bool otherSequences) {
   if (!(rules & R_SEQUENCES)) return false;  // the counts may need sorting again
-  auto held = [](Hand h) { return (h | (h >> 1) | (h >> 2)) & detail::LOW_NIBBLES & detail::SEQ_RANKS; };
+  auto held = [](Hand h) {
+    return (h | (h >> 1) | (h >> 2)) & detail::LOW_NIBBLES & detail::SEQ_RANKS;
+  };
   if (held(mover) & ~held(rest) & ~held(other)) return false;
   return !(rules & R_SEQUENCES) || otherSequences || detail::sequencesPossible(rest, rules);
 }
@@ -363,7 +395,8 @@ inline bool formKept(Hand mover, Hand rest, Hand other, Rules rules, bool otherS
   const Hand both = a | b;
   const Hand held = (both | (both >> 1) | (both >> 2)) & detail::LOW_NIBBLES & detail::SEQ_RANKS;
   if (held == 0) return;
-  if ((rules & R_SEQUENCES) && !detail::sequencesPossible(a, rules) && !detail::sequencesPossible(b, rules))
+  if ((rules & R_SEQUENCES) && !detail::sequencesPossible(a, rules) &&
+      !detail::sequencesPossible(b, rules))
     rules &= static_cast<Rules>(~R_SEQUENCES);
   const bool packed = (rules & R_SEQUENCES) == 0;
   // The empty ranks below the highest held one, a flag a nibble.
@@ -395,10 +428,14 @@ inline bool formKept(Hand mover, Hand rest, Hand other, Rules rules, bool otherS
 inline bool cannotAnswer(const RankMasks& k, Beat b, Rules rules) {
   const bool rocket = (rules & R_WZ) && (k.ge1 >> RANK_X & 1) && (k.ge1 >> RANK_Y & 1);
   switch (b.type) {
-    case TYPE_PASS: return false;
-    case TYPE_WZ: return !rocket;
-    case TYPE_ZD: return b.rank >= RANKS && !rocket;
-    default: return b.rank >= RANKS && !rocket && !((rules & R_ZD) && k.eq4);
+    case TYPE_PASS:
+      return false;
+    case TYPE_WZ:
+      return !rocket;
+    case TYPE_ZD:
+      return b.rank >= RANKS && !rocket;
+    default:
+      return b.rank >= RANKS && !rocket && !((rules & R_ZD) && k.eq4);
   }
 }
 
