@@ -419,6 +419,14 @@ bool FastEngine::steer(std::size_t base, int count, int depth, uint32_t pn, uint
   return false;
 }
 
+inline void FastEngine::reservePlays(std::size_t base) {
+  if (base + fast::MAX_MOVES > arena_.size()) {
+    arena_.resize(arena_.size() * 2);
+    kids_.resize(arena_.size());
+    keys_.resize(arena_.size());
+  }
+}
+
 bool FastEngine::alphaBeta(Hand me, Hand opp, Beat last, fast::Rules rules) {
   using fast::PN_INF;
   using fast::ProofNumbers;
@@ -430,11 +438,7 @@ bool FastEngine::alphaBeta(Hand me, Hand opp, Beat last, fast::Rules rules) {
   if (table_.probe(key, known) && (known.pn == 0 || known.dn == 0)) return known.pn == 0;
   if (formsOf(me, rules).beats(last)) return true;
   const std::size_t base = top_;
-  if (base + fast::MAX_MOVES > arena_.size()) {
-    arena_.resize(arena_.size() * 2);
-    kids_.resize(arena_.size());
-    keys_.resize(arena_.size());
-  }
+  reservePlays(base);
   const int count = fast::generateMoves(me, last, rules, &arena_[base]);
   top_ = base + static_cast<std::size_t>(count);
   const fast::WholeHand oppOut = formsOf(opp, rules);
@@ -490,6 +494,8 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
   const fast::FastTable::Key key = table_.key(me, opp, tableBeat(last, rules));
   prefetchForms(me, rules);
   prefetchForms(opp, rules);
+  // Known well enough, played out at once, or small enough for the
+  // depth-first search: no expansion.
   ProofNumbers known;
   if (table_.probe(key, known) && (known.pn >= thpn || known.dn >= thdn)) return known;
   if (formsOf(me, rules).beats(last)) {
@@ -509,28 +515,48 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
     path_[static_cast<std::size_t>(depth)].store(key.hash, std::memory_order_relaxed);
 
   const std::size_t base = top_;
-  if (base + fast::MAX_MOVES > arena_.size()) {
-    arena_.resize(arena_.size() * 2);
-    kids_.resize(arena_.size());
-    keys_.resize(arena_.size());
-  }
+  const int count = expand(me, opp, last, rules, base);
+  const int64_t before = searched_;
+  const ProofNumbers result = workOnPlays(base, count, depth, rules, thpn, thdn);
+  top_ = base;
+  --depth_;
+  if (publish_ && depth < PATH_DEPTH)
+    path_[static_cast<std::size_t>(depth)].store(0, std::memory_order_relaxed);
+  table_.store(key, result, static_cast<uint64_t>(searched_ - before), !owner_);
+  return result;
+}
+
+// The plays of the position at arena_[base], each with its marks, the
+// table key of the position it leads to and that position's numbers.
+[[gnu::always_inline]] inline int FastEngine::expand(Hand me, Hand opp, Beat last,
+                                                     fast::Rules rules, std::size_t base) {
+  reservePlays(base);
   const int count = fast::generateMoves(me, last, rules, &arena_[base]);
   top_ = base + static_cast<std::size_t>(count);
+  markPlays(me, opp, rules, base, count);
+  // Every child's table line was asked for before the first one is read, so
+  // the memory fetches overlap.
+  startNumbers(opp, rules, base, count);
+  return count;
+}
+
+// A play the opponent cannot answer leaves him only the pass, and the
+// position after it is the mover's lead with what he has left: the child
+// is taken as that lead, seen from the other side, so forced passes take
+// neither a search step nor a table entry. The play's marks say so.
+[[gnu::always_inline]] inline void FastEngine::markPlays(Hand me, Hand opp, fast::Rules rules,
+                                                         std::size_t base, int count) {
   const fast::RankMasks oppMasks = fast::rankMasks(opp);
   const bool oppSequences = (rules & fast::R_SEQUENCES) && fast::sequencesPossible(opp, rules);
-  // A play the opponent cannot answer leaves him only the pass, and the
-  // position after it is the mover's lead with what he has left: the child
-  // is taken as that lead, seen from the other side, so forced passes take
-  // neither a search step nor a table entry. The play's marks say so.
   unsigned wholeRankLeads = 0;  // kinds of which such a play was kept
   const uint16_t freeMe = fast::freeRanks(me, rules);
   for (int i = 0; i < count; ++i) {
     Move& m = arena_[base + static_cast<std::size_t>(i)];
-    fast::FastTable::Key& key = keys_[base + static_cast<std::size_t>(i)];
+    fast::FastTable::Key& childKey = keys_[base + static_cast<std::size_t>(i)];
     const Hand rest = me - m.cards;
     if (m.type == TYPE_PASS) {
       m.marks = 0;
-      key = table_.key(opp, rest, tableBeat(Beat{}, rules));  // same ranks: in form
+      childKey = table_.key(opp, rest, tableBeat(Beat{}, rules));  // same ranks: in form
     } else {
       Beat next = fast::normalizeBeat(oppMasks, m.beat());
       m.marks = fast::cannotAnswer(oppMasks, next, rules) ? UNANSWERED : 0;
@@ -549,7 +575,7 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
       fast::Rules after = rules;
       if (!fast::formKept(me, rest, opp, rules, oppSequences))
         fast::canonicalize(mover, other, next, after);
-      key = table_.key(mover, other, tableBeat(next, after));
+      childKey = table_.key(mover, other, tableBeat(next, after));
       if (after != rules) m.marks |= SEQUENCES_END;
       m.len = next.len;  // the play as the opponent's position keys it
       m.rank = next.rank;
@@ -558,38 +584,50 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
       if (!(m.marks & UNANSWERED) && (mover != opp || (m.marks & SEQUENCES_END)))
         prefetchForms(mover, after);
     }
-    table_.prefetch(key);
+    table_.prefetch(childKey);
   }
-  // Every child's table line was asked for before the first one is read, so
-  // the memory fetches overlap.
+}
+
+// Each play's numbers: from the table, or estimated for a position no
+// search has seen yet.
+[[gnu::always_inline]] inline void FastEngine::startNumbers(Hand opp, fast::Rules rules,
+                                                            std::size_t base, int count) {
+  using fast::PN_INF;
+  using fast::ProofNumbers;
   const fast::WholeHand oppForms = formsOf(opp, rules);
   for (int i = 0; i < count; ++i) {
     const Move& m = arena_[base + static_cast<std::size_t>(i)];
     ProofNumbers& k = kids_[base + static_cast<std::size_t>(i)];
-    const fast::FastTable::Key& key = keys_[base + static_cast<std::size_t>(i)];
-    if (m.marks & LEFT_OUT) {  // left out: as good as lost, it never decides the position
+    const fast::FastTable::Key& childKey = keys_[base + static_cast<std::size_t>(i)];
+    if (m.marks & LEFT_OUT) {  // as good as lost: it never decides the position
       k = ProofNumbers{0, PN_INF};
       continue;
     }
     if (m.marks & UNANSWERED) {
       ProofNumbers mine;
-      if (!table_.probe(key, mine)) mine = estimate(key.mover, key.opponent);
+      if (!table_.probe(childKey, mine)) mine = estimate(childKey.mover, childKey.opponent);
       k = ProofNumbers{mine.dn, mine.pn};
       continue;
     }
-    if (!table_.probe(key, k)) {
+    if (!table_.probe(childKey, k)) {
       // Mostly the opponent's hand as it stands: its forms are looked up once.
-      const bool asIs = key.mover == opp && !(m.marks & SEQUENCES_END);
-      const fast::WholeHand& forms = asIs ? oppForms : formsOf(key.mover, childRules(m, rules));
+      const bool asIs = childKey.mover == opp && !(m.marks & SEQUENCES_END);
+      const fast::WholeHand& forms =
+          asIs ? oppForms : formsOf(childKey.mover, childRules(m, rules));
       if (forms.beats(m.type == TYPE_PASS ? Beat{} : m.beat()))
         k = ProofNumbers{0, PN_INF};
       else
-        k = estimate(key.mover, key.opponent, m.type == TYPE_PASS ? 0 : 1);
+        k = estimate(childKey.mover, childKey.opponent, m.type == TYPE_PASS ? 0 : 1);
     }
   }
+}
 
-  const int64_t before = searched_;
-  ProofNumbers result;
+// Works on the most promising play until the position's numbers reach a
+// threshold or it is proven either way; returns the numbers.
+[[gnu::always_inline]] inline fast::ProofNumbers FastEngine::workOnPlays(
+    std::size_t base, int count, int depth, fast::Rules rules, uint32_t thpn, uint32_t thdn) {
+  using fast::PN_INF;
+  using fast::ProofNumbers;
   for (;;) {
     const ProofNumbers* kid = &kids_[base];  // again each time: the search below may move it
     // The least disproof number of the plays, the next least, and the sum
@@ -606,8 +644,7 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
     uint32_t dn = sum >= PN_INF - 1 ? PN_INF - 1 : static_cast<uint32_t>(sum);
     if (pn == 0) dn = PN_INF;
     if (dn == 0) pn = PN_INF;
-    result = ProofNumbers{pn, dn};
-    if (pn >= thpn || dn >= thdn || pn == 0 || dn == 0) break;
+    if (pn >= thpn || dn >= thdn || pn == 0 || dn == 0) return ProofNumbers{pn, dn};
     // The play worked on: of those closest to a proof, the first of the
     // best rank.
     int best = -1, bestRank = -1;
@@ -626,24 +663,19 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
     const uint64_t childPn = uint64_t(thdn) - dn + k.pn;
     const uint32_t childThpn = childPn >= PN_INF ? PN_INF : static_cast<uint32_t>(childPn);
     const Move m = arena_[base + static_cast<std::size_t>(best)];
-    const fast::FastTable::Key key = keys_[base + static_cast<std::size_t>(best)];
+    const fast::FastTable::Key childKey = keys_[base + static_cast<std::size_t>(best)];
     ProofNumbers r;
     const fast::Rules after = childRules(m, rules);
     if (m.marks & UNANSWERED) {
-      const ProofNumbers mine = mid(key.mover, key.opponent, Beat{}, after, childThdn, childThpn);
+      const ProofNumbers mine =
+          mid(childKey.mover, childKey.opponent, Beat{}, after, childThdn, childThpn);
       r = ProofNumbers{mine.dn, mine.pn};
     } else {
-      r = mid(key.mover, key.opponent, m.type == TYPE_PASS ? Beat{} : m.beat(), after, childThpn,
-              childThdn);
+      r = mid(childKey.mover, childKey.opponent, m.type == TYPE_PASS ? Beat{} : m.beat(), after,
+              childThpn, childThdn);
     }
     kids_[base + static_cast<std::size_t>(best)] = r;
   }
-  top_ = base;
-  --depth_;
-  if (publish_ && depth < PATH_DEPTH)
-    path_[static_cast<std::size_t>(depth)].store(0, std::memory_order_relaxed);
-  table_.store(key, result, static_cast<uint64_t>(searched_ - before), !owner_);
-  return result;
 }
 
 }  // namespace zelk
