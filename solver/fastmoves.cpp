@@ -133,8 +133,8 @@ void enumerate(Hand h, Beat last, Rules rules, int wantLen, Sink&& sink, bool al
     // cards out of bigger sets all stay.
     singleWing = (ge1 & ~lone) | (lone & (0u - lone));
     singleWings = (ge1 & ~lone) | lowestTwo(lone);
-    pairWing = ge3 | (twice & (0u - twice));
-    pairWings = ge3 | lowestTwo(twice);
+    pairWing = (ge2 & ~twice) | (twice & (0u - twice));
+    pairWings = (ge2 & ~twice) | lowestTwo(twice);
   }
 
   // 1 pairs

@@ -1,5 +1,7 @@
 // The fast engine against the slow reference search: verdicts and the
 // machine's first winning play on random small endgames under random rules.
+#include "solver/fastengine.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,7 +16,6 @@
 #include "rules/cards.h"
 #include "rules/switches.h"
 #include "run/output.h"
-#include "solver/fastengine.h"
 #include "solver/nodepool.h"
 
 namespace zelk {
@@ -61,7 +62,9 @@ struct Split {
   FastEngine::Tuning tuning;
 };
 
-void PrintTo(const Split& split, std::ostream* os) { *os << split.name; }
+void PrintTo(const Split& split, std::ostream* os) {
+  *os << split.name;
+}
 
 class AgreesWithReference : public FastEngineTest, public ::testing::WithParamInterface<Split> {};
 
@@ -86,7 +89,8 @@ TEST_P(AgreesWithReference, OnRandomEndgames) {
       narrow += "2XY";
       std::shuffle(narrow.begin(), narrow.end(), rng);
       u1 = sortedAsc(narrow.substr(0, static_cast<std::size_t>(n1)));
-      u2 = sortedAsc(narrow.substr(static_cast<std::size_t>(n1), static_cast<std::size_t>(std::min(n2, 19 - n1))));
+      u2 = sortedAsc(narrow.substr(static_cast<std::size_t>(n1),
+                                   static_cast<std::size_t>(std::min(n2, 19 - n1))));
       if (u2.empty()) u2 = "Y";
     }
     const char turn = round % 3 == 0 ? '1' : '2';
@@ -110,8 +114,8 @@ TEST_P(AgreesWithReference, OnRandomEndgames) {
     ASSERT_EQ(a.result, expected);
     if (found) {
       ++wonByMover;
-      ASSERT_EQ(a.cards, first.cards) << u1 << " / " << u2 << " last " << L << " turn " << turn
-                                      << " rules " << rules;
+      ASSERT_EQ(a.cards, first.cards)
+          << u1 << " / " << u2 << " last " << L << " turn " << turn << " rules " << rules;
       ASSERT_EQ(a.type, first.type);
     }
   }
@@ -120,11 +124,12 @@ TEST_P(AgreesWithReference, OnRandomEndgames) {
   EXPECT_LT(wonByMover, 570);
 }
 
-INSTANTIATE_TEST_SUITE_P(Splits, AgreesWithReference,
-                         ::testing::Values(Split{"AsShipped", FastEngine::Tuning{}},
-                                           Split{"SmallPositionsDepthFirst", FastEngine::Tuning{0, 6}},
-                                           Split{"ProofNumbersAlone", FastEngine::Tuning{0, 0}}),
-                         [](const ::testing::TestParamInfo<Split>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Splits, AgreesWithReference,
+    ::testing::Values(Split{"AsShipped", FastEngine::Tuning{}},
+                      Split{"SmallPositionsDepthFirst", FastEngine::Tuning{0, 6}},
+                      Split{"ProofNumbersAlone", FastEngine::Tuning{0, 0}}),
+    [](const ::testing::TestParamInfo<Split>& info) { return info.param.name; });
 
 struct Published {
   const char* player2;
@@ -149,6 +154,39 @@ TEST_P(PublishedEndgames, Winner) {
 INSTANTIATE_TEST_SUITE_P(Table, PublishedEndgames,
                          ::testing::Values(Published{"KK5543", "225543", '2'},
                                            Published{"2KK0077554", "AA8", '1'}));
+
+// player1 to move wins each of these by attaching a pair of a rank held
+// exactly twice that a run of pairs could still use (QQQ with JJ first, in
+// the first row). The search once never attached such pairs.
+struct RunRankPair {
+  const char* player1;
+  const char* player2;
+  fast::Rules rules;
+};
+
+void PrintTo(const RunRankPair& p, std::ostream* os) {
+  *os << p.player1 << " / " << p.player2;
+}
+
+class PairsFromRunRanks : public FastEngineTest,
+                          public ::testing::WithParamInterface<RunRankPair> {};
+
+TEST_P(PairsFromRunRanks, Verdict) {
+  const RunRankPair& p = GetParam();
+  fast::applyRules(p.rules);
+  FastEngine engine(std::size_t(1) << 20);
+  engine.setProgress(false);
+  const char expected = ref::solve(p.player1, p.player2, "", 0, '1', p.rules);
+  EXPECT_EQ(expected, '1');
+  EXPECT_EQ(engine.solve(p.player1, p.player2, "", 0, '1'), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, PairsFromRunRanks,
+                         ::testing::Values(RunRankPair{"000JJQQQ", "JKKK", 4331},
+                                           RunRankPair{"333344556", "455662X", 7784},
+                                           RunRankPair{"333344556", "6X", 1726},
+                                           RunRankPair{"667778889", "6999", 4715},
+                                           RunRankPair{"444556667", "45777Y", 8189}));
 
 TEST_F(FastEngineTest, EdgePositions) {
   FastEngine engine(std::size_t(1) << 20);
@@ -254,7 +292,8 @@ TEST_F(FastEngineTest, TwoThreadsGiveTheSameAnswersAsOne) {
                                         : static_cast<fast::Rules>(rng() & fast::R_ALL);
     fast::applyRules(rules);
     std::string u1, u2;
-    dealPair(rng, 11 + static_cast<int>(rng() % 3), 11 + static_cast<int>(rng() % 3), false, u1, u2);
+    dealPair(rng, 11 + static_cast<int>(rng() % 3), 11 + static_cast<int>(rng() % 3), false, u1,
+             u2);
     const char turn = round % 2 ? '1' : '2';
     one.reset();
     two.reset();
