@@ -161,6 +161,7 @@ class FastTable {
   std::thread filler_;
   std::atomic<std::size_t> filled_{0};  // buckets faulted in by filler_, from the start
   std::atomic<bool> fillerDone_{true};
+  std::atomic<bool> fillerStop_{false};  // the table is going away
   void startFiller(std::size_t to);
   void reapFiller(bool wait);
   // Entries taken: by the owner, and by the helper (which tells a batch at
@@ -175,7 +176,6 @@ class FastTable {
   alignas(64) std::atomic<uint32_t> parkedAt_{0};
   std::atomic<bool> helperActive_{false};
 };
-
 
 // ---------------------------------------------------------------------------
 // Definitions the search calls for every play it looks at: here, so that
@@ -194,22 +194,38 @@ inline uint64_t mix(uint64_t x) {
 
 inline int typeIndex(int type) {
   switch (type) {
-    case TYPE_PASS: return 0;
-    case TYPE_G: return 1;
-    case TYPE_D: return 2;
-    case TYPE_3: return 3;
-    case TYPE_31: return 4;
-    case TYPE_32: return 5;
-    case TYPE_411: return 6;
-    case TYPE_422: return 7;
-    case TYPE_F: return 8;
-    case TYPE_F11: return 9;
-    case TYPE_F22: return 10;
-    case TYPE_SZ: return 11;
-    case TYPE_LD: return 12;
-    case TYPE_ZD: return 13;
-    case TYPE_WZ: return 14;
-    default: return 15;
+    case TYPE_PASS:
+      return 0;
+    case TYPE_G:
+      return 1;
+    case TYPE_D:
+      return 2;
+    case TYPE_3:
+      return 3;
+    case TYPE_31:
+      return 4;
+    case TYPE_32:
+      return 5;
+    case TYPE_411:
+      return 6;
+    case TYPE_422:
+      return 7;
+    case TYPE_F:
+      return 8;
+    case TYPE_F11:
+      return 9;
+    case TYPE_F22:
+      return 10;
+    case TYPE_SZ:
+      return 11;
+    case TYPE_LD:
+      return 12;
+    case TYPE_ZD:
+      return 13;
+    case TYPE_WZ:
+      return 14;
+    default:
+      return 15;
   }
 }
 
@@ -279,7 +295,8 @@ inline bool FastTable::probeWords(const uint64_t* w, const Key& k, ProofNumbers&
   for (int i = 0; i < 2 * COMPACT_WAYS; i += 2) {
     const uint64_t v = w[i + 1];
     if (w[i] == k.tag && (v >> 58) == generation_) {
-      const uint32_t pn = static_cast<uint32_t>(v & 0x7FFFFFF), dn = static_cast<uint32_t>((v >> 27) & 0x7FFFFFF);
+      const uint32_t pn = static_cast<uint32_t>(v & 0x7FFFFFF),
+                     dn = static_cast<uint32_t>((v >> 27) & 0x7FFFFFF);
       out = ProofNumbers{pn == 0x7FFFFFF ? PN_INF : pn, dn == 0x7FFFFFF ? PN_INF : dn};
       return true;
     }
