@@ -32,7 +32,7 @@ test-asan: deps
 
 # ThreadSanitizer runs every suite but the dialog's (Qt is not built for it);
 # only their programs are built.
-TSAN_LABELS := rules run platform solver cli update
+TSAN_LABELS := platform base rules solver run update cli
 TSAN_TARGETS = $(foreach l,$(TSAN_LABELS),$(if $(wildcard tests/$(l)/*.cpp),test_$(l)))
 test-tsan: deps
 	cmake -S . -B $(TSAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELK_SANITIZE=thread -DZELK_GUI=OFF $(CMAKE_FLAGS) >/dev/null

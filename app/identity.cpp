@@ -6,7 +6,7 @@
 #include <QLabel>
 
 #include "app/zelksdlg.h"
-#include "run/format.h"
+#include "base/format.h"
 #include "update/updatecheck.h"
 
 // The n_ fields are written by the update thread before it posts

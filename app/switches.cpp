@@ -12,8 +12,8 @@
 #include "app/settings.h"
 #include "app/zelksdlg.h"
 #include "rules/types.h"
-#include "run/cqueue.h"
-#include "run/output.h"
+#include "base/output.h"
+#include "solver/release.h"
 #include "run/solverun.h"
 
 using zelk::LogPrint;

@@ -24,7 +24,7 @@
 #include "rules/playtypes.h"
 #include "rules/types.h"
 #include "run/handinput.h"
-#include "run/output.h"
+#include "base/output.h"
 #include "run/solverun.h"
 
 using zelk::BoxPrint;

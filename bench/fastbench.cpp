@@ -28,8 +28,7 @@
 
 #include "rules/cards.h"
 #include "rules/switches.h"
-#include "run/cqueue.h"
-#include "run/output.h"
+#include "base/output.h"
 #include "solver/fastengine.h"
 #include "solver/gamenode.h"
 #include "solver/nodepool.h"

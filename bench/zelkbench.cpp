@@ -11,8 +11,7 @@
 
 #include "rules/cards.h"
 #include "rules/switches.h"
-#include "run/cqueue.h"
-#include "run/output.h"
+#include "base/output.h"
 #include "solver/gamenode.h"
 #include "solver/nodepool.h"
 #include "solver/solver.h"

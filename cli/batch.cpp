@@ -37,7 +37,7 @@
 #include "rules/switches.h"
 #include "rules/types.h"
 #include "run/handinput.h"
-#include "run/output.h"
+#include "base/output.h"
 #include "run/solverun.h"
 #include "solver/fastengine.h"
 #include "solver/nodepool.h"

@@ -8,7 +8,7 @@
 #include "cli/session.h"
 #include "platform/text.h"
 #include "run/handinput.h"
-#include "run/output.h"
+#include "base/output.h"
 #include "run/solverun.h"
 
 int main(int argc, char** argv) {

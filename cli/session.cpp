@@ -16,7 +16,7 @@
 #include "platform/text.h"
 #include "platform/thread.h"
 #include "rules/types.h"
-#include "run/output.h"
+#include "base/output.h"
 #include "run/solverun.h"
 #include "run/threadctl.h"
 

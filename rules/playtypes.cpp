@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "rules/cards.h"
-#include "run/output.h"
+#include "base/output.h"
 
 namespace zelk {
 

@@ -34,13 +34,4 @@ inline constexpr char RESULT_U2 = '2';
 inline constexpr char RESULT_OPEN = '3';
 inline constexpr char RESULT_STOPPED = 1;  // the byte 1: search cut short by a stop
 
-// Commands posted to the main window.
-inline constexpr int ID_SOLVE_DONE = 9527;
-inline constexpr int ID_UPDATE_INFO = 38523;
-
-// Stack sizes of the threads.
-inline constexpr std::size_t SOLVER_STACK = 0x2000000;   // 32 MiB
-inline constexpr std::size_t RELEASE_STACK = 0x500000;   // SecondTicker, ThreadZelkFree
-inline constexpr std::size_t UPDATE_STACK = 0x100000;    // update check
-
 }  // namespace zelk

@@ -2,7 +2,7 @@
 
 #include "rules/cards.h"
 #include "rules/types.h"
-#include "run/format.h"
+#include "base/format.h"
 
 namespace zelk {
 

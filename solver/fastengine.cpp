@@ -6,7 +6,7 @@
 
 #include "platform/clock.h"
 #include "platform/memory.h"
-#include "run/output.h"
+#include "base/output.h"
 #include "solver/nodepool.h"
 #include "solver/release.h"
 #include "solver/solver.h"

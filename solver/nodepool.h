@@ -14,21 +14,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <exception>
-#include <string>
+
+#include "platform/memory.h"
 
 namespace zelk {
 
 struct GameNode;
-
-class CMemoryException : public std::exception {
- public:
-  explicit CMemoryException(std::string text) : text_(std::move(text)) {}
-  const char* what() const noexcept override { return text_.c_str(); }
-
- private:
-  std::string text_;
-};
 
 namespace nodepool {
 

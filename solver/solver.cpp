@@ -27,7 +27,7 @@
 #include "rules/cards.h"
 #include "rules/playtypes.h"
 #include "rules/switches.h"
-#include "run/output.h"
+#include "base/output.h"
 #include "solver/nodepool.h"
 
 namespace zelk {

@@ -10,8 +10,8 @@
 #include <string_view>
 
 #include "platform/text.h"
-#include "rules/switches.h"
-#include "run/output.h"
+#include "base/flags.h"
+#include "base/output.h"
 
 namespace zelk {
 

@@ -12,7 +12,7 @@
 
 #include "platform/clock.h"
 #include "platform/text.h"
-#include "run/output.h"
+#include "base/output.h"
 
 extern char** environ;
 

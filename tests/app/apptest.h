@@ -12,8 +12,7 @@
 #include <string>
 
 #include "app/guibridge.h"
-#include "run/cqueue.h"
-#include "run/output.h"
+#include "base/output.h"
 #include "update/updatecheck.h"
 
 namespace apptest {

@@ -13,7 +13,7 @@
 #include "app/webbrowser2.h"
 #include "apptest.h"
 #include "platform/text.h"
-#include "run/cqueue.h"
+#include "base/output.h"
 #include "testserver.h"
 #include "update/openpage.h"
 #include "update/updatecheck.h"

@@ -7,7 +7,6 @@
 
 #include <pthread.h>
 
-#include "rules/types.h"
 
 using namespace zelk;
 

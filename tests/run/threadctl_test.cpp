@@ -15,8 +15,7 @@
 #include "platform/scriptconsole.h"
 #include "platform/text.h"
 #include "rules/types.h"
-#include "run/cqueue.h"
-#include "run/output.h"
+#include "base/output.h"
 #include "run/solverun.h"
 #include "run/threadctl.h"
 

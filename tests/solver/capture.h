@@ -8,7 +8,7 @@
 
 #include "platform/console.h"
 #include "platform/text.h"
-#include "run/cqueue.h"
+#include "base/output.h"
 
 namespace zelk::testing {
 

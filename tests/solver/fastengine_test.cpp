@@ -13,7 +13,7 @@
 #include "fastref.h"
 #include "rules/cards.h"
 #include "rules/switches.h"
-#include "run/output.h"
+#include "base/output.h"
 #include "solver/fastengine.h"
 #include "solver/nodepool.h"
 

@@ -9,7 +9,7 @@
 
 #include "rules/cards.h"
 #include "rules/switches.h"
-#include "run/output.h"
+#include "base/output.h"
 #include "solver/fastengine.h"
 #include "solver/gamenode.h"
 #include "solver/solver.h"

@@ -12,7 +12,7 @@
 #include "solver/gamenode.h"
 #include "solver/release.h"
 #include "solver/solver.h"
-#include "run/format.h"
+#include "base/format.h"
 #include "platform/text.h"
 
 namespace zelk {

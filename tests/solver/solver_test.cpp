@@ -9,7 +9,7 @@
 
 #include "capture.h"
 #include "rules/switches.h"
-#include "run/output.h"
+#include "base/output.h"
 #include "solver/gamenode.h"
 #include "solver/nodepool.h"
 #include "solver/solver.h"

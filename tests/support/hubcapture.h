@@ -6,8 +6,7 @@
 #include <vector>
 
 #include "platform/scriptconsole.h"
-#include "run/cqueue.h"
-#include "run/output.h"
+#include "base/output.h"
 
 namespace zelk::testing {
 

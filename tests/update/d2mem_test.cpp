@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "platform/text.h"
-#include "rules/switches.h"
-#include "run/cqueue.h"
+#include "base/flags.h"
+#include "base/output.h"
 #include "testserver.h"
 
 extern char** environ;

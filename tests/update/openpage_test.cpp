@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/text.h"
-#include "run/cqueue.h"
+#include "base/output.h"
 
 namespace zelk {
 namespace {

@@ -13,10 +13,8 @@
 
 #include "buildconfig.h"
 #include "platform/text.h"
-#include "rules/switches.h"
-#include "rules/types.h"
-#include "run/cqueue.h"
-#include "run/output.h"
+#include "base/flags.h"
+#include "base/output.h"
 #include "testserver.h"
 #include "update/openpage.h"
 #include "update/xmldoc.h"

@@ -1,4 +1,4 @@
-#include "run/output.h"
+#include "base/output.h"
 
 #include <cerrno>
 #include <chrono>
@@ -15,12 +15,18 @@
 #include "platform/console.h"
 #include "platform/namedmutex.h"
 #include "platform/paths.h"
-#include "rules/switches.h"
-#include "run/cqueue.h"
 
 namespace zelk {
 
-std::atomic<int32_t> stopFlag{0};
+// Made on first use and never destroyed: a text printed from another file's
+// static initialiser finds the queue built, and a background thread still
+// printing while the process exits never meets a destroyed queue; what is
+// left queued at exit goes with the process.
+CQueue<std::u16string>& strSeqQueue() {
+  static auto* q = new CQueue<std::u16string>;
+  return *q;
+}
+CQueue<std::u16string>& mStrSeq = strSeqQueue();
 
 namespace {
 std::atomic<LogView*> theLogView{nullptr};

@@ -1,4 +1,4 @@
-#include "rules/movegen.h"
+#include "solver/movegen.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "rules/movegen_testutil.h"
+#include "solver/movegen_testutil.h"
 #include "rules/types.h"
 
 namespace zelk {

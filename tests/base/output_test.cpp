@@ -1,4 +1,4 @@
-#include "run/output.h"
+#include "base/output.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "platform/console.h"
-#include "run/cqueue.h"
 #include "support/hubcapture.h"
 
 using namespace zelk;

@@ -1,4 +1,4 @@
-#include "rules/movegen.h"
+#include "solver/movegen.h"
 
 #include <cassert>
 #include <cstring>
@@ -6,7 +6,7 @@
 #include "rules/cards.h"
 #include "rules/playtypes.h"
 #include "rules/switches.h"
-#include "run/output.h"
+#include "base/output.h"
 
 namespace zelk {
 

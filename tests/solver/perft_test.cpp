@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "rules/movegen_testutil.h"
+#include "solver/movegen_testutil.h"
 
 namespace zelk {
 namespace {

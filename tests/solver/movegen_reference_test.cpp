@@ -12,7 +12,7 @@
 
 #include "reference/bruteforce.h"
 #include "reference/random_deal.h"
-#include "rules/movegen_testutil.h"
+#include "solver/movegen_testutil.h"
 
 namespace zelk {
 namespace {

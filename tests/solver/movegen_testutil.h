@@ -12,9 +12,9 @@
 
 #include "platform/console.h"
 #include "rules/cards.h"
-#include "rules/movegen.h"
+#include "solver/movegen.h"
 #include "rules/switches.h"
-#include "run/output.h"
+#include "base/output.h"
 #include "solver/gamenode.h"
 
 namespace zelk::testutil {

@@ -17,8 +17,8 @@
 
 #include "platform/clock.h"
 #include "platform/text.h"
-#include "rules/switches.h"
-#include "run/output.h"
+#include "base/flags.h"
+#include "base/output.h"
 #include "support/hubcapture.h"
 
 using namespace zelk;
