@@ -1,10 +1,10 @@
 // The identity texts of the dialog and the places where the update notice
 // plugs in: its thread's start, and the refresh on ID_UPDATE_INFO.
 #include "app/identity.h"
-#include "app/updateui.h"
 
 #include <QLabel>
 
+#include "app/updateui.h"
 #include "app/zelksdlg.h"
 #include "base/format.h"
 #include "update/updatecheck.h"

@@ -140,9 +140,7 @@ std::u16string formatArgs(std::u16string_view format, const FmtArg* args, std::s
     char16_t conv = format[j];
     char buf[512];
     switch (conv) {
-      case u'%':
-        out.push_back(u'%');
-        break;
+      case u'%': out.push_back(u'%'); break;
       case u'd':
       case u'i': {
         const FmtArg* a = take();
@@ -204,9 +202,7 @@ std::u16string formatArgs(std::u16string_view format, const FmtArg* args, std::s
         pad(out, body, width, left);
         break;
       }
-      case u'n':
-        take();
-        break;
+      case u'n': take(); break;
       default:
         // Unknown conversion: keep it as written.
         out.append(format.substr(i, j - i + 1));

@@ -1,15 +1,15 @@
 #include "base/output.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <thread>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "platform/clock.h"
 #include "platform/console.h"
@@ -143,8 +143,8 @@ void AppendLogFile(const std::u16string& text) {
   int fd = openLogFile(logFilePath(), needsMark);
   if (fd >= 0) {
     LocalTime t = localTimeNow();
-    std::u16string record = formatText(u"[%04d.%02d.%02d-%02d:%02d:%02d]:", t.year, t.month,
-                                       t.day, t.hour, t.minute, t.second);
+    std::u16string record = formatText(u"[%04d.%02d.%02d-%02d:%02d:%02d]:", t.year, t.month, t.day,
+                                       t.hour, t.minute, t.second);
     record += text;
     std::string bytes;
     bytes.reserve(2 + record.size() * 2);

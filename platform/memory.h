@@ -26,7 +26,6 @@ class CMemoryException : public std::exception {
   std::string text_;
 };
 
-
 // Zero-filled memory of `bytes`, or nullptr when the system refuses it.
 // populate: fault every page in now, in one go, instead of one fault per
 // page at first use (and two where the first use is a read).

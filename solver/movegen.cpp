@@ -3,10 +3,10 @@
 #include <cassert>
 #include <cstring>
 
+#include "base/output.h"
 #include "rules/cards.h"
 #include "rules/playtypes.h"
 #include "rules/switches.h"
-#include "base/output.h"
 
 namespace zelk {
 

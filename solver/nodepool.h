@@ -23,8 +23,8 @@ struct GameNode;
 
 namespace nodepool {
 
-GameNode* allocate();           // uninitialised storage
-void release(GameNode* node);   // back to this thread's free list
+GameNode* allocate();          // uninitialised storage
+void release(GameNode* node);  // back to this thread's free list
 // Hands this thread's free list to the shared list (e.g. after deleting a tree).
 void flushThreadCache();
 

@@ -24,10 +24,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/output.h"
 #include "rules/cards.h"
 #include "rules/playtypes.h"
 #include "rules/switches.h"
-#include "base/output.h"
 #include "solver/nodepool.h"
 
 namespace zelk {
@@ -65,8 +65,10 @@ void writeProgressLine() {
 // The message of a kind whose consistency check failed, by mover.
 const char16_t* checkMessage(int type, bool moverU2) {
   switch (type) {
-    case TYPE_D: return moverU2 ? u"ZelkSolver:U2-TYPE_D-异常\r\n" : u"ZelkSolver:U1-TYPE_D-异常\r\n";
-    case TYPE_3: return moverU2 ? u"ZelkSolver:U2-TYPE_3-异常\r\n" : u"ZelkSolver:U1-TYPE_3-异常\r\n";
+    case TYPE_D:
+      return moverU2 ? u"ZelkSolver:U2-TYPE_D-异常\r\n" : u"ZelkSolver:U1-TYPE_D-异常\r\n";
+    case TYPE_3:
+      return moverU2 ? u"ZelkSolver:U2-TYPE_3-异常\r\n" : u"ZelkSolver:U1-TYPE_3-异常\r\n";
     case TYPE_SZ:
       return moverU2 ? u"ZelkSolver:U2-TYPE_SZ-异常\r\n" : u"ZelkSolver:U1-TYPE_SZ-异常\r\n";
     case TYPE_31:
@@ -79,7 +81,8 @@ const char16_t* checkMessage(int type, bool moverU2) {
       return moverU2 ? u"ZelkSolver:U2-TYPE_422-异常\r\n" : u"ZelkSolver:U1-TYPE_422-异常\r\n";
     case TYPE_LD:
       return moverU2 ? u"ZelkSolver:U2-TYPE_LD-异常\r\n" : u"ZelkSolver:U1-TYPE_LD-异常\r\n";
-    case TYPE_F: return moverU2 ? u"ZelkSolver:U2-TYPE_F-异常\r\n" : u"ZelkSolver:U1-TYPE_F-异常\r\n";
+    case TYPE_F:
+      return moverU2 ? u"ZelkSolver:U2-TYPE_F-异常\r\n" : u"ZelkSolver:U1-TYPE_F-异常\r\n";
     case TYPE_F11:
       return moverU2 ? u"ZelkSolver:U2-TYPE_F11-异常\r\n" : u"ZelkSolver:U1-TYPE_F11-异常\r\n";
     case TYPE_F22:
@@ -118,8 +121,13 @@ char solveNode(GameNode* node, int depth, const Context& ctx);
 class Expansion {
  public:
   Expansion(GameNode* node, int depth, bool moverU2, const Context& ctx)
-      : node_(node), ctx_(ctx), depth_(depth), mover_index_(moverU2 ? 1 : 0), moverU2_(moverU2),
-        mover_(moverU2 ? RESULT_U2 : RESULT_U1), other_(moverU2 ? RESULT_U1 : RESULT_U2) {
+      : node_(node),
+        ctx_(ctx),
+        depth_(depth),
+        mover_index_(moverU2 ? 1 : 0),
+        moverU2_(moverU2),
+        mover_(moverU2 ? RESULT_U2 : RESULT_U1),
+        other_(moverU2 ? RESULT_U1 : RESULT_U2) {
     count_ = ctx.count[mover_index_];
     n_ = ctx.size[mover_index_];
     present_ = ctx.present[mover_index_];
@@ -443,8 +451,7 @@ bool twoNeighbourTriples(const Expansion& e) {
 }
 
 bool airplanesWithTwoSingles(Expansion& e) {
-  if (!on(F_TYPE_F11) || e.size() < 8 || !twoNeighbourTriples(e))
-    return false;
+  if (!on(F_TYPE_F11) || e.size() < 8 || !twoNeighbourTriples(e)) return false;
   if (!e.leads() && e.lastLength() != 8) return false;
   for (int s = 0; s + 2 <= 12; ++s) {
     if (!e.beats(s) || !tripleRunStands(e, s, 2)) continue;
@@ -474,8 +481,7 @@ bool airplanesWithTwoSingles(Expansion& e) {
 }
 
 bool airplanesWithThreeSingles(Expansion& e) {
-  if (!on(F_TYPE_F11) || e.size() < 12 || !twoNeighbourTriples(e))
-    return false;
+  if (!on(F_TYPE_F11) || e.size() < 12 || !twoNeighbourTriples(e)) return false;
   if (!e.leads() && e.lastLength() != 12) return false;
   // The four-triple airplane of the same cards was generated earlier on a lead.
   const bool fourTripleAirplanes = e.leads() && on(F_TYPE_F);
@@ -523,8 +529,7 @@ bool airplanesWithThreeSingles(Expansion& e) {
 
 bool airplanesWithPairs(Expansion& e, int groups) {
   const int length = groups * 5;
-  if (!on(F_TYPE_F22) || e.size() < length || !twoNeighbourTriples(e))
-    return false;
+  if (!on(F_TYPE_F22) || e.size() < length || !twoNeighbourTriples(e)) return false;
   if (!e.leads() && e.lastLength() != length) return false;
   for (int s = 0; s + groups <= 12; ++s) {
     if (!e.beats(s) || !tripleRunStands(e, s, groups)) continue;
@@ -657,8 +662,8 @@ char ZelkSolver(GameNode* node, int depth) {
   countHand(ctx, 0, node->u1Cards);
   countHand(ctx, 1, node->u2Cards);
   ctx.lastLength = static_cast<int>(std::strlen(node->lastPlay));
-  ctx.lastRank = node->playType != TYPE_PASS ? c2sn(static_cast<unsigned char>(node->lastPlay[0]))
-                                             : -1;
+  ctx.lastRank =
+      node->playType != TYPE_PASS ? c2sn(static_cast<unsigned char>(node->lastPlay[0])) : -1;
   return solveNode(node, depth, ctx);
 }
 

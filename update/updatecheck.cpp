@@ -4,11 +4,11 @@
 #include <cstring>
 #include <mutex>
 
+#include "base/output.h"
 #include "buildconfig.h"
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "platform/thread.h"
-#include "base/output.h"
 #include "update/d2mem.h"
 #include "update/openpage.h"
 #include "update/xmldoc.h"
@@ -206,8 +206,6 @@ ThreadHandle startUpdateCheck() {
   return startThread(UPDATE_STACK, ThreadUpdateCheck);
 }
 
-void stopUpdateCheck() {
-  quitRequested.store(true, std::memory_order_relaxed);
-}
+void stopUpdateCheck() { quitRequested.store(true, std::memory_order_relaxed); }
 
 }  // namespace zelk

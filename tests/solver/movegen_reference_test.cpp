@@ -109,9 +109,7 @@ struct PublishedCase {
   std::vector<int64_t> counts;
 };
 
-void PrintTo(const PublishedCase& c, std::ostream* os) {
-  *os << c.name;
-}
+void PrintTo(const PublishedCase& c, std::ostream* os) { *os << c.name; }
 
 class ReferenceCounts : public ::testing::TestWithParam<PublishedCase> {};
 

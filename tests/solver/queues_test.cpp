@@ -11,7 +11,6 @@ using namespace zelk;
 
 namespace {
 
-
 // "sMutex_CQueue_[hhmmss][n]" split into its time and its number; false when
 // the name has another form.
 bool splitName(const std::u16string& name, std::string& time, int& number) {

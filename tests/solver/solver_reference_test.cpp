@@ -205,9 +205,7 @@ struct LosingCase {
   unsigned switches;
 };
 
-void PrintTo(const LosingCase& c, std::ostream* os) {
-  *os << c.name;
-}
+void PrintTo(const LosingCase& c, std::ostream* os) { *os << c.name; }
 
 class SolverKeepsEveryPlay : public SolverReference,
                              public ::testing::WithParamInterface<LosingCase> {};

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/scriptconsole.h"
 #include "base/output.h"
+#include "platform/scriptconsole.h"
 
 namespace zelk::testing {
 
