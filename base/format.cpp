@@ -56,14 +56,179 @@ void pad(std::u16string& out, std::u16string_view body, int width, bool left) {
   if (!left) out.append(body);
 }
 
+// Hands out the arguments in order; nullptr once they run out, so a format
+// asking for more than it was given prints zeros and empty texts.
+class ArgCursor {
+ public:
+  ArgCursor(const FmtArg* args, std::size_t count) : args_(args), count_(count) {}
+  const FmtArg* take() { return next_ < count_ ? &args_[next_++] : nullptr; }
+
+ private:
+  const FmtArg* args_;
+  std::size_t count_;
+  std::size_t next_ = 0;
+};
+
+// One directive, %[flags][width][.precision][length]conversion, as far as
+// its conversion: `printf` is what snprintf gets for the flags, width and
+// precision; `end` is the index of the conversion character (or the size of
+// the format when the directive is cut short).
+struct Directive {
+  std::string printf = "%";
+  bool left = false;
+  int width = -1;
+  int precision = -1;
+  std::size_t end = 0;
+};
+
+// Digits from `j` as a number no larger than 100,000 (snprintf's buffer cuts
+// a wider field anyway).
+int readNumber(std::u16string_view format, std::size_t& j, int start) {
+  int n = start;
+  while (j < format.size() && format[j] >= u'0' && format[j] <= u'9') {
+    n = n * 10 + (format[j++] - u'0');
+    if (n > 100000) n = 100000;
+  }
+  return n;
+}
+
+// Parses the directive whose '%' is at `percent`; `*` takes its value from
+// the arguments.
+Directive parseDirective(std::u16string_view format, std::size_t percent, ArgCursor& args) {
+  Directive d;
+  std::size_t j = percent + 1;
+  // 1. Flags.
+  while (j < format.size() && format[j] < 128 &&
+         std::strchr("-+ #0", static_cast<char>(format[j]))) {
+    if (format[j] == u'-') d.left = true;
+    d.printf.push_back(static_cast<char>(format[j++]));
+  }
+  // 2. Width; a negative one from the arguments means left-justified.
+  if (j < format.size() && format[j] == u'*') {
+    const FmtArg* a = args.take();
+    d.width = a ? static_cast<int>(a->asSigned()) : 0;
+    if (d.width < 0) {
+      d.left = true;
+      d.printf.push_back('-');
+      d.width = -d.width;
+    }
+    ++j;
+  } else if (j < format.size() && format[j] >= u'0' && format[j] <= u'9') {
+    d.width = readNumber(format, j, 0);
+  }
+  if (d.width >= 0) d.printf += std::to_string(d.width);
+  // 3. Precision.
+  if (j < format.size() && format[j] == u'.') {
+    ++j;
+    if (j < format.size() && format[j] == u'*') {
+      const FmtArg* a = args.take();
+      d.precision = a ? static_cast<int>(a->asSigned()) : 0;
+      ++j;
+    } else {
+      d.precision = readNumber(format, j, 0);
+    }
+    if (d.precision >= 0) {
+      d.printf.push_back('.');
+      d.printf += std::to_string(d.precision);
+    }
+  }
+  // 4. Length prefixes only tell the width of the argument, which FmtArg
+  // already knows; skip them (I64, I32, I, ll, l, h, hh, z, j, t, L).
+  while (j < format.size()) {
+    char16_t c = format[j];
+    if (c == u'I') {
+      j += (format.substr(j, 3) == u"I64" || format.substr(j, 3) == u"I32") ? 3 : 1;
+    } else if (c == u'l' || c == u'h' || c == u'z' || c == u'j' || c == u't' || c == u'L' ||
+               c == u'w') {
+      ++j;
+    } else {
+      break;
+    }
+  }
+  d.end = j;
+  return d;
+}
+
+// Appends what a numeric conversion prints through snprintf.
+template <class T>
+void appendPrintf(std::u16string& out, const std::string& printf, T value) {
+  char buf[512];
+  std::snprintf(buf, sizeof buf, printf.c_str(), value);
+  appendAscii(out, buf);
+}
+
+// Appends the conversion `conv` of directive `d`; false for an unknown
+// conversion, which the caller keeps as written.
+bool appendConversion(std::u16string& out, Directive d, char16_t conv, ArgCursor& args) {
+  switch (conv) {
+    case u'%': out.push_back(u'%'); return true;
+    case u'd':
+    case u'i': {
+      const FmtArg* a = args.take();
+      appendPrintf(out, d.printf + "lld", a ? a->asSigned() : 0LL);
+      return true;
+    }
+    case u'u':
+    case u'x':
+    case u'X':
+    case u'o': {
+      const FmtArg* a = args.take();
+      d.printf += "ll";
+      d.printf.push_back(static_cast<char>(conv));
+      appendPrintf(out, d.printf, a ? a->asUnsigned() : 0ULL);
+      return true;
+    }
+    case u'f':
+    case u'F':
+    case u'e':
+    case u'E':
+    case u'g':
+    case u'G':
+    case u'a':
+    case u'A': {
+      const FmtArg* a = args.take();
+      d.printf.push_back(static_cast<char>(conv));
+      appendPrintf(out, d.printf, a ? a->asDouble() : 0.0);
+      return true;
+    }
+    case u'c':
+    case u'C': {
+      const FmtArg* a = args.take();
+      char16_t c = a ? static_cast<char16_t>(a->asUnsigned()) : u'\0';
+      std::u16string body;
+      if (c) body.push_back(c);
+      pad(out, body, d.width, d.left);
+      return true;
+    }
+    case u's':
+    case u'S': {
+      const FmtArg* a = args.take();
+      std::u16string_view body;
+      if (a && a->kind() == FmtArg::Kind::Text) body = a->text();
+      if (d.precision >= 0 && body.size() > static_cast<std::size_t>(d.precision))
+        body = body.substr(0, d.precision);
+      pad(out, body, d.width, d.left);
+      return true;
+    }
+    case u'p': {
+      // Sixteen hex digits, as a 64-bit desktop prints a pointer.
+      const FmtArg* a = args.take();
+      std::u16string body;
+      appendPrintf(body, "%016llX", static_cast<unsigned long long>(a ? a->asUnsigned() : 0));
+      pad(out, body, d.width, d.left);
+      return true;
+    }
+    case u'n': args.take(); return true;
+    default: return false;
+  }
+}
+
 }  // namespace
 
 std::u16string formatArgs(std::u16string_view format, const FmtArg* args, std::size_t count) {
   std::u16string out;
   out.reserve(format.size() + 16);
-  std::size_t next = 0;
-  auto take = [&]() -> const FmtArg* { return next < count ? &args[next++] : nullptr; };
-
+  ArgCursor cursor(args, count);
   for (std::size_t i = 0; i < format.size(); ++i) {
     char16_t ch = format[i];
     if (ch != u'%') {
@@ -74,141 +239,14 @@ std::u16string formatArgs(std::u16string_view format, const FmtArg* args, std::s
       out.push_back(ch);
       break;
     }
-    // %[flags][width][.precision][length]conversion
-    std::string directive = "%";
-    bool left = false;
-    std::size_t j = i + 1;
-    while (j < format.size() && std::strchr("-+ #0", static_cast<char>(format[j])) &&
-           format[j] < 128) {
-      if (format[j] == u'-') left = true;
-      directive.push_back(static_cast<char>(format[j++]));
-    }
-    int width = -1;
-    if (j < format.size() && format[j] == u'*') {
-      const FmtArg* a = take();
-      width = a ? static_cast<int>(a->asSigned()) : 0;
-      if (width < 0) {
-        left = true;
-        directive.push_back('-');
-        width = -width;
-      }
-      ++j;
-    } else {
-      while (j < format.size() && format[j] >= u'0' && format[j] <= u'9') {
-        width = (width < 0 ? 0 : width * 10) + (format[j++] - u'0');
-        if (width > 100000) width = 100000;
-      }
-    }
-    if (width >= 0) directive += std::to_string(width);
-    int precision = -1;
-    if (j < format.size() && format[j] == u'.') {
-      ++j;
-      precision = 0;
-      if (j < format.size() && format[j] == u'*') {
-        const FmtArg* a = take();
-        precision = a ? static_cast<int>(a->asSigned()) : 0;
-        ++j;
-      } else {
-        while (j < format.size() && format[j] >= u'0' && format[j] <= u'9') {
-          precision = precision * 10 + (format[j++] - u'0');
-          if (precision > 100000) precision = 100000;
-        }
-      }
-      if (precision >= 0) directive += "." + std::to_string(precision);
-    }
-    // Length prefixes only tell the width of the argument, which FmtArg
-    // already knows; skip them (I64, I32, I, ll, l, h, hh, z, j, t, L).
-    while (j < format.size()) {
-      char16_t c = format[j];
-      if (c == u'I') {
-        if (format.substr(j, 3) == u"I64" || format.substr(j, 3) == u"I32") {
-          j += 3;
-        } else {
-          ++j;
-        }
-      } else if (c == u'l' || c == u'h' || c == u'z' || c == u'j' || c == u't' || c == u'L' ||
-                 c == u'w') {
-        ++j;
-      } else {
-        break;
-      }
-    }
-    if (j >= format.size()) {
-      out.append(format.substr(i));
+    Directive d = parseDirective(format, i, cursor);
+    if (d.end >= format.size()) {
+      out.append(format.substr(i));  // cut short: kept as written
       break;
     }
-    char16_t conv = format[j];
-    char buf[512];
-    switch (conv) {
-      case u'%': out.push_back(u'%'); break;
-      case u'd':
-      case u'i': {
-        const FmtArg* a = take();
-        std::snprintf(buf, sizeof buf, (directive + "lld").c_str(), a ? a->asSigned() : 0LL);
-        appendAscii(out, buf);
-        break;
-      }
-      case u'u':
-      case u'x':
-      case u'X':
-      case u'o': {
-        const FmtArg* a = take();
-        directive += "ll";
-        directive.push_back(static_cast<char>(conv));
-        std::snprintf(buf, sizeof buf, directive.c_str(), a ? a->asUnsigned() : 0ULL);
-        appendAscii(out, buf);
-        break;
-      }
-      case u'f':
-      case u'F':
-      case u'e':
-      case u'E':
-      case u'g':
-      case u'G':
-      case u'a':
-      case u'A': {
-        const FmtArg* a = take();
-        directive.push_back(static_cast<char>(conv));
-        std::snprintf(buf, sizeof buf, directive.c_str(), a ? a->asDouble() : 0.0);
-        appendAscii(out, buf);
-        break;
-      }
-      case u'c':
-      case u'C': {
-        const FmtArg* a = take();
-        char16_t c = a ? static_cast<char16_t>(a->asUnsigned()) : u'\0';
-        std::u16string body;
-        if (c) body.push_back(c);
-        pad(out, body, width, left);
-        break;
-      }
-      case u's':
-      case u'S': {
-        const FmtArg* a = take();
-        std::u16string_view body;
-        if (a && a->kind() == FmtArg::Kind::Text) body = a->text();
-        if (precision >= 0 && body.size() > static_cast<std::size_t>(precision))
-          body = body.substr(0, precision);
-        pad(out, body, width, left);
-        break;
-      }
-      case u'p': {
-        // Sixteen hex digits, as a 64-bit desktop prints a pointer.
-        const FmtArg* a = take();
-        std::snprintf(buf, sizeof buf, "%016llX",
-                      static_cast<unsigned long long>(a ? a->asUnsigned() : 0));
-        std::u16string body;
-        for (char* p = buf; *p; ++p) body.push_back(static_cast<unsigned char>(*p));
-        pad(out, body, width, left);
-        break;
-      }
-      case u'n': take(); break;
-      default:
-        // Unknown conversion: keep it as written.
-        out.append(format.substr(i, j - i + 1));
-        break;
-    }
-    i = j;
+    if (!appendConversion(out, d, format[d.end], cursor))
+      out.append(format.substr(i, d.end - i + 1));  // unknown conversion: kept as written
+    i = d.end;
   }
   return out;
 }

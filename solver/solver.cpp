@@ -414,18 +414,24 @@ bool fourWithTwoPairs(Expansion& e) {
 }
 
 // Runs of pairs (width 2) and airplanes (width 3) cut from their templates.
+constexpr int RUN_BUFFER = 24;
+// Runs of pairs and of triples are cut from these.
+constexpr char PAIR_RUN[] = "3344556677889900JJQQKKAA";
+constexpr char TRIPLE_RUN[] = "333444555666777888999000JJJQQQKKKAAA";
+
 bool runs(Expansion& e, int width, int type, int minGroups, int maxGroups) {
   const uint32_t groupsHeld = width == 2 ? e.withPairs() : e.withTriples();
   if ((groupsHeld & (groupsHeld >> 1)) == 0) return false;  // no two neighbours
   for (int groups = minGroups; groups <= maxGroups; ++groups) {
     int w = groups * width;
-    if (w > e.size()) break;
+    // The second test never fires (at most ten pairs or seven triples), but
+    // it shows the compiler that the cards fit the buffer.
+    if (w > e.size() || w > RUN_BUFFER) break;
     if (!e.leads() && w != e.lastLength()) continue;
     for (int s = 0; s + groups <= 12; ++s) {
       if (!e.beats(s) || !Expansion::run(groupsHeld, s, groups)) continue;
-      char b[24];
-      char* p = b;
-      for (int r = s; r < s + groups; ++r) p = put(p, r, width);
+      char b[RUN_BUFFER];
+      std::memcpy(b, (width == 2 ? PAIR_RUN : TRIPLE_RUN) + s * width, w);
       if (e.play(b, w, type)) return true;
     }
   }
@@ -527,7 +533,12 @@ bool airplanesWithThreeSingles(Expansion& e) {
   return false;
 }
 
-bool airplanesWithPairs(Expansion& e, int groups) {
+// The number of triples is a template argument so that the compiler sees
+// that the cards fit the buffer.
+template <int GROUPS>
+bool airplanesWithPairs(Expansion& e) {
+  static_assert(GROUPS == 2 || GROUPS == 3);
+  constexpr int groups = GROUPS;
   const int length = groups * 5;
   if (!on(F_TYPE_F22) || e.size() < length || !twoNeighbourTriples(e)) return false;
   if (!e.leads() && e.lastLength() != length) return false;
@@ -616,7 +627,7 @@ char solveNode(GameNode* node, int depth, const Context& ctx) {
       won = pairs(e) || threes(e) || straights(e) || threeWithSingle(e) || threeWithPair(e) ||
             fourWithTwo(e) || fourWithTwoPairs(e) || pairRuns(e) || airplanes(e) ||
             airplanesWithTwoSingles(e) || airplanesWithThreeSingles(e) ||
-            airplanesWithPairs(e, 2) || airplanesWithPairs(e, 3) || bombs(e) || rocket(e) ||
+            airplanesWithPairs<2>(e) || airplanesWithPairs<3>(e) || bombs(e) || rocket(e) ||
             singles(e);
       return won ? e.mover() : e.other();
     case TYPE_D: won = pairs(e); break;
@@ -629,7 +640,7 @@ char solveNode(GameNode* node, int depth, const Context& ctx) {
     case TYPE_LD: won = pairRuns(e); break;
     case TYPE_F: won = airplanes(e); break;
     case TYPE_F11: won = airplanesWithTwoSingles(e) || airplanesWithThreeSingles(e); break;
-    case TYPE_F22: won = airplanesWithPairs(e, 2) || airplanesWithPairs(e, 3); break;
+    case TYPE_F22: won = airplanesWithPairs<2>(e) || airplanesWithPairs<3>(e); break;
     default: won = false; break;
   }
   won = won || bombs(e) || rocket(e) || (node->playType == TYPE_G && singles(e)) || e.pass();
