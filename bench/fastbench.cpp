@@ -43,10 +43,9 @@
 #include <thread>
 #include <vector>
 
+#include "base/output.h"
 #include "rules/cards.h"
 #include "rules/switches.h"
-#include "run/cqueue.h"
-#include "run/output.h"
 #include "solver/fastengine.h"
 #include "solver/gamenode.h"
 #include "solver/nodepool.h"
@@ -146,16 +145,11 @@ Run exhaustive(const std::string& player1, const std::string& player2, double li
 
 const char* verdict(char w) {
   switch (w) {
-    case '1':
-      return "player1";
-    case '2':
-      return "player2";
-    case 's':
-      return "stopped";
-    case 'm':
-      return "memory";
-    default:
-      return "?";
+    case '1': return "player1";
+    case '2': return "player2";
+    case 's': return "stopped";
+    case 'm': return "memory";
+    default: return "?";
   }
 }
 

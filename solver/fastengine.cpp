@@ -4,12 +4,10 @@
 #include <system_error>
 #include <thread>
 
+#include "base/output.h"
 #include "platform/clock.h"
 #include "platform/memory.h"
-#include "run/output.h"
-#include "solver/nodepool.h"
-#include "solver/release.h"
-#include "solver/solver.h"
+#include "solver/ticker.h"
 
 namespace zelk {
 
@@ -68,9 +66,7 @@ inline fast::Rules childRules(const Move& m, fast::Rules rules) {
 
 // Among plays that look equally good, the one worked on first: a play the
 // opponent cannot answer, then the one that sheds most cards.
-inline int rank(const Move& m) {
-  return (m.marks & UNANSWERED) * 64 + fast::cardCount(m.cards);
-}
+inline int rank(const Move& m) { return (m.marks & UNANSWERED) * 64 + fast::cardCount(m.cards); }
 
 // Unanswerable plays that are all the cards of a free rank (see
 // fast::freeRanks), of a kind where of two such plays the higher is never
@@ -160,7 +156,7 @@ void FastEngine::poll() {
   if (!progress_) return;
   // The seconds of SecondTicker when it runs (the solving run resets them),
   // else the engine's own clock.
-  const bool ticker = releaseThreadsStarted.load(std::memory_order_relaxed) != 0;
+  const bool ticker = tickerRunning();
   const int32_t sec = ticker ? tickSeconds.load(std::memory_order_relaxed)
                              : static_cast<int32_t>((tickCount() - startMs_) / 1000);
   if (sec <= lastSecond_) return;
@@ -213,9 +209,7 @@ bool FastEngine::prepare(const char* u1, const char* u2, const char* lastPlay, i
   else if (table_.wide() && table_.stored() == 0)
     table_.setWide(false);
   startMs_ = tickCount();
-  lastSecond_ = releaseThreadsStarted.load(std::memory_order_relaxed) != 0
-                    ? tickSeconds.load(std::memory_order_relaxed)
-                    : 0;
+  lastSecond_ = tickerRunning() ? tickSeconds.load(std::memory_order_relaxed) : 0;
   lastCount_ = positionsSearched();
   top_ = 0;
   return true;

@@ -31,12 +31,8 @@ inline constexpr int RANK_2 = 12;
 inline constexpr int RANK_X = 13;
 inline constexpr int RANK_Y = 14;
 
-constexpr Hand unit(int rank) {
-  return Hand(1) << (4 * rank);
-}
-constexpr int countOf(Hand h, int rank) {
-  return static_cast<int>((h >> (4 * rank)) & 0xF);
-}
+constexpr Hand unit(int rank) { return Hand(1) << (4 * rank); }
+constexpr int countOf(Hand h, int rank) { return static_cast<int>((h >> (4 * rank)) & 0xF); }
 
 // Number of cards in a hand.
 inline int cardCount(Hand h) {
@@ -229,39 +225,20 @@ inline RankMasks rankMasks(Hand h) {
 [[gnu::always_inline]] inline Beat normalizeBeat(const RankMasks& k, Beat last) {
   uint32_t starts;
   switch (last.type) {
-    case TYPE_G:
-      starts = k.ge1;
-      break;
-    case TYPE_D:
-      starts = k.ge2 & ((1u << (RANK_2 + 1)) - 1);
-      break;
+    case TYPE_G: starts = k.ge1; break;
+    case TYPE_D: starts = k.ge2 & ((1u << (RANK_2 + 1)) - 1); break;
     case TYPE_3:
     case TYPE_31:
-    case TYPE_32:
-      starts = k.ge3 & ((1u << (RANK_2 + 1)) - 1);
-      break;
+    case TYPE_32: starts = k.ge3 & ((1u << (RANK_2 + 1)) - 1); break;
     case TYPE_411:
     case TYPE_422:
-    case TYPE_ZD:
-      starts = k.eq4 & ((1u << (RANK_2 + 1)) - 1);
-      break;
-    case TYPE_SZ:
-      starts = detail::runStarts(k.ge1, last.len);
-      break;
-    case TYPE_LD:
-      starts = detail::runStarts(k.ge2, last.len / 2);
-      break;
-    case TYPE_F:
-      starts = detail::runStarts(k.ge3, last.len / 3);
-      break;
-    case TYPE_F11:
-      starts = detail::runStarts(k.ge3, last.len / 4);
-      break;
-    case TYPE_F22:
-      starts = detail::runStarts(k.ge3, last.len / 5);
-      break;
-    default:
-      return last;  // the lead and the rocket
+    case TYPE_ZD: starts = k.eq4 & ((1u << (RANK_2 + 1)) - 1); break;
+    case TYPE_SZ: starts = detail::runStarts(k.ge1, last.len); break;
+    case TYPE_LD: starts = detail::runStarts(k.ge2, last.len / 2); break;
+    case TYPE_F: starts = detail::runStarts(k.ge3, last.len / 3); break;
+    case TYPE_F11: starts = detail::runStarts(k.ge3, last.len / 4); break;
+    case TYPE_F22: starts = detail::runStarts(k.ge3, last.len / 5); break;
+    default: return last;  // the lead and the rocket
   }
   starts &= ~((2u << last.rank) - 1);  // only those that beat
   Beat b = last;
@@ -428,14 +405,10 @@ inline bool formKept(Hand mover, Hand rest, Hand other, Rules rules, bool otherS
 inline bool cannotAnswer(const RankMasks& k, Beat b, Rules rules) {
   const bool rocket = (rules & R_WZ) && (k.ge1 >> RANK_X & 1) && (k.ge1 >> RANK_Y & 1);
   switch (b.type) {
-    case TYPE_PASS:
-      return false;
-    case TYPE_WZ:
-      return !rocket;
-    case TYPE_ZD:
-      return b.rank >= RANKS && !rocket;
-    default:
-      return b.rank >= RANKS && !rocket && !((rules & R_ZD) && k.eq4);
+    case TYPE_PASS: return false;
+    case TYPE_WZ: return !rocket;
+    case TYPE_ZD: return b.rank >= RANKS && !rocket;
+    default: return b.rank >= RANKS && !rocket && !((rules & R_ZD) && k.eq4);
   }
 }
 

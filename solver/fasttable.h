@@ -194,38 +194,22 @@ inline uint64_t mix(uint64_t x) {
 
 inline int typeIndex(int type) {
   switch (type) {
-    case TYPE_PASS:
-      return 0;
-    case TYPE_G:
-      return 1;
-    case TYPE_D:
-      return 2;
-    case TYPE_3:
-      return 3;
-    case TYPE_31:
-      return 4;
-    case TYPE_32:
-      return 5;
-    case TYPE_411:
-      return 6;
-    case TYPE_422:
-      return 7;
-    case TYPE_F:
-      return 8;
-    case TYPE_F11:
-      return 9;
-    case TYPE_F22:
-      return 10;
-    case TYPE_SZ:
-      return 11;
-    case TYPE_LD:
-      return 12;
-    case TYPE_ZD:
-      return 13;
-    case TYPE_WZ:
-      return 14;
-    default:
-      return 15;
+    case TYPE_PASS: return 0;
+    case TYPE_G: return 1;
+    case TYPE_D: return 2;
+    case TYPE_3: return 3;
+    case TYPE_31: return 4;
+    case TYPE_32: return 5;
+    case TYPE_411: return 6;
+    case TYPE_422: return 7;
+    case TYPE_F: return 8;
+    case TYPE_F11: return 9;
+    case TYPE_F22: return 10;
+    case TYPE_SZ: return 11;
+    case TYPE_LD: return 12;
+    case TYPE_ZD: return 13;
+    case TYPE_WZ: return 14;
+    default: return 15;
   }
 }
 

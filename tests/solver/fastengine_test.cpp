@@ -12,10 +12,10 @@
 #include <thread>
 #include <vector>
 
+#include "base/output.h"
 #include "fastref.h"
 #include "rules/cards.h"
 #include "rules/switches.h"
-#include "run/output.h"
 #include "solver/nodepool.h"
 
 namespace zelk {
@@ -62,9 +62,7 @@ struct Split {
   FastEngine::Tuning tuning;
 };
 
-void PrintTo(const Split& split, std::ostream* os) {
-  *os << split.name;
-}
+void PrintTo(const Split& split, std::ostream* os) { *os << split.name; }
 
 class AgreesWithReference : public FastEngineTest, public ::testing::WithParamInterface<Split> {};
 
@@ -164,9 +162,7 @@ struct RunRankPair {
   fast::Rules rules;
 };
 
-void PrintTo(const RunRankPair& p, std::ostream* os) {
-  *os << p.player1 << " / " << p.player2;
-}
+void PrintTo(const RunRankPair& p, std::ostream* os) { *os << p.player1 << " / " << p.player2; }
 
 class PairsFromRunRanks : public FastEngineTest,
                           public ::testing::WithParamInterface<RunRankPair> {};
