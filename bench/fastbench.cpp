@@ -221,6 +221,58 @@ Process runZelk(const std::string& zelk, const std::string& player1, const std::
   return p;
 }
 
+// The zelk processes are started by a small process forked before this one
+// grows: a process counts the memory of the one that started it in its peak
+// until it runs a program of its own, and this one holds the table and the
+// exhaustive solver's nodes.
+class Spawner {
+ public:
+  bool start(const std::string& zelk) {
+    int requests[2], replies[2];
+    if (::pipe(requests) != 0 || ::pipe(replies) != 0) return false;
+    const pid_t pid = ::fork();
+    if (pid < 0) return false;
+    if (pid == 0) {
+      ::close(requests[1]);
+      ::close(replies[0]);
+      serve(zelk, fdopen(requests[0], "r"), fdopen(replies[1], "w"));
+      _exit(0);
+    }
+    ::close(requests[0]);
+    ::close(replies[1]);
+    requests_ = fdopen(requests[1], "w");
+    replies_ = fdopen(replies[0], "r");
+    return requests_ && replies_;
+  }
+  Process run(const std::string& player1, const std::string& player2, int threads) {
+    Process p;
+    std::fprintf(requests_, "%d %s %s\n", threads, player1.c_str(), player2.c_str());
+    std::fflush(requests_);
+    char first[64];
+    int ok = 0;
+    if (std::fscanf(replies_, "%d %lf %ld %c %63s %ld", &ok, &p.seconds, &p.peakMiB, &p.winner,
+                    first, &p.reportedMs) != 6)
+      return p;
+    p.ok = ok != 0;
+    if (std::strcmp(first, "-") != 0) p.firstPlay = first;
+    return p;
+  }
+
+ private:
+  static void serve(const std::string& zelk, FILE* in, FILE* out) {
+    char player1[64], player2[64];
+    int threads = 1;
+    while (in && out && std::fscanf(in, "%d %63s %63s", &threads, player1, player2) == 3) {
+      const Process p = runZelk(zelk, player1, player2, threads);
+      std::fprintf(out, "%d %.6f %ld %c %s %ld\n", p.ok ? 1 : 0, p.seconds, p.peakMiB, p.winner,
+                   p.firstPlay.empty() ? "-" : p.firstPlay.c_str(), p.reportedMs);
+      std::fflush(out);
+    }
+  }
+  FILE* requests_ = nullptr;
+  FILE* replies_ = nullptr;
+};
+
 std::string defaultZelk() {
   char self[4096];
   const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
@@ -321,6 +373,11 @@ int main(int argc, char** argv) {
                  zelk.c_str());
     return 2;
   }
+  Spawner spawner;
+  if (processes && !spawner.start(zelk)) {
+    std::perror("fastbench: cannot start the process spawner");
+    return 2;
+  }
   zelk::resetRuleSwitches();
   zelk::nodepool::setBudgetBytes(std::size_t(2) << 30);
   FastEngine engine(tableMiB << 20);
@@ -371,7 +428,7 @@ int main(int argc, char** argv) {
       std::vector<double> times;
       Process p;
       for (int i = 0; i < 5; ++i) {
-        p = runZelk(zelk, g.player1, g.player2, 1);
+        p = spawner.run(g.player1, g.player2, 1);
         check(p, r);
         times.push_back(p.seconds);
       }
@@ -402,7 +459,7 @@ int main(int argc, char** argv) {
       if (threads == 1) signature += r.positions + r.firstPositions;
       Process p;
       if (processes) {
-        p = runZelk(zelk, deal.player1, deal.player2, threads);
+        p = spawner.run(deal.player1, deal.player2, threads);
         check(p, r);
       }
       stats.add(r, processes ? &p : nullptr);
