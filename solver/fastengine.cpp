@@ -1,6 +1,7 @@
 #include "solver/fastengine.h"
 
 #include <algorithm>
+#include <bit>
 #include <system_error>
 #include <thread>
 
@@ -80,6 +81,58 @@ inline bool isWholeFreeRank(const Move& m, Hand me, uint16_t freeMe) {
 }
 inline unsigned wholeRankKind(int type) {
   return type == TYPE_G ? 1u : type == TYPE_D ? 2u : type == TYPE_3 ? 4u : 8u;
+}
+
+// True when the mover, leading, wins by playing his ranks whole: each
+// rank's cards as one play (the jokers together as the rocket), a triple
+// carrying a single or a pair of another rank where that helps, and all
+// of them but the last one plays the opponent cannot answer. He only
+// passes, and the last play empties the hand.
+// Set bits of a mask of ranks (fifteen at most), without a library call
+// where the processor has no instruction for it.
+inline int rankCount(uint32_t m) {
+  m = m - ((m >> 1) & 0x5555);
+  m = (m & 0x3333) + ((m >> 2) & 0x3333);
+  return static_cast<int>((((m + (m >> 4)) & 0x0F0F) * 0x0101) >> 8 & 0x1F);
+}
+
+// `k` and `o`: the masks of `me` and of the opponent's hand.
+bool leadsOut(Hand me, const fast::RankMasks& k, const fast::RankMasks& o, fast::Rules rules) {
+  constexpr Hand LOW = 0x1111111111111111ULL;
+  constexpr uint32_t BELOW_X = (1u << fast::RANK_X) - 1;
+  constexpr uint32_t JOKERS = (1u << fast::RANK_X) | (1u << fast::RANK_Y);
+  uint32_t ones = k.ge1 & ~k.ge2, twos = k.ge2 & ~k.ge3, threes = k.ge3 & ~k.eq4;
+  const uint32_t fours = k.eq4;
+  // Two of a joker or five of a rank (a second pack) make no such play.
+  const Hand five = ((me >> 2) & (me | (me >> 1)) & LOW) | ((me >> 3) & LOW);
+  if (five || (twos & JOKERS) || (twos && !(rules & fast::R_D)) ||
+      (threes && !(rules & fast::R_3)) || (fours && !(rules & fast::R_ZD)))
+    return false;
+  if ((rules & fast::R_WZ) && (ones & JOKERS) == JOKERS)
+    ones &= ~JOKERS;  // the rocket: one play, and nothing answers it
+  // The ranks of a kind the opponent cannot answer: those at or above his
+  // highest of that kind, when he has no bomb (and none at all against
+  // his rocket).
+  const bool oppRocket = (rules & fast::R_WZ) && (o.ge1 & JOKERS) == JOKERS;
+  const bool oppBomb = oppRocket || ((rules & fast::R_ZD) && (o.eq4 & BELOW_X));
+  auto from = [](uint32_t opp) -> uint32_t {  // the ranks at or above the highest of `opp`
+    return opp ? ~((1u << (31 - std::countl_zero(opp))) - 1) : ~0u;
+  };
+  const uint32_t safe1 = oppBomb ? 0 : from(o.ge1);
+  const uint32_t safe2 = oppBomb ? 0 : from(o.ge2 & BELOW_X);
+  const uint32_t safe3 = oppBomb ? 0 : from(o.ge3 & BELOW_X);
+  const uint32_t safe4 = oppRocket ? 0 : from(o.eq4 & BELOW_X);
+  const int singles = rankCount(ones & ~safe1), pairs = rankCount(twos & ~safe2);
+  const int answered = singles + pairs + rankCount(threes & ~safe3) + rankCount(fours & ~safe4);
+  if (answered <= 1) return true;
+  // Each unanswerable three takes along an answerable single or pair, as
+  // far as the switches let it.
+  const int carriers = rankCount(threes & safe3);
+  const int carriable = ((rules & fast::R_31) ? singles : 0) + ((rules & fast::R_32) ? pairs : 0);
+  return answered - std::min(carriers, carriable) <= 1;
+}
+inline bool leadsOut(Hand me, Hand opp, fast::Rules rules) {
+  return leadsOut(me, fast::rankMasks(me), fast::rankMasks(opp), rules);
 }
 
 }  // namespace
@@ -431,6 +484,7 @@ bool FastEngine::alphaBeta(Hand me, Hand opp, Beat last, fast::Rules rules) {
   ProofNumbers known;
   if (table_.probe(key, known) && (known.pn == 0 || known.dn == 0)) return known.pn == 0;
   if (formsOf(me, rules).beats(last)) return true;
+  if (last.type == TYPE_PASS && leadsOut(me, opp, rules)) return true;
   const std::size_t base = top_;
   reservePlays(base);
   const int count = fast::generateMoves(me, last, rules, &arena_[base]);
@@ -492,7 +546,7 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
   // depth-first search: no expansion.
   ProofNumbers known;
   if (table_.probe(key, known) && (known.pn >= thpn || known.dn >= thdn)) return known;
-  if (formsOf(me, rules).beats(last)) {
+  if (formsOf(me, rules).beats(last) || (last.type == TYPE_PASS && leadsOut(me, opp, rules))) {
     ProofNumbers won{0, PN_INF};
     table_.store(key, won, 1, !owner_);
     return won;
@@ -599,7 +653,10 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
     }
     if (m.marks & UNANSWERED) {
       ProofNumbers mine;
-      if (!table_.probe(childKey, mine)) mine = estimate(childKey.mover, childKey.opponent);
+      if (!table_.probe(childKey, mine))
+        mine = leadsOut(childKey.mover, childKey.opponent, rules)
+                   ? ProofNumbers{0, PN_INF}
+                   : estimate(childKey.mover, childKey.opponent);
       k = ProofNumbers{mine.dn, mine.pn};
       continue;
     }
@@ -608,7 +665,8 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
       const bool asIs = childKey.mover == opp && !(m.marks & SEQUENCES_END);
       const fast::WholeHand& forms =
           asIs ? oppForms : formsOf(childKey.mover, childRules(m, rules));
-      if (forms.beats(m.type == TYPE_PASS ? Beat{} : m.beat()))
+      if (forms.beats(m.type == TYPE_PASS ? Beat{} : m.beat()) ||
+          (m.type == TYPE_PASS && leadsOut(childKey.mover, childKey.opponent, rules)))
         k = ProofNumbers{0, PN_INF};
       else
         k = estimate(childKey.mover, childKey.opponent, m.type == TYPE_PASS ? 0 : 1);
