@@ -79,6 +79,14 @@ class FastEngine {
   // The first play in canonical order whose position the mover wins.
   Answer bestMove(const char* u1, const char* u2, const char* lastPlay, int playType, char turn);
 
+  // Who wins a position given in packed form, for the analysis, which asks
+  // this of many positions: 1 when the mover wins, 0 when he loses, -1 when
+  // stopFlag ended the search. A play to beat as beatFromPlay makes it.
+  int wins(fast::Hand me, fast::Hand opp, fast::Beat last);
+  // The rules the next question is answered under: the engine's own
+  // (setRules) or the process-wide switches.
+  fast::Rules rules() const { return ownRules_ ? *ownRules_ : fast::currentRules(); }
+
   // Positions searched since the engine was made (or reset), by all its
   // threads, and proofs held.
   int64_t positionsSearched() const { return searched_ + helperSearched_; }
@@ -87,6 +95,7 @@ class FastEngine {
 
   // Writes the progress line once a second while searching (on by default).
   void setProgress(bool on) { progress_ = on; }
+  bool progress() const { return progress_; }
   // Forgets every proof and zeroes the counters.
   void reset();
   // The rules of the following calls instead of the process-wide switches;
@@ -131,6 +140,8 @@ class FastEngine {
 
   bool prepare(const char* u1, const char* u2, const char* lastPlay, int playType, char turn,
                fast::Hand& me, fast::Hand& opp, fast::Beat& beat, char& result);
+  // Takes the rules in force and the kind of table entries the hands need.
+  void useRulesFor(fast::Hand a, fast::Hand b);
   // True when the mover wins; proves the position to the end.
   bool search(fast::Hand me, fast::Hand opp, fast::Beat last);
   // Depth-first in canonical order, cut off at the first win; throws
