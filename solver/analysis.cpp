@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <functional>
 
 #include "platform/clock.h"
 #include "platform/memory.h"
@@ -25,6 +26,8 @@ constexpr int WIN = 100;
 // Scores sit in the table as proof and disproof numbers, lifted above 0.
 constexpr uint32_t LIFT = 128;
 constexpr int64_t POLL_MASK = 1023;
+// Zero-window tests on the side guessed before the engine is asked who wins.
+constexpr int PATIENCE = 2;
 constexpr std::size_t HAND_LINES = std::size_t(1) << 16;  // a power of two
 
 // The score of a card play from the score x of what follows it, seen from
@@ -305,12 +308,26 @@ int Analysis::children(Hand me, Hand opp, Rules rules, const fast::WholeHand& op
   return kept;
 }
 
-int Analysis::exact(Hand me, Hand opp, Beat last, Rules rules, bool likelyWin) {
+int Analysis::exact(Hand me, Hand opp, Beat last, Rules rules, bool wins,
+                    const std::function<bool()>& ask) {
   // MTD(f): zero-window tests from the winner's fewest plays on, each
-  // narrowing the bounds the table keeps.
-  int g = likelyWin ? WIN - facts(me, rules).fewest : facts(opp, rules).fewest - WIN;
-  int lower = -WIN, upper = WIN;
-  while (lower < upper) {
+  // narrowing the bounds the table keeps. Scores are never 0.
+  int lower = facts(opp, rules).fewest - WIN, upper = WIN - facts(me, rules).fewest;
+  if (!ask) (wins ? lower : upper) = wins ? 1 : -1;
+  int g = wins ? upper : lower;
+  for (int tests = 0; lower < upper; ++tests) {
+    // Tests that go on failing on the side guessed: ask who wins.
+    if (tests == PATIENCE && ask && lower < 0 && upper > 0) {
+      // From the winner's fewest plays on, as when it is known.
+      if (ask()) {
+        lower = 1;
+        g = upper;
+      } else {
+        upper = -1;
+        g = lower;
+      }
+      if (lower >= upper) break;
+    }
     const int beta = g == lower ? g + 1 : g;
     g = search(me, opp, last, rules, beta - 1, beta);
     if (g < beta)
@@ -318,7 +335,7 @@ int Analysis::exact(Hand me, Hand opp, Beat last, Rules rules, bool likelyWin) {
     else
       lower = g;
   }
-  return g;
+  return lower;
 }
 
 Analysis::Child Analysis::rootChild(const Root& root, const Move& m) const {
@@ -367,21 +384,22 @@ int Analysis::score(const Child& c, int alpha, int beta) {
   }
 }
 
-int Analysis::exactPlay(const Root& root, const Move& m) {
+int Analysis::exactPlay(const Root& root, const Move& m, bool rootLost) {
   const Child c = rootChild(root, m);
   if (c.kind == Child::WON || c.kind == Child::LOST) return score(c, -WIN, WIN);
-  // Who wins after the play, from the engine: where the search starts.
-  const Hand rest = root.me - m.cards;
-  const bool theyWin = m.type == TYPE_PASS ? engineWins(root.opp, root.me, Beat{})
-                                           : engineWins(root.opp, rest, m.beat());
-  switch (c.kind) {
-    case Child::PASS:
-      return -exact(c.mover, c.other, c.beat, c.rules, theyWin);
-    case Child::LEAD:
-      return afterCardPlay(exact(c.mover, c.other, c.beat, c.rules, !theyWin));
-    default:
-      return afterCardPlay(-exact(c.mover, c.other, c.beat, c.rules, theyWin));
-  }
+  // After every play of a lost position the opponent wins. In a won one
+  // most plays lose too, and a short win of the opponent is found much
+  // sooner than the engine proves that he wins at all: the search starts on
+  // that side and asks the engine only when a few tests there fail.
+  const bool lead = c.kind == Child::LEAD;  // the mover moves again
+  auto ask = [&] {
+    const bool theyWin = m.type == TYPE_PASS ? engineWins(root.opp, root.me, Beat{})
+                                             : engineWins(root.opp, root.me - m.cards, m.beat());
+    return theyWin != lead;
+  };
+  const int x =
+      exact(c.mover, c.other, c.beat, c.rules, !lead, rootLost ? std::function<bool()>() : ask);
+  return c.kind == Child::PASS ? -x : afterCardPlay(lead ? x : -x);
 }
 
 Analysis::Outcome Analysis::outcomeOf(int score, char mover) const {
@@ -437,7 +455,7 @@ Analysis::Outcome Analysis::judge(const Position& p) {
     Beat last = fast::normalizeBeat(fast::rankMasks(me), root.last);
     Rules rules = rules_ | fast::R_DOMINANCE;
     fast::canonicalize(me, opp, last, rules);
-    return outcomeOf(exact(me, opp, last, rules, wins), root.mover);
+    return outcomeOf(exact(me, opp, last, rules, wins, nullptr), root.mover);
   } catch (const Stop&) {
     return Outcome{RESULT_STOPPED, 0};
   }
@@ -454,9 +472,10 @@ Analysis::Outcome Analysis::analyse(const Position& p, std::vector<JudgedPlay>& 
   plays_ = count;
   int best = -WIN;
   try {
+    const bool lost = !engineWins(root.me, root.opp, root.last);
     for (int i = 0; i < count; ++i) {
       const Move& m = moves[static_cast<std::size_t>(i)];
-      const int score = exactPlay(root, m);
+      const int score = exactPlay(root, m, lost);
       plays.push_back(JudgedPlay{fast::moveCards(m), m.type, outcomeOf(score, root.mover)});
       best = std::max(best, score);
       judged_ = i + 1;
@@ -481,7 +500,7 @@ Analysis::JudgedPlay Analysis::reply(const Position& p) {
     Beat last = fast::normalizeBeat(fast::rankMasks(me), root.last);
     Rules rules = rules_ | fast::R_DOMINANCE;
     fast::canonicalize(me, opp, last, rules);
-    const int best = exact(me, opp, last, rules, wins);
+    const int best = exact(me, opp, last, rules, wins, nullptr);
     // The first play in canonical order that reaches the position's score.
     for (int i = 0; i < count; ++i) {
       const Move& m = moves[static_cast<std::size_t>(i)];

@@ -37,6 +37,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -136,11 +137,14 @@ class Analysis {
   // `outcome` telling why.
   bool begin(const Position& position, Root& root, Outcome& outcome);
   Outcome outcomeOf(int score, char mover) const;
-  // The exact score of a position in canonical form; `likelyWin` only says
-  // where to start looking.
-  int exact(fast::Hand me, fast::Hand opp, fast::Beat last, fast::Rules rules, bool likelyWin);
-  // The exact score of one play of the root, with the engine's verdict.
-  int exactPlay(const Root& root, const fast::Move& m);
+  // The exact score of a position in canonical form. Without `ask`, `wins`
+  // says whether the mover wins; with it, it is a guess where to start, and
+  // `ask` tells whether he wins when a few tests there have not settled it.
+  int exact(fast::Hand me, fast::Hand opp, fast::Beat last, fast::Rules rules, bool wins,
+            const std::function<bool()>& ask);
+  // The exact score of one play of the root; `rootLost`: the root is lost
+  // for its mover, so every play is.
+  int exactPlay(const Root& root, const fast::Move& m, bool rootLost);
   // Fail-soft alpha-beta on a position in canonical form: the score when it
   // lies between alpha and beta, else a bound on the far side of the window.
   int search(fast::Hand me, fast::Hand opp, fast::Beat last, fast::Rules rules, int alpha,
@@ -156,6 +160,7 @@ class Analysis {
   int score(const Child& c, int alpha, int beta);
   HandFacts facts(fast::Hand hand, fast::Rules rules);
   int fewestPlays(fast::Hand hand, fast::Rules rules);
+  // FastEngine::wins; a stop throws Stop.
   bool engineWins(fast::Hand me, fast::Hand opp, fast::Beat last);
   // Room for the plays of one more position on the arena.
   void reserve();
