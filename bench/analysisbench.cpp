@@ -80,11 +80,11 @@ int main(int argc, char** argv) {
       pack += "XY";
       std::shuffle(pack.begin(), pack.end(), rng);
       zelk::Position p;
-      p.u1 = asc(pack.substr(0, static_cast<std::size_t>(size)));
-      p.u2 = asc(pack.substr(static_cast<std::size_t>(size), static_cast<std::size_t>(size)));
+      p.u1Cards = asc(pack.substr(0, static_cast<std::size_t>(size)));
+      p.u2Cards = asc(pack.substr(static_cast<std::size_t>(size), static_cast<std::size_t>(size)));
       engine.reset();
       auto t0 = Clock::now();
-      char w = engine.solve(p.u1.c_str(), p.u2.c_str(), "", 0, '2');
+      char w = engine.solve(p.u1Cards.c_str(), p.u2Cards.c_str(), "", 0, '2');
       solveT.push_back(since(t0));
       engine.reset();
       analysis.reset();
@@ -104,8 +104,8 @@ int main(int argc, char** argv) {
       analyseT.push_back(since(t0));
       bool agree = o.winner == w && a.winner == w && a.movesToWin == o.movesToWin &&
                    r.after.winner == w && r.after.movesToWin == o.movesToWin;
-      std::printf("  %-22s %-22s player%c %4d %9.4f %9.4f %9.4f %9.4f %6zu%s\n", p.u2.c_str(),
-                  p.u1.c_str(), w, o.movesToWin, solveT.back(), judgeT.back(), replyT.back(),
+      std::printf("  %-22s %-22s player%c %4d %9.4f %9.4f %9.4f %9.4f %6zu%s\n", p.u2Cards.c_str(),
+                  p.u1Cards.c_str(), w, o.movesToWin, solveT.back(), judgeT.back(), replyT.back(),
                   analyseT.back(), plays.size(), agree ? "" : "  DISAGREE");
       std::fflush(stdout);
     }

@@ -24,9 +24,7 @@ constexpr TypeName TYPE_NAMES[] = {
     {TYPE_SZ, "SZ"},   {TYPE_LD, "LD"},   {TYPE_ZD, "ZD"}, {TYPE_WZ, "WZ"},
 };
 
-char upper(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
+char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 std::string typed(std::string_view text) {
   std::string out;

@@ -4,12 +4,10 @@
 #include <bit>
 #include <functional>
 
+#include "base/output.h"
 #include "platform/clock.h"
 #include "platform/memory.h"
-#include "run/output.h"
-#include "solver/nodepool.h"
-#include "solver/release.h"
-#include "solver/solver.h"
+#include "solver/ticker.h"
 
 namespace zelk {
 
@@ -33,12 +31,8 @@ constexpr std::size_t HAND_LINES = std::size_t(1) << 16;  // a power of two
 // The score of a card play from the score x of what follows it, seen from
 // the same side: a win takes one play longer. And the other way, for a
 // window: the least x that gives more than a.
-inline int afterCardPlay(int x) {
-  return x > 0 ? x - 1 : x;
-}
-inline int beforeCardPlay(int a) {
-  return a >= 0 ? a + 1 : a;
-}
+inline int afterCardPlay(int x) { return x > 0 ? x - 1 : x; }
+inline int beforeCardPlay(int a) { return a >= 0 ? a + 1 : a; }
 
 // The play to beat as the table keys it, marking the positions whose kinds
 // of consecutive ranks are over (their hands are packed differently).
@@ -78,7 +72,7 @@ class QuietEngine {
 Analysis::Analysis(FastEngine& engine, std::size_t tableBytes)
     : engine_(engine),
       table_(tableBytes),
-      rules_(engine.rules()),
+      rules_(engine.nextRules()),
       hands_(static_cast<HandLine*>(mapBlock(HAND_LINES * sizeof(HandLine), false))),
       arena_(std::size_t(2) * fast::MAX_MOVES),
       kids_(arena_.size()) {
@@ -101,7 +95,7 @@ void Analysis::reset() {
 void Analysis::poll() {
   if (stopRequested()) throw Stop{};
   if (!progress_) return;
-  const bool ticker = releaseThreadsStarted.load(std::memory_order_relaxed) != 0;
+  const bool ticker = tickerRunning();
   const int32_t sec = ticker ? tickSeconds.load(std::memory_order_relaxed)
                              : static_cast<int32_t>((tickCount() - startMs_) / 1000);
   if (sec <= lastSecond_) return;
@@ -369,12 +363,9 @@ Analysis::Child Analysis::rootChild(const Root& root, const Move& m) const {
 
 int Analysis::score(const Child& c, int alpha, int beta) {
   switch (c.kind) {
-    case Child::WON:
-      return WIN - 1;
-    case Child::LOST:
-      return 1 - WIN;
-    case Child::PASS:
-      return -search(c.mover, c.other, c.beat, c.rules, -beta, -alpha);
+    case Child::WON: return WIN - 1;
+    case Child::LOST: return 1 - WIN;
+    case Child::PASS: return -search(c.mover, c.other, c.beat, c.rules, -beta, -alpha);
     case Child::LEAD:
       return afterCardPlay(
           search(c.mover, c.other, c.beat, c.rules, beforeCardPlay(alpha), beforeCardPlay(beta)));
@@ -410,9 +401,9 @@ Analysis::Outcome Analysis::outcomeOf(int score, char mover) const {
 bool Analysis::begin(const Position& p, Root& root, Outcome& outcome) {
   Hand h1 = 0, h2 = 0;
   Beat beat;
-  if (!fast::handFromCards(p.u1, h1) || !fast::handFromCards(p.u2, h2) || h1 == 0 || h2 == 0 ||
-      (p.mover != RESULT_U1 && p.mover != RESULT_U2) ||
-      !fast::beatFromPlay(p.toBeat, p.toBeatType, beat)) {
+  if (!fast::handFromCards(p.u1Cards, h1) || !fast::handFromCards(p.u2Cards, h2) || h1 == 0 ||
+      h2 == 0 || (p.turn != RESULT_U1 && p.turn != RESULT_U2) ||
+      !fast::beatFromPlay(p.lastPlay, p.playType, beat)) {
     LogPrint(u"Analysis:异常..\r\n");
     outcome = Outcome{RESULT_OPEN, 0};
     return false;
@@ -421,11 +412,11 @@ bool Analysis::begin(const Position& p, Root& root, Outcome& outcome) {
     outcome = Outcome{RESULT_STOPPED, 0};
     return false;
   }
-  root.me = p.mover == RESULT_U2 ? h2 : h1;
-  root.opp = p.mover == RESULT_U2 ? h1 : h2;
+  root.me = p.turn == RESULT_U2 ? h2 : h1;
+  root.opp = p.turn == RESULT_U2 ? h1 : h2;
   root.last = beat;
-  root.mover = p.mover;
-  const Rules rules = engine_.rules();
+  root.mover = p.turn;
+  const Rules rules = engine_.nextRules();
   if (rules != rules_) {
     table_.clear();
     rules_ = rules;
@@ -437,9 +428,7 @@ bool Analysis::begin(const Position& p, Root& root, Outcome& outcome) {
   top_ = 0;
   judged_ = plays_ = 0;
   startMs_ = tickCount();
-  lastSecond_ = releaseThreadsStarted.load(std::memory_order_relaxed) != 0
-                    ? tickSeconds.load(std::memory_order_relaxed)
-                    : 0;
+  lastSecond_ = tickerRunning() ? tickSeconds.load(std::memory_order_relaxed) : 0;
   lastCount_ = positionsSearched();
   return true;
 }

@@ -53,7 +53,7 @@ class Analysis {
  public:
   static constexpr std::size_t DEFAULT_TABLE_BYTES = std::size_t(256) << 20;
 
-  // engine: says who wins, under its rules (FastEngine::rules()).
+  // engine: says who wins, under its rules (FastEngine::nextRules()).
   // tableBytes: memory for the table of bounds. Throws CMemoryException
   // when the system refuses it.
   explicit Analysis(FastEngine& engine, std::size_t tableBytes = DEFAULT_TABLE_BYTES);

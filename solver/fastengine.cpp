@@ -4,12 +4,10 @@
 #include <system_error>
 #include <thread>
 
+#include "base/output.h"
 #include "platform/clock.h"
 #include "platform/memory.h"
-#include "run/output.h"
-#include "solver/nodepool.h"
-#include "solver/release.h"
-#include "solver/solver.h"
+#include "solver/ticker.h"
 
 namespace zelk {
 
@@ -56,7 +54,7 @@ inline uint16_t tableBeat(Beat b, fast::Rules rules) {
 // consecutive ranks end.
 inline fast::Rules childRules(const Move& m, fast::Rules rules) {
   return (m.key & 2) ? static_cast<fast::Rules>((rules & ~fast::R_SEQUENCES) | fast::R_DOMINANCE)
-                      : rules;
+                     : rules;
 }
 
 // Among plays that look equally good, the one worked on first: a play the
@@ -151,7 +149,7 @@ void FastEngine::poll() {
   if (!progress_) return;
   // The seconds of SecondTicker when it runs (the solving run resets them),
   // else the engine's own clock.
-  const bool ticker = releaseThreadsStarted.load(std::memory_order_relaxed) != 0;
+  const bool ticker = tickerRunning();
   const int32_t sec = ticker ? tickSeconds.load(std::memory_order_relaxed)
                              : static_cast<int32_t>((tickCount() - startMs_) / 1000);
   if (sec <= lastSecond_) return;
@@ -193,16 +191,14 @@ bool FastEngine::prepare(const char* u1, const char* u2, const char* lastPlay, i
   opp = turn == RESULT_U2 ? h1 : h2;
   useRulesFor(h1, h2);
   startMs_ = tickCount();
-  lastSecond_ = releaseThreadsStarted.load(std::memory_order_relaxed) != 0
-                    ? tickSeconds.load(std::memory_order_relaxed)
-                    : 0;
+  lastSecond_ = tickerRunning() ? tickSeconds.load(std::memory_order_relaxed) : 0;
   lastCount_ = positionsSearched();
   top_ = 0;
   return true;
 }
 
 void FastEngine::useRulesFor(Hand a, Hand b) {
-  const fast::Rules now = rules();
+  const fast::Rules now = nextRules();
   if (now != rules_) {
     table_.clear();
     rules_ = now;
@@ -387,13 +383,15 @@ bool FastEngine::steer(std::size_t base, int count, int depth, uint32_t pn, uint
                        int& best, uint32_t& childThdn) {
   using fast::PN_INF;
   using fast::ProofNumbers;
-  const uint64_t busy = owner_->path_[static_cast<std::size_t>(depth + 1)].load(std::memory_order_relaxed);
+  const uint64_t busy =
+      owner_->path_[static_cast<std::size_t>(depth + 1)].load(std::memory_order_relaxed);
   const fast::FastTable::Key& key = keys_[base + static_cast<std::size_t>(best)];
   if (busy == 0 || key.hash != busy) return false;
   // The other thread may have moved its numbers on.
   ProofNumbers fresh;
   if (table_.probe(key, fresh)) {
-    if (arena_[base + static_cast<std::size_t>(best)].key & 1) fresh = ProofNumbers{fresh.dn, fresh.pn};
+    if (arena_[base + static_cast<std::size_t>(best)].key & 1)
+      fresh = ProofNumbers{fresh.dn, fresh.pn};
     ProofNumbers& k = kids_[base + static_cast<std::size_t>(best)];
     if (fresh.pn != k.pn || fresh.dn != k.dn) {
       k = fresh;
@@ -558,7 +556,7 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
         fast::canonicalize(mover, other, next, after);
       key = table_.key(mover, other, tableBeat(next, after));
       m.key |= after == rules ? 0 : 2;  // the kinds of consecutive ranks end here
-      m.len = next.len;  // the play as the opponent's position keys it
+      m.len = next.len;                 // the play as the opponent's position keys it
       m.rank = next.rank;
       // Its forms are read below unless it is in the table, and are not
       // the opponent's hand as it stands (looked up once for all).

@@ -1,4 +1,5 @@
-// A position of an endgame, from its start or from the middle of a game.
+// A position of an endgame, from its start or from the middle of a game
+// (the Position of engine.h), as the user gives it.
 //
 // The opening position is the typed hands with player2 to lead. A position
 // from the middle of a game adds the play on the table that the mover must
@@ -10,18 +11,10 @@
 #include <string>
 #include <string_view>
 
-#include "rules/types.h"
+#include "solver/engine.h"
 #include "solver/fastmoves.h"
 
 namespace zelk {
-
-struct Position {
-  std::string u1;              // player1's cards, an ascending card string
-  std::string u2;              // player2's cards
-  std::string toBeat;          // as lastPlay is written; empty: the mover leads
-  int toBeatType = TYPE_PASS;  // its type code
-  char mover = RESULT_U2;      // RESULT_U1 or RESULT_U2
-};
 
 // Builds a position from the hands (card strings in any order, each one
 // hand of one pack, 1 to MAXPN cards), the mover, and the play to beat as

@@ -8,11 +8,17 @@
 #include <atomic>
 #include <cstdint>
 
+#include "platform/cqueue.h"
 #include "solver/gamenode.h"
+#include "solver/ticker.h"
 
 namespace zelk {
 
-extern std::atomic<int32_t> releaseThreadsStarted;
+// Roots of finished game trees on their way to ThreadZelkFree (sequence 27:
+// made right after mStrSeq).
+extern CQueue<GameNode*>& qZelk2Free;
+// The same queue, reachable from the static initialisers of other files.
+CQueue<GameNode*>& zelk2FreeQueue();
 
 // Starts SecondTicker and ThreadZelkFree, once per process.
 void startReleaseThreads();

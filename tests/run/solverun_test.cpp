@@ -1,4 +1,6 @@
 // The solving run and the replay, through a scripted console.
+#include "run/solverun.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -8,12 +10,10 @@
 #include <thread>
 #include <vector>
 
+#include "base/output.h"
 #include "platform/scriptconsole.h"
 #include "platform/text.h"
 #include "rules/switches.h"
-#include "run/cqueue.h"
-#include "run/output.h"
-#include "run/solverun.h"
 #include "solver/gamenode.h"
 #include "solver/nodepool.h"
 #include "solver/solver.h"
@@ -48,8 +48,7 @@ class SolvingRun : public ::testing::Test {
     setFlag(F_U1F, 0);
     setFlag(F_DEBUG, 0);
     resetRuleSwitches();
-    replayEnabled = true;
-    exhaustiveSearch = ZelkSolver;
+    request = SolveRequest{};
     setStop(0);
     queuedTexts();
   }
@@ -63,7 +62,7 @@ class SolvingRun : public ::testing::Test {
                     const char16_t* player2) {
     console = std::move(on);
     GameNode* root = begin(player1, player2);
-    EXPECT_EQ(zelkmain(root), 1);
+    EXPECT_EQ(zelkmain(root, request), 1);
     return end(root);
   }
 
@@ -71,8 +70,10 @@ class SolvingRun : public ::testing::Test {
   GameNode* begin(const char16_t* player1, const char16_t* player2) {
     setConsole(console);
     queuedTexts();
-    inputA = player1;
-    inputB = player2;
+    request.player1 = player1;
+    request.player2 = player2;
+    request.engine.rules = fast::currentRules();
+    request.u1First = on(F_U1F);
     nodeCount = 0;
     return newNode();
   }
@@ -86,8 +87,16 @@ class SolvingRun : public ::testing::Test {
     return maskTiming(utf16ToUtf8(console->output()));
   }
 
+  // A search that fails in place of ZelkSolver.
+  void searchWith(SearchFunction search) {
+    static SearchFunction failing;
+    failing = search;
+    request.makeEngine = [](const EngineSettings&) { return makeExhaustiveEngine(failing); };
+  }
+
   std::shared_ptr<ScriptConsole> console;
   std::vector<std::string> log;
+  SolveRequest request;
 };
 
 TEST_F(SolvingRun, MachineAsPlayer1WithIllegalPlaysAndAReplay) {
@@ -173,8 +182,7 @@ TEST_F(SolvingRun, TypedPlaysIgnoreBlanksCaseAndCardOrder) {
   std::u16string script = u"k k k 5\n\n" + std::u16string(1500, u'K') + u"\n";
   std::string out = run(u"XY", u"6KKK5", script.c_str());
   EXPECT_NE(out.find("最终获胜方是 player1 \r\n"), std::string::npos);
-  EXPECT_NE(out.find("player2:player2出牌:KKK5\nplayer1出牌:XY\nplayer1赢\r\n"),
-            std::string::npos);
+  EXPECT_NE(out.find("player2:player2出牌:KKK5\nplayer1出牌:XY\nplayer1赢\r\n"), std::string::npos);
   EXPECT_NE(out.find("player2出牌:" + std::string(1024, 'K') + "\nplayer2出牌不合法\n"),
             std::string::npos);
 }
@@ -243,7 +251,7 @@ TEST_F(SolvingRun, ListingModeEndsAtTheLineThatFailed) {
 }
 
 TEST_F(SolvingRun, NoReplayEndsAfterTheStatistics) {
-  replayEnabled = false;
+  request.replay = false;
   std::string out = run(u"AA9", u"2QQJJ77553", u"");
   EXPECT_NE(out.find("推演牌局总数 3823 牌局树牌局数 3083(80.64%) N1=10 speed S/s"),
             std::string::npos);
@@ -252,7 +260,7 @@ TEST_F(SolvingRun, NoReplayEndsAfterTheStatistics) {
   EXPECT_TRUE(report.completed);
   EXPECT_EQ(report.winner, '1');
   EXPECT_EQ(report.positions, 3823);
-  EXPECT_EQ(report.treePositions, 3083);
+  EXPECT_EQ(report.keptPositions, 3083);
   EXPECT_EQ(report.openingPlays, 10);
 }
 
@@ -260,10 +268,10 @@ TEST_F(SolvingRun, FailedConsoleWriteStopsAtTheNextLine) {
   console = std::make_shared<ScriptConsole>(u"", ScriptConsole::AtEnd::Fail);
   console->failWritesAfter(5);
   setConsole(console);
-  inputA = u"2";
-  inputB = u"43";
+  request.player1 = u"2";
+  request.player2 = u"43";
   GameNode* root = newNode();
-  zelkmain(root);
+  zelkmain(root, request);
   std::vector<std::string> texts = queuedTexts();
   ASSERT_GE(texts.size(), 3u);
   EXPECT_EQ(texts[texts.size() - 2].rfind("WriteConsole:eno ", 0), 0u);
@@ -276,7 +284,7 @@ TEST_F(SolvingRun, FailedConsoleWriteStopsAtTheNextLine) {
 TEST_F(SolvingRun, MachineWithoutAWinningAnswerEndsTheGame) {
   console = std::make_shared<ScriptConsole>(u"", ScriptConsole::AtEnd::Block);
   GameNode* root = begin(u"2", u"43");
-  std::thread solver([&] { zelkmain(root); });
+  std::thread solver([&] { zelkmain(root, request); });
   bool prompted = console->waitForBlockedRead(10s);
   bool cleared = false;
   if (prompted) {
@@ -308,7 +316,7 @@ TEST_F(SolvingRun, MachineWithoutAWinningAnswerEndsTheGame) {
 }
 
 TEST_F(SolvingRun, AnUnknownExceptionInTheSearchEndsTheRun) {
-  exhaustiveSearch = [](GameNode*, int) -> char { throw 42; };
+  searchWith([](GameNode*, int) -> char { throw 42; });
   std::string out = run(u"2", u"43", u"4\n");
   EXPECT_EQ(out,
             "player1牌:2\r\n"
@@ -325,7 +333,7 @@ TEST_F(SolvingRun, AnUnknownExceptionInTheSearchEndsTheRun) {
 }
 
 TEST_F(SolvingRun, ASearchWithoutAWinnerEndsBeforeTheReplay) {
-  exhaustiveSearch = [](GameNode*, int) -> char { return RESULT_OPEN; };
+  searchWith([](GameNode*, int) -> char { return RESULT_OPEN; });
   std::string out = run(u"2", u"43", u"4\n");
   EXPECT_EQ(out,
             "player1牌:2\r\n"
@@ -348,15 +356,17 @@ TEST_F(SolvingRun, MemoryExhaustionIsReportedAndTheTreeStaysWhole) {
       {
         setConsole(std::make_shared<ScriptConsole>(u"", ScriptConsole::AtEnd::Fail));
         nodepool::setBudgetBytes(nodepool::reservedBytes() + 20000 * sizeof(GameNode));
-        inputA = u"22AAKKQQJJ09999";
-        inputB = u"YX8877766655544433";
+        SolveRequest big;
+        big.player1 = u"22AAKKQQJJ09999";
+        big.player2 = u"YX8877766655544433";
         GameNode* root = newNode();
-        zelkmain(root);
+        zelkmain(root, big);
         std::vector<std::string> texts = queuedTexts();
-        bool ok = contains(texts,
-                           "zelkmain:catched CMemoryException(node memory budget exhausted)!\r\n") &&
-                  contains(texts, "zelkmain:内存失败，求解线程将终止!!!\r\n") &&
-                  texts.back() == "ERRORBREAK!\r\n" && stopRequested() && lastRunReport().failed;
+        bool ok =
+            contains(texts,
+                     "zelkmain:catched CMemoryException(node memory budget exhausted)!\r\n") &&
+            contains(texts, "zelkmain:内存失败，求解线程将终止!!!\r\n") &&
+            texts.back() == "ERRORBREAK!\r\n" && stopRequested() && lastRunReport().failed;
         nodepool::setBudgetBytes(0);
         ok = ok && countNodes(root) >= 1;
         deleteNode(root);

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "base/flags.h"
 #include "reference/bruteforce.h"
 #include "reference/random_deal.h"
 #include "rules/switches.h"
-#include "run/output.h"
 
 namespace zelk {
 namespace {
@@ -98,20 +98,20 @@ TEST(Analysis, MovesToWinAgreeWithMinimaxFromTheDefinition) {
     const ref::Rules rules = ref::rulesOf(mask);
     auto [h1, h2] = ref::randomDeal(rng, 8);
     Position p;
-    p.u1 = h1;
-    p.u2 = h2;
-    p.mover = rng() % 2 ? RESULT_U1 : RESULT_U2;
-    const std::string& mine = p.mover == RESULT_U2 ? h2 : h1;
+    p.u1Cards = h1;
+    p.u2Cards = h2;
+    p.turn = rng() % 2 ? RESULT_U1 : RESULT_U2;
+    const std::string& mine = p.turn == RESULT_U2 ? h2 : h1;
     const ref::Play toBeat = ref::randomPlayToBeat(rng, rules, ref::randomWindow(rng), mine);
-    p.toBeat = toBeat.text();
-    p.toBeatType = toBeat.code;
-    midGame += toBeat.code != ref::PASS || p.mover == RESULT_U1;
-    const std::string where = h1 + " / " + h2 + " to beat " + p.toBeat + " mover " + p.mover +
+    p.lastPlay = toBeat.text();
+    p.playType = toBeat.code;
+    midGame += toBeat.code != ref::PASS || p.turn == RESULT_U1;
+    const std::string where = h1 + " / " + h2 + " to beat " + p.lastPlay + " mover " + p.turn +
                               " switches " + std::to_string(mask);
 
     MovesToWin minimax(rules);
     const ref::Hand u1 = ref::handOf(h1), u2 = ref::handOf(h2);
-    const Value expected = minimax.of(u1, u2, ref::lastOf(toBeat), p.mover);
+    const Value expected = minimax.of(u1, u2, ref::lastOf(toBeat), p.turn);
     std::vector<Analysis::JudgedPlay> plays;
     const Analysis::Outcome o = analysis.analyse(p, plays);
     ASSERT_EQ(o.winner, expected.winner) << where;
@@ -123,9 +123,9 @@ TEST(Analysis, MovesToWinAgreeWithMinimaxFromTheDefinition) {
     // Every play, matched by its cards (one play per set of cards).
     std::map<std::string, Value> byCards;
     for (const ref::Play& q :
-         ref::legalPlays(p.mover == RESULT_U2 ? u2 : u1, ref::lastOf(toBeat), rules))
+         ref::legalPlays(p.turn == RESULT_U2 ? u2 : u1, ref::lastOf(toBeat), rules))
       byCards[ref::ascending(q.cards) + "/" + std::to_string(q.code)] =
-          minimax.afterPlay(u1, u2, q, p.mover);
+          minimax.afterPlay(u1, u2, q, p.turn);
     ASSERT_EQ(plays.size(), byCards.size()) << where;
     const Analysis::JudgedPlay* chosen = nullptr;
     const Analysis::JudgedPlay* firstWin = nullptr;
@@ -135,9 +135,9 @@ TEST(Analysis, MovesToWinAgreeWithMinimaxFromTheDefinition) {
       ASSERT_EQ(j.after.winner, it->second.winner) << where << " play " << j.cards;
       ASSERT_EQ(j.after.movesToWin, it->second.moves) << where << " play " << j.cards;
       if (!chosen || better(Value{j.after.winner, j.after.movesToWin},
-                            Value{chosen->after.winner, chosen->after.movesToWin}, p.mover))
+                            Value{chosen->after.winner, chosen->after.movesToWin}, p.turn))
         chosen = &j;
-      if (!firstWin && j.after.winner == p.mover) firstWin = &j;
+      if (!firstWin && j.after.winner == p.turn) firstWin = &j;
     }
     // The machine's reply: the best play, the first of equals in canonical order.
     const Analysis::JudgedPlay reply = analysis.reply(p);
@@ -145,8 +145,8 @@ TEST(Analysis, MovesToWinAgreeWithMinimaxFromTheDefinition) {
     ASSERT_EQ(reply.type, chosen->type) << where;
     ASSERT_EQ(reply.after.movesToWin, expected.moves) << where;
     // The first winning play is the engine's.
-    const FastEngine::Answer a =
-        engine.bestMove(p.u1.c_str(), p.u2.c_str(), p.toBeat.c_str(), p.toBeatType, p.mover);
+    const FastEngine::Answer a = engine.bestMove(p.u1Cards.c_str(), p.u2Cards.c_str(),
+                                                 p.lastPlay.c_str(), p.playType, p.turn);
     ASSERT_EQ(a.found, firstWin != nullptr) << where;
     if (firstWin) {
       ++wonByMover;
@@ -182,10 +182,10 @@ TEST_P(MakePosition, RefusesWhatIsNoPosition) {
   EXPECT_EQ(error, row.error);
   ASSERT_EQ(ok, row.error[0] == '\0');
   if (ok) {
-    EXPECT_EQ(p.u1, "3XY");
-    EXPECT_EQ(p.mover, RESULT_U1);
-    EXPECT_EQ(p.toBeat, "33");
-    EXPECT_EQ(p.toBeatType, TYPE_D);
+    EXPECT_EQ(p.u1Cards, "3XY");
+    EXPECT_EQ(p.turn, RESULT_U1);
+    EXPECT_EQ(p.lastPlay, "33");
+    EXPECT_EQ(p.playType, TYPE_D);
   }
 }
 
@@ -211,8 +211,8 @@ TEST(Analysis, AStopEndsTheWorkWithTheStopResult) {
   engine.setProgress(false);
   Analysis analysis(engine, std::size_t(1) << 22);
   Position p;
-  p.u1 = "4";
-  p.u2 = "33";
+  p.u1Cards = "4";
+  p.u2Cards = "33";
   setStop(1);
   std::vector<Analysis::JudgedPlay> plays;
   EXPECT_EQ(analysis.analyse(p, plays).winner, RESULT_STOPPED);
