@@ -164,11 +164,11 @@ int Analysis::search(Hand me, Hand opp, Beat last, Rules rules, int alpha, int b
   int lo = theirs.fewest - WIN, hi = WIN - mine.fewest;
   const fast::FastTable::Key key = table_.key(me, opp, tableBeat(last, rules));
   fast::ProofNumbers known;
-  int hint = -1;  // the play that decided here before
+  uint32_t hint = 0;  // which play decided here before: see fingerprint()
   if (table_.probe(key, known)) {
     lo = std::max(lo, static_cast<int>(known.pn & 0xFF) - static_cast<int>(LIFT));
     hi = std::min(hi, static_cast<int>(known.dn) - static_cast<int>(LIFT));
-    hint = static_cast<int>(known.pn >> 8) - 1;
+    hint = known.pn >> 8;
   }
   if (lo >= beta) return lo;
   if (hi <= alpha || lo == hi) return hi;
@@ -179,17 +179,26 @@ int Analysis::search(Hand me, Hand opp, Beat last, Rules rules, int alpha, int b
   top_ = base + static_cast<std::size_t>(count);
   const int kept = children(me, opp, rules, theirs.forms, base, count);
   Child* kid = &kids_[base];
-  // Likeliest to decide first: the play that decided here before, then a
-  // play the opponent cannot answer, then the one that sheds most cards
-  // (orders are all different: see children()).
+  // Likeliest to decide first: the play that decided here before; looking
+  // for a win within a number of plays, those that keep to the fewest plays
+  // of the hand; then a play the opponent cannot answer, then the one that
+  // sheds most cards (orders are all different: see children()).
+  for (int i = 0; i < kept; ++i) {
+    Child& c = kid[i];
+    if (hint && fingerprint(c) == hint) c.order |= 1u << 24;
+    if (c.kind != Child::LEAD && c.kind != Child::REPLY) continue;
+    int waste = 14;
+    if (alpha >= 0)
+      waste = facts(c.kind == Child::LEAD ? c.mover : c.other, c.rules).fewest + 1 - mine.fewest;
+    c.order |= static_cast<uint32_t>(std::max(1, 15 - waste)) << 20;
+  }
   std::sort(kid, kid + kept, [](const Child& a, const Child& b) { return a.order > b.order; });
-  if (hint > 0 && hint < kept) std::rotate(kid, kid + hint, kid + hint + 1);
   // A position after a play may be known well enough already to decide here.
   for (int i = 0; i < kept; ++i) {
     const Child& c = kid[i];
     if (c.kind == Child::WON || c.kind == Child::LOST) continue;
     fast::ProofNumbers k;
-    if (!table_.probe(table_.key(c.mover, c.other, tableBeat(c.beat, c.rules)), k)) continue;
+    if (!table_.probe(c.key, k)) continue;
     const int clo = static_cast<int>(k.pn & 0xFF) - static_cast<int>(LIFT);
     const int chi = static_cast<int>(k.dn) - static_cast<int>(LIFT);
     const int v = c.kind == Child::PASS   ? -chi
@@ -203,7 +212,8 @@ int Analysis::search(Hand me, Hand opp, Beat last, Rules rules, int alpha, int b
 
   const int64_t before = searched_;
   const int alpha0 = alpha;
-  int best = -WIN, bestAt = 0;
+  int best = -WIN;
+  uint32_t bestPlay = 0;
   for (int i = 0; i < kept && best < beta; ++i) {
     const Child c = kids_[base + static_cast<std::size_t>(i)];  // the search below may move it
     int v;
@@ -218,8 +228,7 @@ int Analysis::search(Hand me, Hand opp, Beat last, Rules rules, int alpha, int b
     }
     if (v > best) {
       best = v;
-      // Where it stands in the order the next visit sorts the plays into.
-      bestAt = i == 0 ? std::max(hint, 0) : i <= hint ? i - 1 : i;
+      bestPlay = fingerprint(c);
     }
     alpha = std::max(alpha, best);
   }
@@ -231,11 +240,11 @@ int Analysis::search(Hand me, Hand opp, Beat last, Rules rules, int alpha, int b
     lo = std::max(lo, best);
   else
     lo = hi = best;
-  table_.store(key,
-               fast::ProofNumbers{static_cast<uint32_t>(lo + static_cast<int>(LIFT)) |
-                                      static_cast<uint32_t>(bestAt + 1) << 8,
-                                  static_cast<uint32_t>(hi + static_cast<int>(LIFT))},
-               static_cast<uint64_t>(searched_ - before));
+  table_.store(
+      key,
+      fast::ProofNumbers{static_cast<uint32_t>(lo + static_cast<int>(LIFT)) | bestPlay << 8,
+                         static_cast<uint32_t>(hi + static_cast<int>(LIFT))},
+      static_cast<uint64_t>(searched_ - before));
   return best;
 }
 
@@ -250,7 +259,7 @@ int Analysis::children(Hand me, Hand opp, Rules rules, const fast::WholeHand& op
     const Move& m = arena_[base + static_cast<std::size_t>(i)];
     Child& c = kids_[base + static_cast<std::size_t>(kept)];
     c.rules = rules;
-    // The kind and size of the play above, its place in canonical order below.
+    // Its kind and size above its place in canonical order (see search()).
     c.order = static_cast<uint32_t>(fast::cardCount(m.cards)) << 12 | (4095 - kept);
     if (m.type == TYPE_PASS) {
       c.kind = Child::PASS;
@@ -264,7 +273,7 @@ int Analysis::children(Hand me, Hand opp, Rules rules, const fast::WholeHand& op
       Beat next = fast::normalizeBeat(oppMasks, m.beat());
       if (rest == 0) {
         c.kind = Child::WON;
-        c.order |= 255 << 12;
+        c.order |= 255u << 12 | 15u << 20;
         ++kept;
         continue;
       }
@@ -283,7 +292,7 @@ int Analysis::children(Hand me, Hand opp, Rules rules, const fast::WholeHand& op
           wholeRankLeads |= kind;
         }
         c.kind = Child::LEAD;
-        c.order += 64 << 12;
+        c.order += 64u << 12;
         c.mover = rest;
         c.other = opp;
         c.beat = Beat{};
@@ -296,7 +305,8 @@ int Analysis::children(Hand me, Hand opp, Rules rules, const fast::WholeHand& op
       if (!fast::formKept(me, rest, opp, rules, oppSequences))
         fast::canonicalize(c.mover, c.other, c.beat, c.rules);
     }
-    table_.prefetch(table_.key(c.mover, c.other, tableBeat(c.beat, c.rules)));
+    c.key = table_.key(c.mover, c.other, tableBeat(c.beat, c.rules));
+    table_.prefetch(c.key);
     ++kept;
   }
   return kept;
@@ -330,6 +340,14 @@ int Analysis::exact(Hand me, Hand opp, Beat last, Rules rules, bool wins,
       lower = g;
   }
   return lower;
+}
+
+uint32_t Analysis::fingerprint(const Child& c) {
+  // 18 bits of the key's hash, never 0; the plays that end the game have
+  // no key and need no hint: they come first anyway.
+  return c.kind == Child::WON || c.kind == Child::LOST
+             ? 0
+             : static_cast<uint32_t>(c.key.hash >> 46) | 1;
 }
 
 Analysis::Child Analysis::rootChild(const Root& root, const Move& m) const {

@@ -125,6 +125,7 @@ class Analysis {
     fast::Rules rules = 0;
     fast::Beat beat;
     fast::Hand mover = 0, other = 0;
+    fast::FastTable::Key key{};  // not for WON and LOST
   };
   // The position in packed form, mover first, as the question gives it.
   struct Root {
@@ -154,6 +155,9 @@ class Analysis {
   // none.
   int children(fast::Hand me, fast::Hand opp, fast::Rules rules, const fast::WholeHand& oppForms,
                std::size_t base, int count);
+  // Which play led to the position `c`, for the next visit to the position
+  // before: a few bits of its key, never 0 (0 for WON and LOST).
+  static uint32_t fingerprint(const Child& c);
   // The position after a play of the root.
   Child rootChild(const Root& root, const fast::Move& m) const;
   // The score of the play that leads to `c`, within the window as search().
