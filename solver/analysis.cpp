@@ -313,13 +313,15 @@ int Analysis::children(Hand me, Hand opp, Rules rules, const fast::WholeHand& op
 }
 
 int Analysis::exact(Hand me, Hand opp, Beat last, Rules rules, bool wins,
-                    const std::function<bool()>& ask) {
+                    const std::function<bool()>& ask, int enough) {
   // MTD(f): zero-window tests from the winner's fewest plays on, each
   // narrowing the bounds the table keeps. Scores are never 0.
   int lower = facts(opp, rules).fewest - WIN, upper = WIN - facts(me, rules).fewest;
   if (!ask) (wins ? lower : upper) = wins ? 1 : -1;
   int g = wins ? upper : lower;
   for (int tests = 0; lower < upper; ++tests) {
+    if (enough > 0 && lower > 0) return lower;
+    if (enough < 0 && upper < 0) return upper;
     // Tests that go on failing on the side guessed: ask who wins.
     if (tests == PATIENCE && ask && lower < 0 && upper > 0) {
       // From the winner's fewest plays on, as when it is known.
@@ -393,7 +395,7 @@ int Analysis::score(const Child& c, int alpha, int beta) {
   }
 }
 
-int Analysis::exactPlay(const Root& root, const Move& m, bool rootLost) {
+int Analysis::exactPlay(const Root& root, const Move& m, bool rootLost, bool winningOnly) {
   const Child c = rootChild(root, m);
   if (c.kind == Child::WON || c.kind == Child::LOST) return score(c, -WIN, WIN);
   // After every play of a lost position the opponent wins. In a won one
@@ -406,9 +408,19 @@ int Analysis::exactPlay(const Root& root, const Move& m, bool rootLost) {
                                              : engineWins(root.opp, root.me - m.cards, m.beat());
     return theyWin != lead;
   };
-  const int x =
-      exact(c.mover, c.other, c.beat, c.rules, !lead, rootLost ? std::function<bool()>() : ask);
+  // Where only a win counts, a loss is known soon enough: once the
+  // position after the play is known won by the opponent.
+  const int x = exact(c.mover, c.other, c.beat, c.rules, !lead,
+                      rootLost ? std::function<bool()>() : ask, winningOnly ? (lead ? -1 : 1) : 0);
   return c.kind == Child::PASS ? -x : afterCardPlay(lead ? x : -x);
+}
+
+int Analysis::exactRoot(const Root& root, bool wins) {
+  Hand me = root.me, opp = root.opp;
+  Beat last = fast::normalizeBeat(fast::rankMasks(me), root.last);
+  Rules rules = rules_ | fast::R_DOMINANCE;
+  fast::canonicalize(me, opp, last, rules);
+  return exact(me, opp, last, rules, wins, nullptr);
 }
 
 Analysis::Outcome Analysis::outcomeOf(int score, char mover) const {
@@ -457,18 +469,14 @@ Analysis::Outcome Analysis::judge(const Position& p) {
   if (!begin(p, root, outcome)) return outcome;
   QuietEngine quiet(engine_);
   try {
-    const bool wins = engineWins(root.me, root.opp, root.last);
-    Hand me = root.me, opp = root.opp;
-    Beat last = fast::normalizeBeat(fast::rankMasks(me), root.last);
-    Rules rules = rules_ | fast::R_DOMINANCE;
-    fast::canonicalize(me, opp, last, rules);
-    return outcomeOf(exact(me, opp, last, rules, wins, nullptr), root.mover);
+    return outcomeOf(exactRoot(root, engineWins(root.me, root.opp, root.last)), root.mover);
   } catch (const Stop&) {
     return Outcome{RESULT_STOPPED, 0};
   }
 }
 
-Analysis::Outcome Analysis::analyse(const Position& p, std::vector<JudgedPlay>& plays) {
+Analysis::Outcome Analysis::analyse(const Position& p, std::vector<JudgedPlay>& plays,
+                                    bool winningOnly) {
   plays.clear();
   Root root;
   Outcome outcome;
@@ -480,12 +488,14 @@ Analysis::Outcome Analysis::analyse(const Position& p, std::vector<JudgedPlay>& 
   int best = -WIN;
   try {
     const bool lost = !engineWins(root.me, root.opp, root.last);
+    if (lost && winningOnly) return outcomeOf(exactRoot(root, false), root.mover);
     for (int i = 0; i < count; ++i) {
       const Move& m = moves[static_cast<std::size_t>(i)];
-      const int score = exactPlay(root, m, lost);
+      const int score = exactPlay(root, m, lost, winningOnly);
+      judged_ = i + 1;
+      if (winningOnly && score < 0) continue;  // a bound only
       plays.push_back(JudgedPlay{fast::moveCards(m), m.type, outcomeOf(score, root.mover)});
       best = std::max(best, score);
-      judged_ = i + 1;
     }
   } catch (const Stop&) {
     return Outcome{RESULT_STOPPED, 0};
@@ -502,12 +512,7 @@ Analysis::JudgedPlay Analysis::reply(const Position& p) {
   const int count = fast::generateMoves(root.me, root.last, rules_, moves.data());
   plays_ = count;
   try {
-    const bool wins = engineWins(root.me, root.opp, root.last);
-    Hand me = root.me, opp = root.opp;
-    Beat last = fast::normalizeBeat(fast::rankMasks(me), root.last);
-    Rules rules = rules_ | fast::R_DOMINANCE;
-    fast::canonicalize(me, opp, last, rules);
-    const int best = exact(me, opp, last, rules, wins, nullptr);
+    const int best = exactRoot(root, engineWins(root.me, root.opp, root.last));
     // The first play in canonical order that reaches the position's score.
     for (int i = 0; i < count; ++i) {
       const Move& m = moves[static_cast<std::size_t>(i)];

@@ -77,8 +77,11 @@ class Analysis {
   Outcome judge(const Position& position);
   // Every legal play of the mover, in canonical order (the pass last, where
   // there is a play to beat), each judged; returns the position's outcome.
-  // After a stop the list holds the plays judged so far.
-  Outcome analyse(const Position& position, std::vector<JudgedPlay>& plays);
+  // With winningOnly, only the plays after which the mover still wins (none
+  // when he loses), which is much quicker: a play that loses costs only the
+  // proof that it does. After a stop the list holds the plays judged so far.
+  Outcome analyse(const Position& position, std::vector<JudgedPlay>& plays,
+                  bool winningOnly = false);
   // The machine's play: when the mover wins, the play with the fewest moves
   // to win; when he loses, the one with the most (the longest defence);
   // the first in canonical order among equals. after.winner tells a stop or
@@ -141,11 +144,16 @@ class Analysis {
   // The exact score of a position in canonical form. Without `ask`, `wins`
   // says whether the mover wins; with it, it is a guess where to start, and
   // `ask` tells whether he wins when a few tests there have not settled it.
+  // `enough` 1 (-1): as soon as the mover is known to win (lose), a score
+  // of that sign, not necessarily the exact one.
   int exact(fast::Hand me, fast::Hand opp, fast::Beat last, fast::Rules rules, bool wins,
-            const std::function<bool()>& ask);
+            const std::function<bool()>& ask, int enough = 0);
+  // The root's exact score; `wins`: whether its mover wins.
+  int exactRoot(const Root& root, bool wins);
   // The exact score of one play of the root; `rootLost`: the root is lost
-  // for its mover, so every play is.
-  int exactPlay(const Root& root, const fast::Move& m, bool rootLost);
+  // for its mover, so every play is. With winningOnly a play after which
+  // the mover loses gets a negative score that is a bound only.
+  int exactPlay(const Root& root, const fast::Move& m, bool rootLost, bool winningOnly);
   // Fail-soft alpha-beta on a position in canonical form: the score when it
   // lies between alpha and beta, else a bound on the far side of the window.
   int search(fast::Hand me, fast::Hand opp, fast::Beat last, fast::Rules rules, int alpha,

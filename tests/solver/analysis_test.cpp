@@ -52,9 +52,14 @@ class MovesToWin {
   }
 
   Value of(const ref::Hand& u1, const ref::Hand& u2, const ref::Last& last, char turn) {
-    const std::string key = ref::ascending(u1) + "/" + ref::ascending(u2) + "/" +
-                            std::to_string(last.code) + "/" + std::to_string(last.rank) + "/" +
-                            std::to_string(last.size) + turn;
+    uint64_t a = static_cast<uint64_t>(last.code) << 11 | (last.rank + 1) << 6 | last.size << 1 |
+                 (turn == '2'),
+             b = 0;
+    for (int r = 0; r < ref::RANKS; ++r) {
+      a = a << 3 | static_cast<uint64_t>(u1[r]);
+      b = b << 3 | static_cast<uint64_t>(u2[r]);
+    }
+    const auto key = std::make_pair(a, b);
     if (auto it = memo_.find(key); it != memo_.end()) return it->second;
     bool any = false;
     Value best{};
@@ -68,7 +73,7 @@ class MovesToWin {
 
  private:
   ref::Rules rules_;
-  std::map<std::string, Value> memo_;
+  std::map<std::pair<uint64_t, uint64_t>, Value> memo_;
 };
 
 std::string sortedCards(std::string s) {
@@ -139,6 +144,20 @@ TEST(Analysis, MovesToWinAgreeWithMinimaxFromTheDefinition) {
         chosen = &j;
       if (!firstWin && j.after.winner == p.turn) firstWin = &j;
     }
+    // The winning plays alone: the same, less the others.
+    std::vector<Analysis::JudgedPlay> winning;
+    const Analysis::Outcome w = analysis.analyse(p, winning, true);
+    ASSERT_EQ(w.winner, expected.winner) << where;
+    ASSERT_EQ(w.movesToWin, expected.moves) << where;
+    auto next = winning.begin();
+    for (const Analysis::JudgedPlay& j : plays) {
+      if (j.after.winner != p.turn) continue;
+      ASSERT_NE(next, winning.end()) << where;
+      EXPECT_EQ(next->cards, j.cards) << where;
+      EXPECT_EQ(next->after.movesToWin, j.after.movesToWin) << where;
+      ++next;
+    }
+    EXPECT_EQ(next, winning.end()) << where;
     // The machine's reply: the best play, the first of equals in canonical order.
     const Analysis::JudgedPlay reply = analysis.reply(p);
     ASSERT_EQ(reply.cards, chosen->cards) << where;
