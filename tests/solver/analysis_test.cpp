@@ -243,5 +243,19 @@ TEST(Analysis, AStopEndsTheWorkWithTheStopResult) {
   EXPECT_EQ(o.movesToWin, 1);
 }
 
+// Through the engine interface: the fast engine's analysis plays by the
+// engine's rules (without pairs, player1's 4 beats the 3 player2 must lead).
+TEST(Analysis, TheFastEngineAnalysesUnderItsRules) {
+  EXPECT_EQ(makeEngine(EngineSettings{})->analysis(), nullptr);
+  EngineSettings settings{EngineKind::Fast, fast::R_ALL & ~fast::R_D, std::size_t(1) << 22, 1,
+                          false};
+  const std::unique_ptr<Engine> engine = makeEngine(settings);
+  ASSERT_NE(engine->analysis(), nullptr);
+  const Analysis::Outcome o =
+      engine->analysis()->judge(Position{"4", "33", "", TYPE_PASS, RESULT_U2});
+  EXPECT_EQ(o.winner, RESULT_U1);
+  EXPECT_EQ(o.movesToWin, 1);
+}
+
 }  // namespace
 }  // namespace zelk
