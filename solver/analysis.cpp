@@ -101,8 +101,13 @@ void Analysis::poll() {
   if (sec <= lastSecond_) return;
   const int64_t count = positionsSearched();
   const int64_t speed = (count - lastCount_) / (sec - lastSecond_);
-  ConsolePrint(0, u"sec %d  推演 %I64d  置换表 %I64d  speed %I64d/s %d/%d \r\n", sec, count,
-               table_.stored(), speed, static_cast<int>(judged_), static_cast<int>(plays_));
+  // As the fast engine's line; while judging every play, how many are done.
+  if (plays_ > 0)
+    ConsolePrint(0, u"sec %d  推演 %I64d  置换表 %I64d  speed %I64d/s %d/%d \r\n", sec, count,
+                 table_.stored(), speed, judged_, plays_);
+  else
+    ConsolePrint(0, u"sec %d  推演 %I64d  置换表 %I64d  speed %I64d/s \r\n", sec, count,
+                 table_.stored(), speed);
   lastSecond_ = sec;
   lastCount_ = count;
 }
