@@ -52,19 +52,19 @@ inline unsigned wholeRankKind(int type) {
   return type == TYPE_G ? 1u : type == TYPE_D ? 2u : type == TYPE_3 ? 4u : 8u;
 }
 
-// The engine writes no progress line of its own meanwhile: ours counts its work.
-class QuietEngine {
+// Meanwhile the engine writes no progress line of its own: the analysis
+// writes one for both.
+class EngineWatch {
  public:
-  explicit QuietEngine(FastEngine& engine) : engine_(engine), was_(engine.progress()) {
-    engine.setProgress(false);
+  EngineWatch(FastEngine& engine, std::function<void()> watcher) : engine_(engine) {
+    engine.setWatcher(std::move(watcher));
   }
-  ~QuietEngine() { engine_.setProgress(was_); }
-  QuietEngine(const QuietEngine&) = delete;
-  QuietEngine& operator=(const QuietEngine&) = delete;
+  ~EngineWatch() { engine_.setWatcher(nullptr); }
+  EngineWatch(const EngineWatch&) = delete;
+  EngineWatch& operator=(const EngineWatch&) = delete;
 
  private:
   FastEngine& engine_;
-  bool was_;
 };
 
 }  // namespace
@@ -94,12 +94,17 @@ void Analysis::reset() {
 
 void Analysis::poll() {
   if (stopRequested()) throw Stop{};
+  progressLine();
+}
+
+void Analysis::progressLine() {
   if (!progress_) return;
   const bool ticker = tickerRunning();
   const int32_t sec = ticker ? tickSeconds.load(std::memory_order_relaxed)
                              : static_cast<int32_t>((tickCount() - startMs_) / 1000);
   if (sec <= lastSecond_) return;
-  const int64_t count = positionsSearched();
+  const int64_t count =
+      positionsSearched() + (engineAt_ < 0 ? 0 : engine_.positionsSearched() - engineAt_);
   const int64_t speed = (count - lastCount_) / (sec - lastSecond_);
   // As the fast engine's line; while judging every play, how many are done.
   if (plays_ > 0)
@@ -153,9 +158,10 @@ int Analysis::fewestPlays(Hand hand, Rules rules) {
 }
 
 bool Analysis::engineWins(Hand me, Hand opp, Beat last) {
-  const int64_t before = engine_.positionsSearched();
+  engineAt_ = engine_.positionsSearched();
   const int won = engine_.wins(me, opp, last);
-  engineSearched_ += engine_.positionsSearched() - before;
+  engineSearched_ += engine_.positionsSearched() - engineAt_;
+  engineAt_ = -1;
   if (won < 0) throw Stop{};
   return won == 1;
 }
@@ -472,7 +478,7 @@ Analysis::Outcome Analysis::judge(const Position& p) {
   Root root;
   Outcome outcome;
   if (!begin(p, root, outcome)) return outcome;
-  QuietEngine quiet(engine_);
+  EngineWatch watch(engine_, [this] { progressLine(); });
   try {
     return outcomeOf(exactRoot(root, engineWins(root.me, root.opp, root.last)), root.mover);
   } catch (const Stop&) {
@@ -486,7 +492,7 @@ Analysis::Outcome Analysis::analyse(const Position& p, std::vector<JudgedPlay>& 
   Root root;
   Outcome outcome;
   if (!begin(p, root, outcome)) return outcome;
-  QuietEngine quiet(engine_);
+  EngineWatch watch(engine_, [this] { progressLine(); });
   std::vector<Move> moves(fast::MAX_MOVES);
   const int count = fast::generateMoves(root.me, root.last, rules_, moves.data());
   plays_ = count;
@@ -512,7 +518,7 @@ Analysis::JudgedPlay Analysis::reply(const Position& p) {
   JudgedPlay chosen;
   Root root;
   if (!begin(p, root, chosen.after)) return chosen;
-  QuietEngine quiet(engine_);
+  EngineWatch watch(engine_, [this] { progressLine(); });
   std::vector<Move> moves(fast::MAX_MOVES);
   const int count = fast::generateMoves(root.me, root.last, rules_, moves.data());
   plays_ = count;

@@ -8,24 +8,34 @@
 // 1. The moves to win of one play of the mover are those of the position it
 // leads to, plus 1 when the mover wins and the play is not a pass.
 //
-// The fast engine (fastengine.h) says who wins; this class measures how
-// far. It scores a position from the mover's side, WIN - k for a win in k
-// plays of his own and k - WIN for a loss in k plays of the opponent's, so
-// that the mover always takes the highest score and a play's score is the
-// negated score of the position after it, less one for a winning card play:
-// a plain alpha-beta search, with a transposition table of bounds of its
-// own. The question it asks is always "can the winner be done within d
-// plays" for d from the least possible upwards (zero-window tests, MTD(f)),
-// because that question is small: a hand needs at least as many plays as
-// the fewest legal plays it splits into (worked out once per hand and
-// kept), so every play that wastes one is cut at once. It reuses only those
-// reductions of the fast engine that keep the number of plays and not just
-// the winner: the canonical forms (equivalent positions have the same game
-// tree, play for play), a play the opponent cannot answer taken as the
-// mover's next lead (the forced pass does not count), a hand that is one
-// play ending the game at once, and the dominance drops (the kept play
-// does everything the dropped one does, line for line, with the same
-// counts, and leaves the opponent no more answers).
+// The search scores a position from the mover's side, WIN - k for a win in
+// k plays of his own and k - WIN for a loss in k plays of the opponent's,
+// so that the mover always takes the highest score and a play's score is
+// the negated score of the position after it, less one for a winning card
+// play: a plain alpha-beta search, with a transposition table of bounds of
+// its own. The question it asks is always "can the winner be done within d
+// plays", for d from the least possible upwards (zero-window tests,
+// MTD(f)), because that question is small: a hand needs at least as many
+// plays as the fewest legal plays it splits into (worked out once per hand
+// and kept), so every play that wastes one is cut at once, and the plays
+// that waste none are tried first.
+//
+// The fast engine (fastengine.h) says who wins where the search needs to
+// know where to start: the position asked about, and a play of a won
+// position that two tests have not settled. After a play of a lost position
+// the opponent wins, and after most plays of a won one too; a short win of
+// his is found much sooner by the tests than the engine proves that he wins
+// at all.
+//
+// It reuses only those reductions of the fast engine that keep the number
+// of plays and not just the winner: the canonical forms (equivalent
+// positions have the same game tree, play for play, with the same kinds and
+// sizes), a play the opponent cannot answer taken as the mover's next lead
+// (his forced pass does not count), a hand that is one play ending the game
+// at once, and the dominance drops (the kept play does everything the
+// dropped one does, line for line, with the same counts, and leaves the
+// opponent no more answers). Not the fast engine's estimates or its order of
+// work, which only ever decide where it looks first.
 //
 // The order of plays is the canonical one: a list of plays is in the order
 // of generateMoves, and among plays of equal worth the first one counts, so
@@ -176,7 +186,9 @@ class Analysis {
   bool engineWins(fast::Hand me, fast::Hand opp, fast::Beat last);
   // Room for the plays of one more position on the arena.
   void reserve();
+  // The stop test, and the progress line once a second.
   void poll();
+  void progressLine();
 
   FastEngine& engine_;
   fast::FastTable table_;
@@ -187,6 +199,7 @@ class Analysis {
   std::size_t top_ = 0;
   int64_t searched_ = 0;
   int64_t engineSearched_ = 0;
+  int64_t engineAt_ = -1;  // the engine's count when the running question began
   bool progress_ = true;
   // Progress.
   int judged_ = 0, plays_ = 0;  // plays of the root judged so far, of how many

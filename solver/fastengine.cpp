@@ -146,6 +146,10 @@ void FastEngine::poll() {
     shownSearched_.store(searched_, std::memory_order_relaxed);
     return;
   }
+  if (watcher_) {
+    watcher_();
+    return;
+  }
   if (!progress_) return;
   // The seconds of SecondTicker when it runs (the solving run resets them),
   // else the engine's own clock.

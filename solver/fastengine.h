@@ -43,6 +43,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -98,6 +99,9 @@ class FastEngine {
   // Writes the progress line once a second while searching (on by default).
   void setProgress(bool on) { progress_ = on; }
   bool progress() const { return progress_; }
+  // Called instead, about every thousand positions searched, while set: a
+  // caller that searches around the engine writes one line for both.
+  void setWatcher(std::function<void()> watcher) { watcher_ = std::move(watcher); }
   // Forgets every proof and zeroes the counters.
   void reset();
   // The rules of the following calls instead of the process-wide switches;
@@ -204,6 +208,7 @@ class FastEngine {
   int64_t budgetEnd_ = 0;
   Tuning tuning_;
   bool progress_ = true;
+  std::function<void()> watcher_;
   // Progress clock.
   uint32_t startMs_ = 0;
   int32_t lastSecond_ = 0;

@@ -7,15 +7,21 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <random>
+#include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/flags.h"
+#include "platform/text.h"
 #include "reference/bruteforce.h"
 #include "reference/random_deal.h"
 #include "rules/switches.h"
+#include "solver/ticker.h"
+#include "support/hubcapture.h"
 
 namespace zelk {
 namespace {
@@ -225,6 +231,33 @@ INSTANTIATE_TEST_SUITE_P(
                     "XY is WZ (王炸), which the rule switches turn off: the opponent could not "
                     "have played it"}),
     [](const ::testing::TestParamInfo<PositionRow>& info) { return std::string(info.param.what); });
+
+// Ctrl-C in the middle of a long analysis, after a progress line.
+TEST(Analysis, WritesProgressAndStopsWhenAsked) {
+  zelk::testing::HubCapture hub;
+  FastEngine engine(std::size_t(1) << 24);
+  Analysis analysis(engine, std::size_t(1) << 24);
+  releaseThreadsStarted = 1;  // the seconds are tickSeconds
+  tickSeconds = 0;
+  std::thread clock([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    tickSeconds = 1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    setStop(1);
+  });
+  std::vector<Analysis::JudgedPlay> plays;
+  const Analysis::Outcome o =
+      analysis.analyse(Position{"34677888990QKKA22", "345667790JJJJQKA2", "", 0, '2'}, plays);
+  clock.join();
+  releaseThreadsStarted = 0;
+  tickSeconds = 0;
+  EXPECT_EQ(o.winner, RESULT_STOPPED);
+  EXPECT_LT(plays.size(), 92u);
+  const std::string out = utf16ToUtf8(hub.console().output());
+  EXPECT_TRUE(std::regex_search(
+      out, std::regex("sec 1  推演 [0-9]+  置换表 [0-9]+  speed [0-9]+/s [0-9]+/92 \r\n")))
+      << out;
+}
 
 TEST(Analysis, AStopEndsTheWorkWithTheStopResult) {
   FastEngine engine(std::size_t(1) << 22);
