@@ -1,13 +1,15 @@
-// Benchmark of the analysis (moves to win) against the plain fast solve, on
-// random deals from one pack (the fast engine benchmark's seeds: 1000 plus
-// the cards a side), one thread, every rule switch on.
+// Benchmark of the analysis (moves to win) against the plain fast solve:
+// the published endgames, then random deals from one pack (the fast engine
+// benchmark's seeds: 1000 plus the cards a side); one thread, every rule
+// switch on.
 //
 //   analysisbench [--deals N] [--size CARDS]... [--table MiB]
 //
-// For each deal: the verdict and the time of the fast solve, of the
-// position's moves to win (judge), of the machine's reply and of the whole
-// analysis (every play of the leader judged), each from empty tables; then
-// the medians and the worst times of each size.
+// For each endgame, each question from empty tables: the fast solve (the
+// verdict), the position's moves to win (judge), the machine's reply, the
+// winning plays alone (the hint in practice) and the whole analysis (every
+// play of the leader judged); then the medians and the worst times of each
+// size, and the median of the analysis's time over the solve's.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -25,10 +27,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double since(Clock::time_point t0) {
-  return std::chrono::duration<double>(Clock::now() - t0).count();
-}
+using zelk::Analysis;
 
 std::string asc(std::string s) {
   std::sort(s.begin(), s.end(), [](char a, char b) { return zelk::rankOf(a) < zelk::rankOf(b); });
@@ -38,6 +37,58 @@ std::string asc(std::string s) {
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v[v.size() / 2];
+}
+
+struct Times {
+  std::vector<double> solve, judge, reply, winning, analyse, ratio;
+};
+
+// One endgame, every question from empty tables; false when they disagree.
+bool runOne(zelk::FastEngine& engine, Analysis& analysis, const std::string& player1,
+            const std::string& player2, Times& t) {
+  zelk::Position p{asc(player1), asc(player2), "", zelk::TYPE_PASS, zelk::RESULT_U2};
+  auto timed = [&](auto&& question) {
+    engine.reset();
+    analysis.reset();
+    const auto t0 = Clock::now();
+    question();
+    return std::chrono::duration<double>(Clock::now() - t0).count();
+  };
+  char w = 0;
+  Analysis::Outcome judged, all, winning;
+  Analysis::JudgedPlay reply;
+  std::vector<Analysis::JudgedPlay> plays, wins;
+  t.solve.push_back(timed(
+      [&] { w = engine.solve(p.u1Cards.c_str(), p.u2Cards.c_str(), "", 0, zelk::RESULT_U2); }));
+  t.judge.push_back(timed([&] { judged = analysis.judge(p); }));
+  t.reply.push_back(timed([&] { reply = analysis.reply(p); }));
+  t.winning.push_back(timed([&] { winning = analysis.analyse(p, wins, true); }));
+  t.analyse.push_back(timed([&] { all = analysis.analyse(p, plays); }));
+  t.ratio.push_back(t.analyse.back() / std::max(t.solve.back(), 1e-6));
+  const bool agree = judged.winner == w && all.winner == w && winning.winner == w &&
+                     all.movesToWin == judged.movesToWin &&
+                     winning.movesToWin == judged.movesToWin && reply.after.winner == w &&
+                     reply.after.movesToWin == judged.movesToWin;
+  std::printf("  %-22s %-22s player%c %3d %9.4f %9.4f %9.4f %9.4f %9.4f %4zu%s\n",
+              p.u2Cards.c_str(), p.u1Cards.c_str(), w, judged.movesToWin, t.solve.back(),
+              t.judge.back(), t.reply.back(), t.winning.back(), t.analyse.back(), plays.size(),
+              agree ? "" : "  DISAGREE");
+  std::fflush(stdout);
+  return agree;
+}
+
+void header() {
+  std::printf("  %-22s %-22s %-7s %3s %9s %9s %9s %9s %9s %4s\n", "player2", "player1", "winner",
+              "mtw", "solve s", "judge s", "reply s", "winning s", "analyse s", "plays");
+}
+
+void summary(const Times& t) {
+  auto worst = [](const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); };
+  std::printf("  %-56s %9.4f %9.4f %9.4f %9.4f %9.4f\n", "median", median(t.solve), median(t.judge),
+              median(t.reply), median(t.winning), median(t.analyse));
+  std::printf("  %-56s %9.4f %9.4f %9.4f %9.4f %9.4f\n", "worst", worst(t.solve), worst(t.judge),
+              worst(t.reply), worst(t.winning), worst(t.analyse));
+  std::printf("  analysis / solve: median %.1f, worst %.1f\n", median(t.ratio), worst(t.ratio));
 }
 
 }  // namespace
@@ -66,56 +117,34 @@ int main(int argc, char** argv) {
   zelk::resetRuleSwitches();
   zelk::FastEngine engine(tableMiB << 20);
   engine.setProgress(false);
-  zelk::Analysis analysis(engine, tableMiB << 20);
+  Analysis analysis(engine, tableMiB << 20);
   analysis.setProgress(false);
+  int failures = 0;
+
+  const char* published[][2] = {{"225543", "KK5543"},
+                                {"AA8", "2KK0077554"},
+                                {"XKJ08854", "2AK096554"},
+                                {"X22AA0886633", "YAQQJJ0999844"}};
+  std::printf("Published endgames\n");
+  header();
+  Times fixed;
+  for (const auto& g : published) failures += !runOne(engine, analysis, g[0], g[1], fixed);
   for (int size : sizes) {
     std::mt19937 rng(1000 + static_cast<unsigned>(size));
-    std::vector<double> solveT, judgeT, replyT, analyseT;
     std::printf("\nRandom deals, %d cards a side (seed %d)\n", size, 1000 + size);
-    std::printf("  %-22s %-22s %-7s %4s %9s %9s %9s %9s %6s\n", "player2", "player1", "winner",
-                "mtw", "solve s", "judge s", "reply s", "analyse s", "plays");
+    header();
+    Times t;
     for (int d = 0; d < deals; ++d) {
       std::string pack;
       for (int r = 0; r < 13; ++r) pack.append(4, zelk::RANK_ORDER[r]);
       pack += "XY";
       std::shuffle(pack.begin(), pack.end(), rng);
-      zelk::Position p;
-      p.u1Cards = asc(pack.substr(0, static_cast<std::size_t>(size)));
-      p.u2Cards = asc(pack.substr(static_cast<std::size_t>(size), static_cast<std::size_t>(size)));
-      engine.reset();
-      auto t0 = Clock::now();
-      char w = engine.solve(p.u1Cards.c_str(), p.u2Cards.c_str(), "", 0, '2');
-      solveT.push_back(since(t0));
-      engine.reset();
-      analysis.reset();
-      t0 = Clock::now();
-      zelk::Analysis::Outcome o = analysis.judge(p);
-      judgeT.push_back(since(t0));
-      engine.reset();
-      analysis.reset();
-      t0 = Clock::now();
-      zelk::Analysis::JudgedPlay r = analysis.reply(p);
-      replyT.push_back(since(t0));
-      engine.reset();
-      analysis.reset();
-      std::vector<zelk::Analysis::JudgedPlay> plays;
-      t0 = Clock::now();
-      zelk::Analysis::Outcome a = analysis.analyse(p, plays);
-      analyseT.push_back(since(t0));
-      bool agree = o.winner == w && a.winner == w && a.movesToWin == o.movesToWin &&
-                   r.after.winner == w && r.after.movesToWin == o.movesToWin;
-      std::printf("  %-22s %-22s player%c %4d %9.4f %9.4f %9.4f %9.4f %6zu%s\n", p.u2Cards.c_str(),
-                  p.u1Cards.c_str(), w, o.movesToWin, solveT.back(), judgeT.back(), replyT.back(),
-                  analyseT.back(), plays.size(), agree ? "" : "  DISAGREE");
-      std::fflush(stdout);
+      failures +=
+          !runOne(engine, analysis, pack.substr(0, static_cast<std::size_t>(size)),
+                  pack.substr(static_cast<std::size_t>(size), static_cast<std::size_t>(size)), t);
     }
-    std::printf("  median %9.4f %9.4f %9.4f %9.4f\n", median(solveT), median(judgeT),
-                median(replyT), median(analyseT));
-    std::printf("  worst  %9.4f %9.4f %9.4f %9.4f\n",
-                *std::max_element(solveT.begin(), solveT.end()),
-                *std::max_element(judgeT.begin(), judgeT.end()),
-                *std::max_element(replyT.begin(), replyT.end()),
-                *std::max_element(analyseT.begin(), analyseT.end()));
+    summary(t);
   }
-  return 0;
+  if (failures) std::printf("ANSWERS DIFFER: %d\n", failures);
+  return failures ? 1 : 0;
 }
