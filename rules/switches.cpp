@@ -36,4 +36,22 @@ void resetRuleSwitches() {
   for (const RuleSwitch& s : RULE_SWITCHES) setFlag(*s.flag, 1);
 }
 
+RuleBits currentRuleBits() {
+  RuleBits r = 0;
+  if (on(F_TYPE_D)) r |= RULE_D;
+  if (on(F_TYPE_3)) r |= RULE_3;
+  if (on(F_TYPE_31)) r |= RULE_31;
+  if (on(F_TYPE_32)) r |= RULE_32;
+  if (on(F_TYPE_SZ)) r |= RULE_SZ;
+  if (on(F_TYPE_LD)) r |= RULE_LD;
+  if (on(F_TYPE_ZD)) r |= RULE_ZD;
+  if (on(F_TYPE_WZ)) r |= RULE_WZ;
+  if (on(F_TYPE_411)) r |= RULE_411;
+  if (on(F_TYPE_422)) r |= RULE_422;
+  if (on(F_TYPE_F)) r |= RULE_F;
+  if (on(F_TYPE_F11)) r |= RULE_F11;
+  if (on(F_TYPE_F22)) r |= RULE_F22;
+  return r;
+}
+
 }  // namespace zelk

@@ -4,6 +4,8 @@
 // so the flags are relaxed atomics: as cheap as plain loads, free of data races.
 #pragma once
 
+#include <cstdint>
+
 #include "base/flags.h"
 
 namespace zelk {
@@ -39,5 +41,28 @@ extern const RuleSwitch RULE_SWITCHES[RULE_SWITCH_COUNT];
 
 // Sets every rule switch to 1 (tests and fresh starts).
 void resetRuleSwitches();
+
+// The thirteen switches as bits of one word, for a search that reads them
+// once and hands them down instead of loading thirteen flags at every node.
+using RuleBits = uint16_t;
+enum : RuleBits {
+  RULE_D = 1 << 0,
+  RULE_3 = 1 << 1,
+  RULE_31 = 1 << 2,
+  RULE_32 = 1 << 3,
+  RULE_SZ = 1 << 4,
+  RULE_LD = 1 << 5,
+  RULE_ZD = 1 << 6,
+  RULE_WZ = 1 << 7,
+  RULE_411 = 1 << 8,
+  RULE_422 = 1 << 9,
+  RULE_F = 1 << 10,
+  RULE_F11 = 1 << 11,
+  RULE_F22 = 1 << 12,
+  RULE_ALL = (1 << 13) - 1,
+};
+
+// The switches as they are now.
+RuleBits currentRuleBits();
 
 }  // namespace zelk

@@ -20,6 +20,8 @@
 #include <string_view>
 #include <utility>
 
+#include "rules/plays.h"
+#include "rules/switches.h"
 #include "rules/types.h"
 
 namespace zelk::fast {
@@ -47,22 +49,22 @@ bool handFromCards(std::string_view cards, Hand& hand);
 std::string handToCards(Hand h);
 
 // The thirteen rule switches as bits, read once per solve.
-using Rules = uint16_t;
+using Rules = RuleBits;
 enum : Rules {
-  R_D = 1 << 0,
-  R_3 = 1 << 1,
-  R_31 = 1 << 2,
-  R_32 = 1 << 3,
-  R_SZ = 1 << 4,
-  R_LD = 1 << 5,
-  R_ZD = 1 << 6,
-  R_WZ = 1 << 7,
-  R_411 = 1 << 8,
-  R_422 = 1 << 9,
-  R_F = 1 << 10,
-  R_F11 = 1 << 11,
-  R_F22 = 1 << 12,
-  R_ALL = (1 << 13) - 1,
+  R_D = RULE_D,
+  R_3 = RULE_3,
+  R_31 = RULE_31,
+  R_32 = RULE_32,
+  R_SZ = RULE_SZ,
+  R_LD = RULE_LD,
+  R_ZD = RULE_ZD,
+  R_WZ = RULE_WZ,
+  R_411 = RULE_411,
+  R_422 = RULE_422,
+  R_F = RULE_F,
+  R_F11 = RULE_F11,
+  R_F22 = RULE_F22,
+  R_ALL = RULE_ALL,
   R_SEQUENCES = R_SZ | R_LD | R_F | R_F11 | R_F22,
   // Not a switch: set by the search (see generateMoves) to leave out plays
   // that another play beats for sure.
@@ -195,12 +197,7 @@ std::string moveCards(const Move& m);
 namespace detail {
 
 // Starts of `width` consecutive ranks below the 2 that are all in `m`.
-inline uint32_t runStarts(uint32_t m, int width) {
-  m &= (1u << RANK_2) - 1;
-  uint32_t starts = m;
-  for (int i = 1; i < width; ++i) starts &= m >> i;
-  return starts & ((1u << (RANK_2 - width + 1)) - 1);
-}
+using plays::runStarts;
 
 }  // namespace detail
 

@@ -1,12 +1,10 @@
-// The canonical enumeration of player2's legal plays in a position.
+// Player2's legal plays in a position, as game-state nodes.
 //
-// The kinds, their order, the order of candidates within a kind and the
-// strings written for them are the system's one definition of what a play
-// is: the replay accepts a typed play only when it matches a generated one,
-// and the exhaustive solver enumerates in the same order with the same
-// shapes. The generator runs once per solve (the table of first plays), so it
-// favours plain, checkable loops over speed; it still allocates nothing per
-// candidate but the node itself.
+// The plays, their order and the strings written for them are those of the
+// canonical enumeration (rules/plays.h), which the exhaustive solver and the
+// fast engine walk too: the replay accepts a typed play only when it matches
+// a generated one. The generator runs once per solve (the table of first
+// plays); it allocates nothing per candidate but the node itself.
 #pragma once
 
 #include "solver/gamenode.h"
