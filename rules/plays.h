@@ -68,7 +68,7 @@ struct HandRanks {
   uint32_t kicker = 0, kickers = 0, pair = 0, pairs = 0;
 
   static constexpr HandRanks of(uint32_t ge1, uint32_t ge2, uint32_t ge3, uint32_t ge4, int size) {
-    return HandRanks{ge1, ge2, ge3, ge4, size, ge1, ge1, ge2, ge2};
+    return HandRanks{ge1, ge2, ge3, ge4, size, ge1, ge1, ge2 & BELOW_X, ge2 & BELOW_X};
   }
   // From a count per rank (at least RANK_COUNT entries).
   template <class Count>
