@@ -18,12 +18,10 @@
 #include "platform/cqueue.h"
 #include "platform/namedmutex.h"
 #include "platform/thread.h"
-#include "rules/types.h"
 #include "run/solverun.h"
 #include "solver/gamenode.h"
 #include "solver/nodepool.h"
 #include "solver/release.h"
-#include "solver/solver.h"
 
 namespace zelk {
 
@@ -39,10 +37,6 @@ std::atomic<ControlPanel*> panel{nullptr};
 NamedMutex& theSolveMutex() {
   if (!solveMutex.load()) createSolveMutex();
   return *solveMutex.load();
-}
-
-void enable(int id, bool on) {
-  if (ControlPanel* p = panel.load()) p->enableControl(id, on);
 }
 
 // Makes every pending and later console read and write fail.
@@ -90,12 +84,13 @@ bool solverIdleTest() {
   return true;
 }
 
-void startSolverThread() {
+void startSolverThread(SolveRequest request) {
+  if (request.console) setConsole(request.console);
   solverThread.close();
-  solverThread = startThread(SOLVER_STACK, [] { p_thread(); });
+  solverThread = startThread(SOLVER_STACK, [request = std::move(request)] { p_thread(request); });
 }
 
-int p_thread() {
+int p_thread(const SolveRequest& request) {
   LogPrint(u"p_thread:\r\n");
   NamedMutex& m = theSolveMutex();
   WaitResult r = solveLockAttempt(m);
@@ -103,10 +98,6 @@ int p_thread() {
     startReleaseThreads();
     nodeCount = 0;
     nodepool::recycleIfIdle();
-    lastReportCount = 0;
-    tickSeconds.exchange(0);
-    lastReportSecond = 0;
-    topNode = nullptr;
     GameNode* root = nullptr;
     try {
       root = newNode();
@@ -118,7 +109,7 @@ int p_thread() {
       LogPrint(u"ERRORBREAK!\r\n");
     }
     if (root) {
-      zelkmain(root);
+      zelkmain(root, request);
       handOverTree(root);
     }
     m.unlock();
@@ -151,7 +142,7 @@ void Destroy() {
     return;
   }
   setStop(1);
-  enable(STOP_BUTTON, false);
+  if (ControlPanel* p = panel.load()) p->enableStop(false);
 }
 
 void DestroyOk() {
@@ -161,8 +152,10 @@ void DestroyOk() {
   uint64_t waiting = qZelk2Free.size();
   uint32_t d = doneTick - stopTick;
   LogPrint(u"DestroyOk:成功停止(%d.%d)(%I64u)\r\n", d / 1000, d % 1000, waiting);
-  for (int id : INPUT_CONTROLS) enable(id, true);
-  enable(STOP_BUTTON, false);
+  if (ControlPanel* p = panel.load()) {
+    p->enableInputs(true);
+    p->enableStop(false);
+  }
   // The thread posted the command as its last act, so this wait is short.
   solverThread.join();
   setStop(0);

@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "platform/memory.h"
-#include "solver/nodepool.h"
 
 namespace zelk::fast {
 
