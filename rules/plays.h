@@ -201,9 +201,8 @@ constexpr Candidate with(Candidate c, int width, int a, int b, int d) {
 template <Options O, class Visitor>
 class Walk {
  public:
-  Walk(const HandRanks& hand, const ToBeat& last, RuleBits rules, Visitor& visit, int length)
-      : hand_(hand),
-        visit_(visit),
+  Walk(const HandRanks& hand, const ToBeat& last, Rules rules, Visitor& visit, int length)
+      : visit_(visit),
         rules_(rules),
         T_(last.type),
         m_(last.length),
@@ -212,7 +211,11 @@ class Walk {
         ge1_(hand.ge1 & ALL_RANKS),
         ge2_(hand.ge2 & BELOW_X),
         ge3_(hand.ge3 & BELOW_X),
-        ge4_(hand.ge4 & BELOW_X) {
+        ge4_(hand.ge4 & BELOW_X),
+        kicker_(hand.kicker),
+        kickers_(hand.kickers),
+        pair_(hand.pair),
+        pairs_(hand.pairs) {
     beating_ = T_ == TYPE_PASS ? ALL_RANKS : ALL_RANKS & ~((2u << last.rank) - 1);
     above_ = O.beatingOnly ? beating_ : ALL_RANKS;
   }
@@ -257,17 +260,17 @@ class Walk {
 
   // 1. pairs, 2. threes: each rank once, ascending.
   [[gnu::always_inline]] bool pairs() {
-    if (!(rules_ & RULE_D) || n_ < 2 || !fits(2)) return true;
+    if (!(rules_ & R_D) || n_ < 2 || !fits(2)) return true;
     return eachRank(ge2_ & above_, [&](int r) { return visit_(mainPart(TYPE_D, r, 1, 2)); });
   }
   [[gnu::always_inline]] bool threes() {
-    if (!(rules_ & RULE_3) || n_ < 3 || !fits(3)) return true;
+    if (!(rules_ & R_3) || n_ < 3 || !fits(3)) return true;
     return eachRank(ge3_ & above_, [&](int r) { return visit_(mainPart(TYPE_3, r, 1, 3)); });
   }
 
   // 3. straights of 5 to 12 ranks within 3 to A: by length, then by start.
   [[gnu::always_inline]] bool straights() {
-    if (!(rules_ & RULE_SZ)) return true;
+    if (!(rules_ & R_SZ)) return true;
     for (int w = 5; w <= 12 && w <= n_; ++w) {
       if (!sized(w)) continue;
       if (!eachRank(runStarts(ge1_, w) & above_,
@@ -280,27 +283,27 @@ class Walk {
   // 4. three with a single, 5. three with a pair: the attached rank is any
   // other, once per rank.
   [[gnu::always_inline]] bool threesWithSingle() {
-    if (!(rules_ & RULE_31) || n_ < 3 || !fits(4)) return true;
+    if (!(rules_ & R_31) || n_ < 3 || !fits(4)) return true;
     return eachRank(ge3_ & above_, [&](int r) {
       const Candidate three = mainPart(TYPE_31, r, 1, 3);
-      return eachRank(hand_.kicker & ~bit(r), [&](int a) { return visit_(with(three, 1, a)); });
+      return eachRank(kicker_ & ~bit(r), [&](int a) { return visit_(with(three, 1, a)); });
     });
   }
   [[gnu::always_inline]] bool threesWithPair() {
-    if (!(rules_ & RULE_32) || !fits(5)) return true;
+    if (!(rules_ & R_32) || !fits(5)) return true;
     return eachRank(ge3_ & above_, [&](int r) {
       const Candidate three = mainPart(TYPE_32, r, 1, 3);
-      return eachRank(hand_.pair & ~bit(r), [&](int a) { return visit_(with(three, 2, a)); });
+      return eachRank(pair_ & ~bit(r), [&](int a) { return visit_(with(three, 2, a)); });
     });
   }
 
   // 6. four with two cards from any positions outside the four: each pair
   // of ranks a <= b once, in the order of its first pick.
   [[gnu::always_inline]] bool foursWithTwo() {
-    if (!(rules_ & RULE_411) || n_ < 4 || !fits(6)) return true;
+    if (!(rules_ & R_411) || n_ < 4 || !fits(6)) return true;
     return eachRank(ge4_ & above_, [&](int r) {
       const Candidate four = mainPart(TYPE_411, r, 1, 4);
-      const uint32_t wings = hand_.kickers & ~bit(r);
+      const uint32_t wings = kickers_ & ~bit(r);
       Picks p = picks(r, r);
       return eachRank(wings,
                       [&](int a) {
@@ -316,10 +319,10 @@ class Walk {
 
   // 7. four with two pairs of two other ranks.
   [[gnu::always_inline]] bool foursWithTwoPairs() {
-    if (!(rules_ & RULE_422) || n_ < 4 || !fits(8)) return true;
+    if (!(rules_ & R_422) || n_ < 4 || !fits(8)) return true;
     return eachRank(ge4_ & above_, [&](int r) {
       const Candidate four = mainPart(TYPE_422, r, 1, 4);
-      const uint32_t wings = hand_.pairs & ~bit(r);
+      const uint32_t wings = pairs_ & ~bit(r);
       return eachRank(wings, [&](int a) {
         return eachRank(wings & from(a), [&](int b) { return visit_(with(four, 2, a, b)); });
       });
@@ -329,7 +332,7 @@ class Walk {
   // 8. runs of 3 to 10 pairs, 9. airplanes of 2 to 7 triples: by length,
   // then by start.
   [[gnu::always_inline]] bool pairRuns() {
-    if (!(rules_ & RULE_LD) || !runStarts(ge2_, 3)) return true;
+    if (!(rules_ & R_LD) || !runStarts(ge2_, 3)) return true;
     for (int w = 6; w <= 20 && w <= n_; w += 2) {
       if (!sized(w)) continue;
       if (!eachRank(runStarts(ge2_, w / 2) & above_,
@@ -339,7 +342,7 @@ class Walk {
     return true;
   }
   [[gnu::always_inline]] bool airplanes() {
-    if (!(rules_ & RULE_F) || !runStarts(ge3_, 2)) return true;
+    if (!(rules_ & R_F) || !runStarts(ge3_, 2)) return true;
     for (int w = 6; w <= 21 && w <= n_; w += 3) {
       if (!sized(w)) continue;
       if (!eachRank(runStarts(ge3_, w / 3) & above_,
@@ -356,7 +359,7 @@ class Walk {
   template <int TRIPLES>
   [[gnu::always_inline]] bool airplanesWithSingles() {
     constexpr int LENGTH = 4 * TRIPLES;
-    if (!(rules_ & RULE_F11) || n_ < LENGTH || !sized(LENGTH)) return true;
+    if (!(rules_ & R_F11) || n_ < LENGTH || !sized(LENGTH)) return true;
     return eachRank(runStarts(ge3_, TRIPLES) & above_, [&](int s) {
       const Candidate run = mainPart(TYPE_F11, s, TRIPLES, 3);
       const uint32_t wings = ge1_ & ~(((1u << TRIPLES) - 1) << s);
@@ -397,7 +400,7 @@ class Walk {
     if (O.allForms) return false;
     const bool below = a == s - 1;
     const bool above = a == s + 3 && a <= RANK_A;
-    const bool fourTriples = T_ == TYPE_PASS && (rules_ & RULE_F);
+    const bool fourTriples = T_ == TYPE_PASS && (rules_ & R_F);
     return (fourTriples && (below || above)) || (below && (beating_ >> (s - 1) & 1));
   }
 
@@ -406,7 +409,7 @@ class Walk {
   template <int TRIPLES>
   [[gnu::always_inline]] bool airplanesWithPairs() {
     constexpr int LENGTH = 5 * TRIPLES;
-    if (!(rules_ & RULE_F22) || n_ < LENGTH || !sized(LENGTH)) return true;
+    if (!(rules_ & R_F22) || n_ < LENGTH || !sized(LENGTH)) return true;
     return eachRank(runStarts(ge3_, TRIPLES) & above_, [&](int s) {
       const Candidate run = mainPart(TYPE_F22, s, TRIPLES, 3);
       const uint32_t wings = ge2_ & ~(((1u << TRIPLES) - 1) << s);
@@ -424,13 +427,13 @@ class Walk {
 
   // 14. bombs, on any play; 15. the rocket, on anything; 16. singles.
   [[gnu::always_inline]] bool bombs() {
-    if (!(rules_ & RULE_ZD) || n_ < 4 || !fits(4)) return true;
+    if (!(rules_ & R_ZD) || n_ < 4 || !fits(4)) return true;
     uint32_t fours = ge4_;
     if (O.bombsThatBeat) fours = T_ == TYPE_WZ ? 0 : T_ == TYPE_ZD ? fours & beating_ : fours;
     return eachRank(fours, [&](int r) { return visit_(mainPart(TYPE_ZD, r, 1, 4)); });
   }
   [[gnu::always_inline]] bool rocket() {
-    if (!(rules_ & RULE_WZ) || (ge1_ >> RANK_X & 3) != 3 || !fits(2)) return true;
+    if (!(rules_ & R_WZ) || (ge1_ >> RANK_X & 3) != 3 || !fits(2)) return true;
     return visit_(mainPart(TYPE_WZ, RANK_X, 2, 1));
   }
   [[gnu::always_inline]] bool singles() {
@@ -483,11 +486,11 @@ class Walk {
     return true;
   }
 
-  const HandRanks& hand_;
   Visitor& visit_;
-  const RuleBits rules_;
+  const Rules rules_;
   const int T_, m_, length_, n_;
   const uint32_t ge1_, ge2_, ge3_, ge4_;
+  const uint32_t kicker_, kickers_, pair_, pairs_;  // where attached cards come from
   uint32_t beating_;  // deciding ranks that beat the play to beat (all on a lead)
   uint32_t above_;    // deciding ranks visited in the kind to beat
 };
@@ -500,7 +503,7 @@ class Walk {
 // forEachPlay returns false. `length` serves O.oneLength.
 template <Options O, class Visitor>
 [[gnu::always_inline]] inline bool forEachPlay(const HandRanks& hand, const ToBeat& last,
-                                               RuleBits rules, Visitor& visit, int length = 0) {
+                                               Rules rules, Visitor& visit, int length = 0) {
   return detail::Walk<O, Visitor>(hand, last, rules, visit, length).run();
 }
 

@@ -36,22 +36,31 @@ void resetRuleSwitches() {
   for (const RuleSwitch& s : RULE_SWITCHES) setFlag(*s.flag, 1);
 }
 
-RuleBits currentRuleBits() {
-  RuleBits r = 0;
-  if (on(F_TYPE_D)) r |= RULE_D;
-  if (on(F_TYPE_3)) r |= RULE_3;
-  if (on(F_TYPE_31)) r |= RULE_31;
-  if (on(F_TYPE_32)) r |= RULE_32;
-  if (on(F_TYPE_SZ)) r |= RULE_SZ;
-  if (on(F_TYPE_LD)) r |= RULE_LD;
-  if (on(F_TYPE_ZD)) r |= RULE_ZD;
-  if (on(F_TYPE_WZ)) r |= RULE_WZ;
-  if (on(F_TYPE_411)) r |= RULE_411;
-  if (on(F_TYPE_422)) r |= RULE_422;
-  if (on(F_TYPE_F)) r |= RULE_F;
-  if (on(F_TYPE_F11)) r |= RULE_F11;
-  if (on(F_TYPE_F22)) r |= RULE_F22;
+namespace {
+
+// Each switch's bit in Rules.
+struct SwitchBit {
+  Flag* flag;
+  Rules bit;
+};
+const SwitchBit SWITCH_BITS[RULE_SWITCH_COUNT] = {
+    {&F_TYPE_D, R_D},     {&F_TYPE_3, R_3},     {&F_TYPE_31, R_31}, {&F_TYPE_32, R_32},
+    {&F_TYPE_SZ, R_SZ},   {&F_TYPE_LD, R_LD},   {&F_TYPE_ZD, R_ZD}, {&F_TYPE_WZ, R_WZ},
+    {&F_TYPE_411, R_411}, {&F_TYPE_422, R_422}, {&F_TYPE_F, R_F},   {&F_TYPE_F11, R_F11},
+    {&F_TYPE_F22, R_F22},
+};
+
+}  // namespace
+
+Rules currentRules() {
+  Rules r = 0;
+  for (const SwitchBit& s : SWITCH_BITS)
+    if (on(*s.flag)) r |= s.bit;
   return r;
+}
+
+void applyRules(Rules rules) {
+  for (const SwitchBit& s : SWITCH_BITS) setFlag(*s.flag, (rules & s.bit) ? 1 : 0);
 }
 
 }  // namespace zelk

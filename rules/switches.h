@@ -43,25 +43,28 @@ void resetRuleSwitches();
 
 // The thirteen switches as bits of one word, for a search that reads them
 // once and hands them down instead of loading thirteen flags at every node.
-using RuleBits = uint16_t;
-enum : RuleBits {
-  RULE_D = 1 << 0,
-  RULE_3 = 1 << 1,
-  RULE_31 = 1 << 2,
-  RULE_32 = 1 << 3,
-  RULE_SZ = 1 << 4,
-  RULE_LD = 1 << 5,
-  RULE_ZD = 1 << 6,
-  RULE_WZ = 1 << 7,
-  RULE_411 = 1 << 8,
-  RULE_422 = 1 << 9,
-  RULE_F = 1 << 10,
-  RULE_F11 = 1 << 11,
-  RULE_F22 = 1 << 12,
-  RULE_ALL = (1 << 13) - 1,
+using Rules = uint16_t;
+enum : Rules {
+  R_D = 1 << 0,
+  R_3 = 1 << 1,
+  R_31 = 1 << 2,
+  R_32 = 1 << 3,
+  R_SZ = 1 << 4,
+  R_LD = 1 << 5,
+  R_ZD = 1 << 6,
+  R_WZ = 1 << 7,
+  R_411 = 1 << 8,
+  R_422 = 1 << 9,
+  R_F = 1 << 10,
+  R_F11 = 1 << 11,
+  R_F22 = 1 << 12,
+  R_ALL = (1 << 13) - 1,
+  R_SEQUENCES = R_SZ | R_LD | R_F | R_F11 | R_F22,  // the kinds of consecutive ranks
 };
 
 // The switches as they are now.
-RuleBits currentRuleBits();
+Rules currentRules();
+// Sets the switches from bits (tests, benchmarks, the batch's per-line switches).
+void applyRules(Rules rules);
 
 }  // namespace zelk

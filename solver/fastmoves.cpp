@@ -28,24 +28,6 @@ std::string handToCards(Hand h) {
   return s;
 }
 
-Rules currentRules() { return currentRuleBits(); }
-
-void applyRules(Rules rules) {
-  setFlag(F_TYPE_D, (rules & R_D) ? 1 : 0);
-  setFlag(F_TYPE_3, (rules & R_3) ? 1 : 0);
-  setFlag(F_TYPE_31, (rules & R_31) ? 1 : 0);
-  setFlag(F_TYPE_32, (rules & R_32) ? 1 : 0);
-  setFlag(F_TYPE_SZ, (rules & R_SZ) ? 1 : 0);
-  setFlag(F_TYPE_LD, (rules & R_LD) ? 1 : 0);
-  setFlag(F_TYPE_ZD, (rules & R_ZD) ? 1 : 0);
-  setFlag(F_TYPE_WZ, (rules & R_WZ) ? 1 : 0);
-  setFlag(F_TYPE_411, (rules & R_411) ? 1 : 0);
-  setFlag(F_TYPE_422, (rules & R_422) ? 1 : 0);
-  setFlag(F_TYPE_F, (rules & R_F) ? 1 : 0);
-  setFlag(F_TYPE_F11, (rules & R_F11) ? 1 : 0);
-  setFlag(F_TYPE_F22, (rules & R_F22) ? 1 : 0);
-}
-
 bool beatFromPlay(std::string_view play, int type, Beat& beat) {
   if (type == TYPE_PASS) {
     beat = Beat{};

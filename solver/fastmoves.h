@@ -48,31 +48,28 @@ bool handFromCards(std::string_view cards, Hand& hand);
 // The hand as an ascending card string.
 std::string handToCards(Hand h);
 
-// The thirteen rule switches as bits, read once per solve.
-using Rules = RuleBits;
-enum : Rules {
-  R_D = RULE_D,
-  R_3 = RULE_3,
-  R_31 = RULE_31,
-  R_32 = RULE_32,
-  R_SZ = RULE_SZ,
-  R_LD = RULE_LD,
-  R_ZD = RULE_ZD,
-  R_WZ = RULE_WZ,
-  R_411 = RULE_411,
-  R_422 = RULE_422,
-  R_F = RULE_F,
-  R_F11 = RULE_F11,
-  R_F22 = RULE_F22,
-  R_ALL = RULE_ALL,
-  R_SEQUENCES = R_SZ | R_LD | R_F | R_F11 | R_F22,
-  // Not a switch: set by the search (see generateMoves) to leave out plays
-  // that another play beats for sure.
-  R_DOMINANCE = 1 << 13,
-};
-Rules currentRules();
-// Sets the process-wide switches from bits (tests and benchmarks).
-void applyRules(Rules rules);
+// The thirteen rule switches as bits, read once per solve (rules/switches.h).
+using zelk::applyRules;
+using zelk::currentRules;
+using zelk::R_3;
+using zelk::R_31;
+using zelk::R_32;
+using zelk::R_411;
+using zelk::R_422;
+using zelk::R_ALL;
+using zelk::R_D;
+using zelk::R_F;
+using zelk::R_F11;
+using zelk::R_F22;
+using zelk::R_LD;
+using zelk::R_SEQUENCES;
+using zelk::R_SZ;
+using zelk::R_WZ;
+using zelk::R_ZD;
+using zelk::Rules;
+// Not a switch: set by the search (see generateMoves) to leave out plays
+// that another play beats for sure.
+inline constexpr Rules R_DOMINANCE = 1 << 13;
 
 // The play to beat as far as a reply is concerned: type 0 means the mover leads.
 struct Beat {

@@ -21,8 +21,12 @@ constexpr plays::Options TABLE{.beatingOnly = false, .bombsThatBeat = false, .co
 // type T, and how many cards of each rank H holds.
 class Generator {
  public:
-  Generator(GameNode* node, int depth)
-      : node_(node), depth_(depth), last_(node->lastPlay), lastType_(node->playType) {
+  Generator(GameNode* node, int depth, Rules rules)
+      : node_(node),
+        depth_(depth),
+        rules_(rules),
+        last_(node->lastPlay),
+        lastType_(node->playType) {
     for (const char* c = node->u2Cards; *c; ++c) {
       int r = rankOf(static_cast<unsigned char>(*c));
       if (r >= 0) ++held_[r];
@@ -35,7 +39,7 @@ class Generator {
       const int r = rankOf(static_cast<unsigned char>(last_[0]));
       last = plays::ToBeat{lastType_, static_cast<int>(std::strlen(last_)), r < 0 ? 0 : r};
     }
-    plays::forEachPlay<TABLE>(plays::HandRanks::counted(held_), last, currentRuleBits(), *this);
+    plays::forEachPlay<TABLE>(plays::HandRanks::counted(held_), last, rules_, *this);
   }
 
   // The enumeration's visitor: each play becomes a child.
@@ -72,7 +76,7 @@ class Generator {
       }
     }
     addChild(node_, child);
-    child->result = ZelkCN(child, depth_ + 1);
+    child->result = ZelkCN(child, depth_ + 1, rules_);
   }
 
   // The pass: only after a play; the other player then leads freely.
@@ -83,11 +87,12 @@ class Generator {
     child->playType = TYPE_PASS;
     child->turn = RESULT_U1;
     addChild(node_, child);
-    child->result = ZelkCN(child, depth_ + 1);
+    child->result = ZelkCN(child, depth_ + 1, rules_);
   }
 
   GameNode* node_;
   int depth_;
+  Rules rules_;
   const char* last_;
   int lastType_;
   int held_[RANK_COUNT] = {};
@@ -95,7 +100,7 @@ class Generator {
 
 }  // namespace
 
-char ZelkCN(GameNode* node, int depth) {
+char ZelkCN(GameNode* node, int depth, Rules rules) {
   if (node->u1Cards[0] == '\0') return RESULT_U1;
   if (node->u2Cards[0] == '\0') return RESULT_U2;
   if (node->turn == RESULT_U1) return RESULT_U1;
@@ -103,8 +108,10 @@ char ZelkCN(GameNode* node, int depth) {
     ConsolePrint(0, u"ZelkCN:异常..\r\n");
     return RESULT_OPEN;
   }
-  Generator(node, depth).run();
+  Generator(node, depth, rules).run();
   return RESULT_U1;
 }
+
+char ZelkCN(GameNode* node, int depth) { return ZelkCN(node, depth, currentRules()); }
 
 }  // namespace zelk

@@ -7,6 +7,7 @@
 // plays); it allocates nothing per candidate but the node itself.
 #pragma once
 
+#include "rules/switches.h"
 #include "solver/gamenode.h"
 
 namespace zelk {
@@ -18,6 +19,8 @@ namespace zelk {
 // generating when player1 is to move, '3' (with a diagnostic) for any other
 // turn than '2', and '1' after generating. `depth` only labels the call.
 // Node creation may throw CMemoryException; the list stays well formed.
+// Plays by `rules`, or by the rule switches as they are.
+char ZelkCN(GameNode* node, int depth, Rules rules);
 char ZelkCN(GameNode* node, int depth);
 
 }  // namespace zelk

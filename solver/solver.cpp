@@ -92,7 +92,7 @@ struct Context {
   int size[2];
   int lastLength;  // cards in the play to beat
   int lastRank;    // rank of its first card, -1 when nothing is to be beaten
-  RuleBits rules;  // the rule switches, read once per solve
+  Rules rules;     // the rule switches, read once per solve
 };
 
 constexpr signed char rankTable(int c) { return static_cast<signed char>(rankOf(c)); }
@@ -138,7 +138,7 @@ class Expansion {
     return plays::HandRanks::of(present_, pairs_, triples_, fours_, n_);
   }
   plays::ToBeat toBeat() const { return plays::ToBeat{lastType_, lastLength_, lastRank_}; }
-  RuleBits rules() const { return ctx_.rules; }
+  Rules rules() const { return ctx_.rules; }
 
   // Makes, checks, links and searches one candidate. True when it wins for
   // the mover: the siblings before it are gone and the node is decided.
@@ -318,15 +318,17 @@ void countHand(Context& ctx, int who, const char* hand) {
 
 }  // namespace
 
-char ZelkSolver(GameNode* node, int depth) {
+char ZelkSolver(GameNode* node, int depth, Rules rules) {
   Context ctx;
   countHand(ctx, 0, node->u1Cards);
   countHand(ctx, 1, node->u2Cards);
   ctx.lastLength = static_cast<int>(std::strlen(node->lastPlay));
   ctx.lastRank =
       node->playType != TYPE_PASS ? c2sn(static_cast<unsigned char>(node->lastPlay[0])) : -1;
-  ctx.rules = currentRuleBits();
+  ctx.rules = rules;
   return solveNode(node, depth, ctx);
 }
+
+char ZelkSolver(GameNode* node, int depth) { return ZelkSolver(node, depth, currentRules()); }
 
 }  // namespace zelk
