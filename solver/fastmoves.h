@@ -6,12 +6,12 @@
 // same packed counts plus what a reply has to match: its type code, its
 // number of cards and its deciding rank.
 //
-// generateMoves yields exactly the plays of the canonical enumeration, in
-// its order, with its duplicate drops: of two plays with the same cards
-// only the first one generated exists. The drops happen only among the
-// four-with-two plays and the airplanes with single wings, and there the
-// cards of a candidate tell in advance whether an earlier candidate had
-// them, so no list of siblings is ever searched.
+// generateMoves walks the canonical enumeration (rules/plays.h), so it
+// yields exactly its plays, in its order, with its duplicate drops: of two
+// plays with the same cards only the first one generated exists. The drops
+// happen only among the four-with-two plays and the airplanes with single
+// wings, and there the cards of a candidate tell in advance whether an
+// earlier candidate had them, so no list of siblings is ever searched.
 #pragma once
 
 #include <bit>
