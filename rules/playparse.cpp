@@ -100,9 +100,14 @@ bool parsePlayToBeat(std::string_view cards, std::string_view typeName,
   for (char ch : text) {
     const int r = rankOf(static_cast<unsigned char>(ch));
     if (r < 0) {
-      error = "'" + std::string(1, ch) +
-              "' is not a card (cards: Y X 2 A K Q J 0 9 8 7 6 5 4 3; Y big joker, X small "
-              "joker, 0 is ten)";
+      // Built piece by piece in a new string: GCC 12 reports a false -Wrestrict
+      // where a literal goes in front of a string or replaces one.
+      std::string message(1, '\'');
+      message += ch;
+      message +=
+          "' is not a card (cards: Y X 2 A K Q J 0 9 8 7 6 5 4 3; Y big joker, X small "
+          "joker, 0 is ten)";
+      error = std::move(message);
       return false;
     }
     if (++c[r] > (r > RANK_2 ? 1 : 4)) {
@@ -156,7 +161,13 @@ bool parsePlayToBeat(std::string_view cards, std::string_view typeName,
     return true;
   }
   error = text + " can be read as several plays:";
-  for (const TypedPlay& p : allowed) error += " " + describe(p.type) + " " + p.cards + ",";
+  for (const TypedPlay& p : allowed) {
+    error += ' ';
+    error += describe(p.type);
+    error += ' ';
+    error += p.cards;
+    error += ',';
+  }
   error.back() = ';';
   error += " name the type, and for two readings of one type write the cards in the order shown";
   return false;
