@@ -179,17 +179,11 @@ ConsoleWindow::ConsoleWindow()
   resize(fm.horizontalAdvance(QLatin1Char('M')) * 80 + 30, fm.lineSpacing() * 26 + 20);
 }
 
-ConsoleWindow::~ConsoleWindow() {
-  console_->windowGone();
-}
+ConsoleWindow::~ConsoleWindow() { console_->windowGone(); }
 
-std::shared_ptr<zelk::Console> ConsoleWindow::console() const {
-  return console_;
-}
+std::shared_ptr<zelk::Console> ConsoleWindow::console() const { return console_; }
 
-QString ConsoleWindow::outputText() const {
-  return output_->toPlainText();
-}
+QString ConsoleWindow::outputText() const { return output_->toPlainText(); }
 
 void ConsoleWindow::placeAtRightEdge(int bottomMargin) {
   const bool settling = placeMargin_.has_value();
@@ -271,8 +265,7 @@ bool ConsoleWindow::event(QEvent* event) {
     case QEvent::UpdateRequest:
       if (placeMargin_ && currentFrame() != placedFrame_) applyPlacement();
       break;
-    default:
-      break;
+    default: break;
   }
   return QWidget::event(event);
 }

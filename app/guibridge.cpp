@@ -24,9 +24,7 @@ GuiBridge& GuiBridge::instance() {
   return *bridge;
 }
 
-void GuiBridge::setBoxHook(BoxHook hook) {
-  boxHook() = std::move(hook);
-}
+void GuiBridge::setBoxHook(BoxHook hook) { boxHook() = std::move(hook); }
 
 void GuiBridge::attach(QWidget* owner, std::function<void(int)> onCommand) {
   std::lock_guard<std::mutex> lock(mutex_);

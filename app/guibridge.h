@@ -16,7 +16,7 @@
 #include <mutex>
 #include <string>
 
-#include "run/output.h"
+#include "base/output.h"
 
 class GuiBridge final : public zelk::MessageBoxes, public zelk::CommandTarget {
  public:

@@ -1,12 +1,12 @@
 // The identity texts of the dialog and the places where the update notice
 // plugs in: its thread's start, and the refresh on ID_UPDATE_INFO.
 #include "app/identity.h"
-#include "app/updateui.h"
 
 #include <QLabel>
 
+#include "app/updateui.h"
 #include "app/zelksdlg.h"
-#include "run/format.h"
+#include "base/format.h"
 #include "update/updatecheck.h"
 
 // The n_ fields are written by the update thread before it posts

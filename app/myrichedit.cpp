@@ -62,9 +62,7 @@ CMyRichEditCtrl::CMyRichEditCtrl(QWidget* parent) : QTextEdit(parent) {
   viewport()->setMouseTracking(true);
 }
 
-void CMyRichEditCtrl::setOpenHook(OpenHook hook) {
-  openHook() = std::move(hook);
-}
+void CMyRichEditCtrl::setOpenHook(OpenHook hook) { openHook() = std::move(hook); }
 
 void CMyRichEditCtrl::setBackgroundColor(const QColor& colour) {
   QPalette p = palette();
@@ -75,9 +73,7 @@ void CMyRichEditCtrl::setBackgroundColor(const QColor& colour) {
 
 // --- The drain's interface ---------------------------------------------------
 
-long CMyRichEditCtrl::textLength() {
-  return document()->characterCount() - 1;
-}
+long CMyRichEditCtrl::textLength() { return document()->characterCount() - 1; }
 
 void CMyRichEditCtrl::setSelection(long start, long end) {
   QTextCursor c(document());
@@ -193,30 +189,17 @@ void CMyRichEditCtrl::showMenuAt(const QPoint& globalPos) {
 
 void CMyRichEditCtrl::onCommand(int id) {
   switch (id) {
-    case ID_UNDO:
-      undo();
-      break;
-    case ID_CUT:
-      cut();
-      break;
-    case ID_COPY:
-      copy();
-      break;
-    case ID_PASTE:
-      paste();
-      break;
-    case ID_DELETE:
-      replaceWithoutUndo(QString());
-      break;
-    case ID_SELECT_ALL:
-      setSelection(0, -1);
-      break;
+    case ID_UNDO: undo(); break;
+    case ID_CUT: cut(); break;
+    case ID_COPY: copy(); break;
+    case ID_PASTE: paste(); break;
+    case ID_DELETE: replaceWithoutUndo(QString()); break;
+    case ID_SELECT_ALL: setSelection(0, -1); break;
     case ID_CLEAR:
       setSelection(0, -1);
       replaceWithoutUndo(QString());
       break;
-    default:
-      break;
+    default: break;
   }
 }
 

@@ -10,7 +10,7 @@
 #include <QTextEdit>
 #include <functional>
 
-#include "run/output.h"
+#include "base/output.h"
 
 class QMenu;
 

@@ -5,16 +5,15 @@
 // under their flag names on every click; the debug switches start off in
 // every run and are never stored.
 #include <QCheckBox>
-
 #include <thread>
 
 #include "app/identity.h"
 #include "app/settings.h"
 #include "app/zelksdlg.h"
+#include "base/output.h"
 #include "rules/types.h"
-#include "run/cqueue.h"
-#include "run/output.h"
 #include "run/solverun.h"
+#include "solver/release.h"
 
 using zelk::LogPrint;
 

@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "app/webbrowser2.h"
-#include "run/output.h"
+#include "base/output.h"
 #include "update/openpage.h"
 #include "update/updatecheck.h"
 

@@ -5,7 +5,7 @@
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 
-#include "run/output.h"
+#include "base/output.h"
 #include "update/openpage.h"
 
 namespace {

@@ -19,12 +19,12 @@
 #include "app/myrichedit.h"
 #include "app/settings.h"
 #include "app/uifont.h"
+#include "base/output.h"
 #include "buildconfig.h"
 #include "platform/console.h"
 #include "rules/playtypes.h"
 #include "rules/types.h"
 #include "run/handinput.h"
-#include "run/output.h"
 #include "run/solverun.h"
 
 using zelk::BoxPrint;
@@ -44,9 +44,7 @@ constexpr int compilerVersion() {
 #endif
 }
 
-QString idName(int id) {
-  return QStringLiteral("idc%1").arg(id);
-}
+QString idName(int id) { return QStringLiteral("idc%1").arg(id); }
 
 template <class W>
 W* named(W* w, int id) {
@@ -83,13 +81,9 @@ CZelkSDlg::~CZelkSDlg() {
   GuiBridge::instance().detach(this);
 }
 
-QWidget* CZelkSDlg::control(int id) const {
-  return findChild<QWidget*>(idName(id));
-}
+QWidget* CZelkSDlg::control(int id) const { return findChild<QWidget*>(idName(id)); }
 
-ConsoleWindow* CZelkSDlg::consoleWindow() const {
-  return m_console.data();
-}
+ConsoleWindow* CZelkSDlg::consoleWindow() const { return m_console.data(); }
 
 // --- Template 102 ---------------------------------------------------------------
 
@@ -379,14 +373,10 @@ void CZelkSDlg::enableControl(int id, bool enable) {
   }
 }
 
-bool CZelkSDlg::hasConsoleWindow() {
-  return CmdHwnd != nullptr;
-}
+bool CZelkSDlg::hasConsoleWindow() { return CmdHwnd != nullptr; }
 
 void CZelkSDlg::wakeConsoleWindow() {
   if (m_console) m_console->postWakeKeys();
 }
 
-void CZelkSDlg::clearConsoleWindow() {
-  CmdHwnd = nullptr;
-}
+void CZelkSDlg::clearConsoleWindow() { CmdHwnd = nullptr; }

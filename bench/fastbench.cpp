@@ -26,10 +26,9 @@
 #include <thread>
 #include <vector>
 
+#include "base/output.h"
 #include "rules/cards.h"
 #include "rules/switches.h"
-#include "run/cqueue.h"
-#include "run/output.h"
 #include "solver/fastengine.h"
 #include "solver/gamenode.h"
 #include "solver/nodepool.h"
@@ -40,8 +39,7 @@ namespace {
 using zelk::FastEngine;
 
 std::string asc(std::string s) {
-  std::sort(s.begin(), s.end(),
-            [](char a, char b) { return zelk::rankOf(a) < zelk::rankOf(b); });
+  std::sort(s.begin(), s.end(), [](char a, char b) { return zelk::rankOf(a) < zelk::rankOf(b); });
   return s;
 }
 
@@ -125,9 +123,12 @@ int main(int argc, char** argv) {
   bool fixedList = true;
   int threads = 1;
   for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--quick")) quick = true;
-    else if (!std::strcmp(argv[i], "--deals") && i + 1 < argc) deals = std::atoi(argv[++i]);
-    else if (!std::strcmp(argv[i], "--limit") && i + 1 < argc) limit = std::atof(argv[++i]);
+    if (!std::strcmp(argv[i], "--quick"))
+      quick = true;
+    else if (!std::strcmp(argv[i], "--deals") && i + 1 < argc)
+      deals = std::atoi(argv[++i]);
+    else if (!std::strcmp(argv[i], "--limit") && i + 1 < argc)
+      limit = std::atof(argv[++i]);
     else if (!std::strcmp(argv[i], "--size") && i + 1 < argc) {
       sizes = {std::atoi(argv[++i])};
       fixedList = false;
@@ -135,7 +136,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "fastbench: --size takes 1 to 27 cards\n");
         return 2;
       }
-    } else if (!std::strcmp(argv[i], "--table") && i + 1 < argc) tableMiB = std::strtoul(argv[++i], nullptr, 10);
+    } else if (!std::strcmp(argv[i], "--table") && i + 1 < argc)
+      tableMiB = std::strtoul(argv[++i], nullptr, 10);
     else if (!std::strcmp(argv[i], "--threads") && i + 1 < argc) {
       threads = std::atoi(argv[++i]);
       if (threads < 1 || threads > 2) {
@@ -143,10 +145,12 @@ int main(int argc, char** argv) {
         return 2;
       }
     } else {
-      std::fprintf(stderr, "usage: fastbench [--quick] [--deals N] [--size CARDS] [--table MiB] [--limit SECONDS]\n"
-                   "                 [--threads N]\n"
-                   "  --size CARDS  only random deals of this many cards a side\n"
-                   "  --threads N   threads for the random deals: 1 (default) or 2\n");
+      std::fprintf(
+          stderr,
+          "usage: fastbench [--quick] [--deals N] [--size CARDS] [--table MiB] [--limit SECONDS]\n"
+          "                 [--threads N]\n"
+          "  --size CARDS  only random deals of this many cards a side\n"
+          "  --threads N   threads for the random deals: 1 (default) or 2\n");
       return 2;
     }
   }
@@ -164,18 +168,14 @@ int main(int argc, char** argv) {
   struct Endgame {
     const char* player2;  // leads
     const char* player1;
-    char winner;          // 0: not published
-  } endgames[] = {{"2QQJJ77553", "AA9", 0},
-                  {"225543", "KK5543", 0},
-                  {"2KK0077554", "AA8", 0},
-                  {"XAKK09876", "22AKQJ", 0},
-                  {"X2AJ09876", "Y2AKQ0985", 0},
-                  {"22AKQJ0987", "2AKQJ09876", 0},
-                  {"KK5543", "225543", '2'},
-                  {"2KK0077554", "AA8", '1'},
-                  {"2AK096554", "XKJ08854", '2'},
-                  {"YAQQJJ0999844", "X22AA0886633", '2'}};
-  std::printf("Both engines (exhaustive stopped after %.0f s; fast table %zu MiB)\n", limit, tableMiB);
+    char winner;  // 0: not published
+  } endgames[] = {{"2QQJJ77553", "AA9", 0},       {"225543", "KK5543", 0},
+                  {"2KK0077554", "AA8", 0},       {"XAKK09876", "22AKQJ", 0},
+                  {"X2AJ09876", "Y2AKQ0985", 0},  {"22AKQJ0987", "2AKQJ09876", 0},
+                  {"KK5543", "225543", '2'},      {"2KK0077554", "AA8", '1'},
+                  {"2AK096554", "XKJ08854", '2'}, {"YAQQJJ0999844", "X22AA0886633", '2'}};
+  std::printf("Both engines (exhaustive stopped after %.0f s; fast table %zu MiB)\n", limit,
+              tableMiB);
   std::printf("%-14s %-14s %-9s | %-8s %9s %12s | %-8s %9s %10s\n", "player2", "player1",
               "published", "exhaust.", "seconds", "positions", "fast", "seconds", "positions");
   for (const Endgame& g : endgames) {
@@ -185,8 +185,8 @@ int main(int argc, char** argv) {
     signature += r.positions;
     if (g.winner && r.winner != g.winner) ++failures;
     if ((slow.winner == '1' || slow.winner == '2') && slow.winner != r.winner) ++failures;
-    std::printf("%-14s %-14s %-9s | %-8s %9.3f %12lld | %-8s %9.4f %10lld\n", g.player2,
-                g.player1, g.winner ? verdict(g.winner) : "-", verdict(slow.winner), slow.seconds,
+    std::printf("%-14s %-14s %-9s | %-8s %9.3f %12lld | %-8s %9.4f %10lld\n", g.player2, g.player1,
+                g.winner ? verdict(g.winner) : "-", verdict(slow.winner), slow.seconds,
                 static_cast<long long>(slow.positions), verdict(r.winner), r.seconds,
                 static_cast<long long>(r.positions));
     std::fflush(stdout);

@@ -2,17 +2,16 @@
 // size, solved on one thread with every rule switch on. The total of the
 // positions created is the signature: a change that alters which positions
 // are searched changes it; a pure speed-up leaves it as it is.
-#include <ctime>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "base/output.h"
 #include "rules/cards.h"
 #include "rules/switches.h"
-#include "run/cqueue.h"
-#include "run/output.h"
 #include "solver/gamenode.h"
 #include "solver/nodepool.h"
 #include "solver/solver.h"
@@ -91,10 +90,9 @@ int main(int argc, char** argv) {
     signature += positions;
     totalPositions += positions;
     totalSeconds += sec;
-    std::printf("%-16s %-20s %6c %12lld %10lld %9.3f %13.0f %9.1f\n", g.player1, g.player2,
-                winner, static_cast<long long>(positions),
-                static_cast<long long>(tree), sec, sec > 0 ? positions / sec : 0.0,
-                peakKiB() / 1024.0);
+    std::printf("%-16s %-20s %6c %12lld %10lld %9.3f %13.0f %9.1f\n", g.player1, g.player2, winner,
+                static_cast<long long>(positions), static_cast<long long>(tree), sec,
+                sec > 0 ? positions / sec : 0.0, peakKiB() / 1024.0);
     std::fflush(stdout);
   }
   std::printf("Total: %.3f s, %.0f positions/s\n", totalSeconds,

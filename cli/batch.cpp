@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/output.h"
 #include "cli/report.h"
 #include "cli/session.h"
 #include "platform/clock.h"
@@ -37,7 +38,6 @@
 #include "rules/switches.h"
 #include "rules/types.h"
 #include "run/handinput.h"
-#include "run/output.h"
 #include "run/solverun.h"
 #include "solver/fastengine.h"
 #include "solver/nodepool.h"

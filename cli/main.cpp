@@ -2,13 +2,13 @@
 #include <cstdio>
 #include <string>
 
+#include "base/output.h"
 #include "buildconfig.h"
 #include "cli/batch.h"
 #include "cli/options.h"
 #include "cli/session.h"
 #include "platform/text.h"
 #include "run/handinput.h"
-#include "run/output.h"
 #include "run/solverun.h"
 
 int main(int argc, char** argv) {

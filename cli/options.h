@@ -11,13 +11,13 @@ struct Options {
   std::u16string player1 = u"AA9";         // plays second
   std::u16string player2 = u"2QQJJ77553";  // leads
   bool handsGiven = false;                 // --player1 or --player2 on the command line
-  std::vector<std::string> off;           // rule switches to turn off, by suffix
-  bool fastEngine = false;                // --engine fast
-  bool engineGiven = false;               // --engine on the command line
-  bool batch = false;                     // endgames from standard input
-  int jobs = 0;                           // batch workers; 0: one per core
-  std::size_t tableMib = 0;               // fast engine's table; 0: the default
-  int threads = 0;                        // fast engine's threads; 0: not given (one)
+  std::vector<std::string> off;            // rule switches to turn off, by suffix
+  bool fastEngine = false;                 // --engine fast
+  bool engineGiven = false;                // --engine on the command line
+  bool batch = false;                      // endgames from standard input
+  int jobs = 0;                            // batch workers; 0: one per core
+  std::size_t tableMib = 0;                // fast engine's table; 0: the default
+  int threads = 0;                         // fast engine's threads; 0: not given (one)
   bool noReplay = false;
   bool json = false;
   bool debug = false;

@@ -10,13 +10,13 @@
 #include <mutex>
 #include <string>
 
+#include "base/output.h"
 #include "cli/report.h"
 #include "platform/console.h"
 #include "platform/terminalconsole.h"
 #include "platform/text.h"
 #include "platform/thread.h"
 #include "rules/types.h"
-#include "run/output.h"
 #include "run/solverun.h"
 #include "run/threadctl.h"
 
@@ -135,7 +135,8 @@ int runSession(const Options& options) {
   console->setTitle(u"ZelkSolver-机器与玩家对局互动窗口:");
   setConsole(console);
   replayEnabled.store(!options.noReplay && !options.json);
-  solveEngine.store(static_cast<int>(options.fastEngine ? SolveEngine::Fast : SolveEngine::Exhaustive));
+  solveEngine.store(
+      static_cast<int>(options.fastEngine ? SolveEngine::Fast : SolveEngine::Exhaustive));
   fastTableBytes.store(options.tableMib << 20);
   fastThreads.store(options.threads > 1 ? 2 : 1);
   watchStopSignals([] { events.postCommand(INTERRUPT); });

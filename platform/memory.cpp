@@ -15,8 +15,8 @@ void* mapBlock(std::size_t bytes, bool populate) {
   if (bytes == 0) return nullptr;
   const int flags = MAP_PRIVATE | MAP_ANONYMOUS;
   if (bytes < HUGE_PAGE) {
-    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, flags | (populate ? MAP_POPULATE : 0),
-                   -1, 0);
+    void* p =
+        mmap(nullptr, bytes, PROT_READ | PROT_WRITE, flags | (populate ? MAP_POPULATE : 0), -1, 0);
     return p == MAP_FAILED ? nullptr : p;
   }
   // Over-ask by one huge page and trim both ends to the boundary.

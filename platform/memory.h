@@ -9,8 +9,22 @@
 #pragma once
 
 #include <cstddef>
+#include <exception>
+#include <string>
 
 namespace zelk {
+
+// Memory the system refused, or a budget of ours that would be exceeded: the
+// node pool and the fast engine's table throw it, and the solving run reports
+// it like any memory failure instead of letting the kernel kill the process.
+class CMemoryException : public std::exception {
+ public:
+  explicit CMemoryException(std::string text) : text_(std::move(text)) {}
+  const char* what() const noexcept override { return text_.c_str(); }
+
+ private:
+  std::string text_;
+};
 
 // Zero-filled memory of `bytes`, or nullptr when the system refuses it.
 // populate: fault every page in now, in one go, instead of one fault per

@@ -26,6 +26,10 @@
 // sees an ordinary acquisition.
 #include "platform/namedmutex.h"
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -39,10 +43,6 @@
 #include <utility>
 #include <vector>
 
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
 #include "platform/text.h"
 
 namespace zelk {
@@ -54,7 +54,7 @@ struct NamedMutex::Shared {
   std::thread::id owner;  // none while free; set as soon as a thread claims it
   int depth = 0;          // 0 while the owner is still fetching the process-wide lock
   bool abandoned = false;
-  int fd = -1;            // the socket bound to the name while owned
+  int fd = -1;  // the socket bound to the name while owned
 };
 
 namespace {

@@ -1,11 +1,11 @@
 #include "platform/paths.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
-
-#include <pwd.h>
-#include <unistd.h>
 
 namespace zelk {
 

@@ -100,8 +100,7 @@ void ScriptConsole::failWritesAfter(std::size_t count) {
 bool ScriptConsole::waitForOutput(std::u16string_view text,
                                   std::chrono::milliseconds timeout) const {
   std::unique_lock<std::mutex> l(m_);
-  return cv_.wait_for(l, timeout,
-                      [&] { return output_.find(text) != std::u16string::npos; });
+  return cv_.wait_for(l, timeout, [&] { return output_.find(text) != std::u16string::npos; });
 }
 
 bool ScriptConsole::waitForBlockedRead(std::chrono::milliseconds timeout) const {

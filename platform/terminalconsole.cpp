@@ -1,15 +1,15 @@
 #include "platform/terminalconsole.h"
 
-#include <cerrno>
-#include <csignal>
-#include <ctime>
-#include <utility>
-
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <ctime>
+#include <utility>
 
 #include "platform/text.h"
 
@@ -104,8 +104,7 @@ bool TerminalConsole::readByte(unsigned char& b) {
       if (errno == EINTR) continue;
       return fail(errno);
     }
-    if (detached_.load() || (wakeRead_ >= 0 && fds[1].revents != 0))
-      return fail(DETACHED_ERROR);
+    if (detached_.load() || (wakeRead_ >= 0 && fds[1].revents != 0)) return fail(DETACHED_ERROR);
     if (n == 0) continue;
     if (fds[0].revents & POLLNVAL) return fail(EBADF);
     ssize_t r = ::read(inFd_, &b, 1);

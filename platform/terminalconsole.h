@@ -46,11 +46,11 @@ class TerminalConsole : public Console {
 
   std::mutex readMutex_;
   bool endOfInput_ = false;
-  int pushback_ = -1;          // a byte that broke a sequence, read again next
-  char16_t pendingLow_ = 0;    // second unit of a pair, handed out next
+  int pushback_ = -1;        // a byte that broke a sequence, read again next
+  char16_t pendingLow_ = 0;  // second unit of a pair, handed out next
 
   std::mutex writeMutex_;
-  char16_t pendingHigh_ = 0;   // first unit of a pair, written with the second
+  char16_t pendingHigh_ = 0;  // first unit of a pair, written with the second
 };
 
 }  // namespace zelk

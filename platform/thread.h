@@ -11,6 +11,11 @@
 
 namespace zelk {
 
+// Stack sizes of the system's threads.
+inline constexpr std::size_t SOLVER_STACK = 0x2000000;  // 32 MiB: the solver thread
+inline constexpr std::size_t RELEASE_STACK = 0x500000;  // SecondTicker, ThreadZelkFree
+inline constexpr std::size_t UPDATE_STACK = 0x100000;   // the update check
+
 class ThreadHandle {
  public:
   ThreadHandle() = default;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "run/output.h"
+#include "base/output.h"
 
 namespace zelk {
 

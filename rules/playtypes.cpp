@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "base/output.h"
 #include "rules/cards.h"
-#include "run/output.h"
 
 namespace zelk {
 
@@ -44,10 +44,19 @@ int inconsistent(const char* a, const char* b, int aType, int bType) {
 
 int cmpPzSmallN(const char* a, const char* b, int aType, int bType) {
   switch (bType) {
-    case TYPE_PASS:
-      return 0;
-    case TYPE_G: case TYPE_D: case TYPE_3: case TYPE_31: case TYPE_32: case TYPE_411:
-    case TYPE_422: case TYPE_F: case TYPE_F11: case TYPE_F22: case TYPE_SZ: case TYPE_LD:
+    case TYPE_PASS: return 0;
+    case TYPE_G:
+    case TYPE_D:
+    case TYPE_3:
+    case TYPE_31:
+    case TYPE_32:
+    case TYPE_411:
+    case TYPE_422:
+    case TYPE_F:
+    case TYPE_F11:
+    case TYPE_F22:
+    case TYPE_SZ:
+    case TYPE_LD:
       if (aType == bType) return sameType(a, b);
       if (aType == TYPE_ZD || aType == TYPE_WZ) return 0;
       return inconsistent(a, b, aType, bType);
@@ -55,10 +64,8 @@ int cmpPzSmallN(const char* a, const char* b, int aType, int bType) {
       if (aType == TYPE_ZD) return sameType(a, b);
       if (aType == TYPE_WZ) return 0;
       return inconsistent(a, b, aType, bType);
-    case TYPE_WZ:
-      return 1;
-    default:
-      return inconsistent(a, b, aType, bType);
+    case TYPE_WZ: return 1;
+    default: return inconsistent(a, b, aType, bType);
   }
 }
 

@@ -15,8 +15,8 @@ const char16_t* pt2Str(int type);
 int cmpPzSmallN(const char* a, const char* b, int aType, int bType);
 
 // The fifteen codes in table order.
-inline constexpr int ALL_PLAY_TYPES[15] = {TYPE_PASS, TYPE_G,   TYPE_D,   TYPE_3,   TYPE_31,
-                                          TYPE_32,   TYPE_411, TYPE_422, TYPE_F,   TYPE_F11,
-                                          TYPE_F22,  TYPE_SZ,  TYPE_LD,  TYPE_ZD,  TYPE_WZ};
+inline constexpr int ALL_PLAY_TYPES[15] = {TYPE_PASS, TYPE_G,   TYPE_D,   TYPE_3,  TYPE_31,
+                                           TYPE_32,   TYPE_411, TYPE_422, TYPE_F,  TYPE_F11,
+                                           TYPE_F22,  TYPE_SZ,  TYPE_LD,  TYPE_ZD, TYPE_WZ};
 
 }  // namespace zelk

@@ -16,10 +16,6 @@ Flag F_TYPE_F{1};
 Flag F_TYPE_F11{1};
 Flag F_TYPE_F22{1};
 
-Flag F_DEBUG{0};
-Flag F_U1F{0};
-Flag F_LOG{0};
-
 const RuleSwitch RULE_SWITCHES[RULE_SWITCH_COUNT] = {
     {&F_TYPE_D, "F_TYPE_D", "D", 1012, u"对子", u"F_TYPE_D   = %d \r\n"},
     {&F_TYPE_3, "F_TYPE_3", "3", 1013, u"三个", u"F_TYPE_3   = %d \r\n"},

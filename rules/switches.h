@@ -1,15 +1,12 @@
-// Process-wide rule and debug switches.
+// Process-wide rule switches.
 //
 // Every reader loads the current value at the moment of use, from any thread,
 // so the flags are relaxed atomics: as cheap as plain loads, free of data races.
 #pragma once
 
-#include <atomic>
-#include <cstdint>
+#include "base/flags.h"
 
 namespace zelk {
-
-using Flag = std::atomic<int32_t>;
 
 // Rule switches: 1 enables the play type, default 1.
 extern Flag F_TYPE_D;
@@ -26,20 +23,12 @@ extern Flag F_TYPE_F;
 extern Flag F_TYPE_F11;
 extern Flag F_TYPE_F22;
 
-// Debug switches: 0 at every start, never stored.
-extern Flag F_DEBUG;
-extern Flag F_U1F;
-extern Flag F_LOG;
-
-inline bool on(const Flag& f) { return f.load(std::memory_order_relaxed) != 0; }
-inline void setFlag(Flag& f, int32_t v) { f.store(v, std::memory_order_relaxed); }
-
 // One rule switch as the settings store and the command line name it.
 struct RuleSwitch {
   Flag* flag;
-  const char* name;     // settings entry, e.g. "F_TYPE_ZD"
-  const char* suffix;   // command-line name, e.g. "ZD"
-  int control;          // dialog control id
+  const char* name;    // settings entry, e.g. "F_TYPE_ZD"
+  const char* suffix;  // command-line name, e.g. "ZD"
+  int control;         // dialog control id
   const char16_t* caption;
   const char16_t* message;  // handler message, "F_TYPE_ZD  = %d \r\n"
 };

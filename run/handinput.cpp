@@ -1,8 +1,8 @@
 #include "run/handinput.h"
 
+#include "base/format.h"
 #include "rules/cards.h"
 #include "rules/types.h"
-#include "run/format.h"
 
 namespace zelk {
 

@@ -11,16 +11,16 @@
 #include <memory>
 #include <new>
 
+#include "base/output.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/text.h"
 #include "rules/cards.h"
-#include "rules/movegen.h"
 #include "rules/playtypes.h"
 #include "rules/switches.h"
-#include "run/output.h"
 #include "solver/fastengine.h"
 #include "solver/fastreplay.h"
+#include "solver/movegen.h"
 #include "solver/nodepool.h"
 #include "solver/solver.h"
 
@@ -322,7 +322,8 @@ int zelkmain(GameNode* root) {
 
   // Search.
   uint32_t t0 = 0, t1 = 0;
-  const bool fast = solveEngine.load(std::memory_order_relaxed) == static_cast<int>(SolveEngine::Fast);
+  const bool fast =
+      solveEngine.load(std::memory_order_relaxed) == static_cast<int>(SolveEngine::Fast);
   std::unique_ptr<FastEngine> engine;
   struct EngineGuard {
     ~EngineGuard() { replayEngine = nullptr; }

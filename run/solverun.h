@@ -41,16 +41,16 @@ extern SearchFunction exhaustiveSearch;
 
 // What the last solving run reported, for front ends that show it their own way.
 struct RunReport {
-  bool completed = false;        // the statistics line was reached
-  bool failed = false;           // memory exhausted, an exception, or no winner
-  char winner = 0;               // '1' or '2'
-  std::string firstPlay;         // the machine's first play when player2 wins
-  int firstPlayType = -1;        // its type, -1 when there is none
-  int64_t positions = 0;         // positions created by the search
-  int64_t treePositions = 0;     // positions kept in the solved tree
-  int64_t openingPlays = 0;      // player2's legal opening plays
-  bool fast = false;             // decided by the fast engine
-  int64_t tablePositions = 0;    // fast engine: positions held in its table
+  bool completed = false;      // the statistics line was reached
+  bool failed = false;         // memory exhausted, an exception, or no winner
+  char winner = 0;             // '1' or '2'
+  std::string firstPlay;       // the machine's first play when player2 wins
+  int firstPlayType = -1;      // its type, -1 when there is none
+  int64_t positions = 0;       // positions created by the search
+  int64_t treePositions = 0;   // positions kept in the solved tree
+  int64_t openingPlays = 0;    // player2's legal opening plays
+  bool fast = false;           // decided by the fast engine
+  int64_t tablePositions = 0;  // fast engine: positions held in its table
   uint32_t elapsedMs = 0;
 };
 RunReport lastRunReport();

@@ -7,18 +7,18 @@
 // command posted when the thread ends.
 #include "run/threadctl.h"
 
+#include <unistd.h>
+
 #include <atomic>
 #include <mutex>
 
-#include <unistd.h>
-
+#include "base/output.h"
 #include "platform/clock.h"
 #include "platform/console.h"
+#include "platform/cqueue.h"
 #include "platform/namedmutex.h"
 #include "platform/thread.h"
 #include "rules/types.h"
-#include "run/cqueue.h"
-#include "run/output.h"
 #include "run/solverun.h"
 #include "solver/gamenode.h"
 #include "solver/nodepool.h"
@@ -65,8 +65,7 @@ void setControlPanel(ControlPanel* p) { panel.store(p); }
 void createSolveMutex(bool sharedBetweenProcesses) {
   static std::once_flag once;
   std::call_once(once, [sharedBetweenProcesses] {
-    std::u16string name =
-        formatLocalTime("%Y-%m-%d %H:%M:%S") + u"hMutexData-ReSet-GFund-only";
+    std::u16string name = formatLocalTime("%Y-%m-%d %H:%M:%S") + u"hMutexData-ReSet-GFund-only";
     if (!sharedBetweenProcesses) name += formatText(u"[%d]", static_cast<int>(getpid()));
     solveMutex.store(new NamedMutex(name));
   });

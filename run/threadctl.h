@@ -45,9 +45,9 @@ class ControlPanel {
  public:
   virtual ~ControlPanel() = default;
   virtual void enableControl(int id, bool enable) = 0;
-  virtual bool hasConsoleWindow() = 0;   // CmdHwnd is set
-  virtual void wakeConsoleWindow() = 0;  // post a space and Enter to it
-  virtual void clearConsoleWindow() = 0; // CmdHwnd = null
+  virtual bool hasConsoleWindow() = 0;    // CmdHwnd is set
+  virtual void wakeConsoleWindow() = 0;   // post a space and Enter to it
+  virtual void clearConsoleWindow() = 0;  // CmdHwnd = null
 };
 void setControlPanel(ControlPanel* panel);
 

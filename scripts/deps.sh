@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config
+  build-essential cmake pkg-config git clang-format
   libgtest-dev libgmock-dev googletest
   libcurl4-openssl-dev
   qt6-base-dev qt6-webengine-dev libqt6opengl6-dev libgl-dev

@@ -4,9 +4,9 @@
 #include <system_error>
 #include <thread>
 
+#include "base/output.h"
 #include "platform/clock.h"
 #include "platform/memory.h"
-#include "run/output.h"
 #include "solver/nodepool.h"
 #include "solver/release.h"
 #include "solver/solver.h"
@@ -56,7 +56,7 @@ inline uint16_t tableBeat(Beat b, fast::Rules rules) {
 // consecutive ranks end.
 inline fast::Rules childRules(const Move& m, fast::Rules rules) {
   return (m.key & 2) ? static_cast<fast::Rules>((rules & ~fast::R_SEQUENCES) | fast::R_DOMINANCE)
-                      : rules;
+                     : rules;
 }
 
 // Among plays that look equally good, the one worked on first: a play the
@@ -369,13 +369,15 @@ bool FastEngine::steer(std::size_t base, int count, int depth, uint32_t pn, uint
                        int& best, uint32_t& childThdn) {
   using fast::PN_INF;
   using fast::ProofNumbers;
-  const uint64_t busy = owner_->path_[static_cast<std::size_t>(depth + 1)].load(std::memory_order_relaxed);
+  const uint64_t busy =
+      owner_->path_[static_cast<std::size_t>(depth + 1)].load(std::memory_order_relaxed);
   const fast::FastTable::Key& key = keys_[base + static_cast<std::size_t>(best)];
   if (busy == 0 || key.hash != busy) return false;
   // The other thread may have moved its numbers on.
   ProofNumbers fresh;
   if (table_.probe(key, fresh)) {
-    if (arena_[base + static_cast<std::size_t>(best)].key & 1) fresh = ProofNumbers{fresh.dn, fresh.pn};
+    if (arena_[base + static_cast<std::size_t>(best)].key & 1)
+      fresh = ProofNumbers{fresh.dn, fresh.pn};
     ProofNumbers& k = kids_[base + static_cast<std::size_t>(best)];
     if (fresh.pn != k.pn || fresh.dn != k.dn) {
       k = fresh;
@@ -540,7 +542,7 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
         fast::canonicalize(mover, other, next, after);
       key = table_.key(mover, other, tableBeat(next, after));
       m.key |= after == rules ? 0 : 2;  // the kinds of consecutive ranks end here
-      m.len = next.len;  // the play as the opponent's position keys it
+      m.len = next.len;                 // the play as the opponent's position keys it
       m.rank = next.rank;
       // Its forms are read below unless it is in the table, and are not
       // the opponent's hand as it stands (looked up once for all).

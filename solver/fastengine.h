@@ -142,8 +142,7 @@ class FastEngine {
   // Works on the position until its proof number reaches thpn or its
   // disproof number thdn (or it is proven); returns its numbers.
   fast::ProofNumbers mid(fast::Hand me, fast::Hand opp, fast::Beat last, fast::Rules rules,
-                         uint32_t thpn,
-                         uint32_t thdn);
+                         uint32_t thpn, uint32_t thdn);
   void poll();
   int64_t countSoFar() const;
   // The plays a whole hand forms, from a small cache: hands recur against
@@ -157,8 +156,8 @@ class FastEngine {
   fast::FastTable& table_;
   fast::Rules rules_;
   std::optional<fast::Rules> ownRules_;
-  std::vector<fast::Move> arena_;  // the plays of every position on the search path
-  std::vector<fast::ProofNumbers> kids_;  // beside each play: the numbers of its position
+  std::vector<fast::Move> arena_;           // the plays of every position on the search path
+  std::vector<fast::ProofNumbers> kids_;    // beside each play: the numbers of its position
   std::vector<fast::FastTable::Key> keys_;  // and its table key
   // A line holds the forms of one hand under one set of rules, so it stays
   // true across solves and rule changes: the cache is never emptied.
@@ -178,13 +177,13 @@ class FastEngine {
   // Searching with a helper.
   int threads_ = 1;
   std::unique_ptr<FastEngine> helper_;
-  FastEngine* owner_ = nullptr;          // set in a helper
-  std::atomic<bool> finished_{false};    // the owner's: one of the two proved the position
-  std::atomic<bool>* finish_ = nullptr;  // while searching together: the owner's finished_
-  std::atomic<int> helperWon_{-1};       // the owner's: what the helper proved (1 won, 0 lost)
+  FastEngine* owner_ = nullptr;            // set in a helper
+  std::atomic<bool> finished_{false};      // the owner's: one of the two proved the position
+  std::atomic<bool>* finish_ = nullptr;    // while searching together: the owner's finished_
+  std::atomic<int> helperWon_{-1};         // the owner's: what the helper proved (1 won, 0 lost)
   std::atomic<int64_t> shownSearched_{0};  // a helper's count, for the progress line
   int64_t helperSearched_ = 0;
-  bool publish_ = false;                 // the owner shows its path
+  bool publish_ = false;  // the owner shows its path
   int depth_ = 0;
   // The hash of the position at each depth, read by the helper: on lines
   // of their own.

@@ -70,14 +70,24 @@ bool beatFromPlay(std::string_view play, int type, Beat& beat) {
   int r = rankOf(static_cast<unsigned char>(play[0]));
   if (r < 0) return false;
   switch (type) {
-    case TYPE_G: case TYPE_D: case TYPE_3: case TYPE_31: case TYPE_32: case TYPE_411:
-    case TYPE_422: case TYPE_F: case TYPE_F11: case TYPE_F22: case TYPE_SZ: case TYPE_LD:
-    case TYPE_ZD: case TYPE_WZ:
-      break;
-    default:
-      return false;
+    case TYPE_G:
+    case TYPE_D:
+    case TYPE_3:
+    case TYPE_31:
+    case TYPE_32:
+    case TYPE_411:
+    case TYPE_422:
+    case TYPE_F:
+    case TYPE_F11:
+    case TYPE_F22:
+    case TYPE_SZ:
+    case TYPE_LD:
+    case TYPE_ZD:
+    case TYPE_WZ: break;
+    default: return false;
   }
-  beat = Beat{static_cast<uint8_t>(type), static_cast<uint8_t>(play.size()), static_cast<uint8_t>(r)};
+  beat =
+      Beat{static_cast<uint8_t>(type), static_cast<uint8_t>(play.size()), static_cast<uint8_t>(r)};
   return true;
 }
 
@@ -159,18 +169,16 @@ void enumerate(Hand h, Beat last, Rules rules, int wantLen, Sink&& sink, bool al
   // 4 three with a single
   if ((rules & R_31) && (T == 0 || T == TYPE_31) && n >= 3 && lenOk(4)) {
     if (!eachRank(ge3 & above, [&](int r) {
-          return eachRank(singleWing & ~bit(r), [&](int j) {
-            return emit(3 * unit(r) + unit(j), TYPE_31, 4, r);
-          });
+          return eachRank(singleWing & ~bit(r),
+                          [&](int j) { return emit(3 * unit(r) + unit(j), TYPE_31, 4, r); });
         }))
       return;
   }
   // 5 three with a pair
   if ((rules & R_32) && (T == 0 || T == TYPE_32) && lenOk(5)) {
     if (!eachRank(ge3 & above, [&](int r) {
-          return eachRank(pairWing & ~bit(r), [&](int j) {
-            return emit(3 * unit(r) + 2 * unit(j), TYPE_32, 5, r);
-          });
+          return eachRank(pairWing & ~bit(r),
+                          [&](int j) { return emit(3 * unit(r) + 2 * unit(j), TYPE_32, 5, r); });
         }))
       return;
   }
@@ -226,16 +234,14 @@ void enumerate(Hand h, Beat last, Rules rules, int wantLen, Sink&& sink, bool al
   // 10 airplane of two triples with single wings. The triples are the only
   // ranks with three cards in the play, so different picks never collide
   // across starts; within a start each wing multiset is taken once.
-  if ((rules & R_F11) && (T == 0 || T == TYPE_F11) && n >= 8 && (T == 0 || m == 8) &&
-      lenOk(8)) {
+  if ((rules & R_F11) && (T == 0 || T == TYPE_F11) && n >= 8 && (T == 0 || m == 8) && lenOk(8)) {
     if (!eachRank(detail::runStarts(ge3, 2) & above, [&](int s) {
           const Hand run = 3 * runOf(2) << (4 * s);
           const uint32_t wings = ge1 & ~(3u << s);
           return eachRank(wings, [&](int a) {
             if ((ge2 >> a & 1) && !emit(run + 2 * unit(a), TYPE_F11, 8, s)) return false;
-            return eachRank(wings & ~((2u << a) - 1), [&](int b) {
-              return emit(run + unit(a) + unit(b), TYPE_F11, 8, s);
-            });
+            return eachRank(wings & ~((2u << a) - 1),
+                            [&](int b) { return emit(run + unit(a) + unit(b), TYPE_F11, 8, s); });
           });
         }))
       return;
@@ -244,8 +250,7 @@ void enumerate(Hand h, Beat last, Rules rules, int wantLen, Sink&& sink, bool al
   // next to the run make a fourth triple: those cards were already offered
   // as the four-triple airplane (when airplanes are on and the mover leads)
   // or as this kind from the start one lower (when that start beats).
-  if ((rules & R_F11) && (T == 0 || T == TYPE_F11) && n >= 12 && (T == 0 || m == 12) &&
-      lenOk(12)) {
+  if ((rules & R_F11) && (T == 0 || T == TYPE_F11) && n >= 12 && (T == 0 || m == 12) && lenOk(12)) {
     const bool fourTripleOffered = T == 0 && (rules & R_F);
     if (!eachRank(detail::runStarts(ge3, 3) & above, [&](int s) {
           const Hand run = 3 * runOf(3) << (4 * s);
@@ -258,8 +263,7 @@ void enumerate(Hand h, Beat last, Rules rules, int wantLen, Sink&& sink, bool al
                 if (a == s - 1 && (fourTripleOffered || (above >> (s - 1) & 1))) skipTriple = true;
                 if (a == s + 3 && a <= 11 && fourTripleOffered) skipTriple = true;
               }
-              if ((ge3 >> a & 1) && !skipTriple &&
-                  !emit(run + 3 * unit(a), TYPE_F11, 12, s))
+              if ((ge3 >> a & 1) && !skipTriple && !emit(run + 3 * unit(a), TYPE_F11, 12, s))
                 return false;
               if (!eachRank(wings & ~((2u << a) - 1), [&](int d) {
                     return emit(run + 2 * unit(a) + unit(d), TYPE_F11, 12, s);
@@ -279,8 +283,7 @@ void enumerate(Hand h, Beat last, Rules rules, int wantLen, Sink&& sink, bool al
       return;
   }
   // 12 airplane of two triples with pair wings
-  if ((rules & R_F22) && (T == 0 || T == TYPE_F22) && n >= 10 && (T == 0 || m == 10) &&
-      lenOk(10)) {
+  if ((rules & R_F22) && (T == 0 || T == TYPE_F22) && n >= 10 && (T == 0 || m == 10) && lenOk(10)) {
     if (!eachRank(detail::runStarts(ge3, 2) & above, [&](int s) {
           const Hand run = 3 * runOf(2) << (4 * s);
           const uint32_t wings = ge2 & ~(3u << s);
@@ -293,8 +296,7 @@ void enumerate(Hand h, Beat last, Rules rules, int wantLen, Sink&& sink, bool al
       return;
   }
   // 13 airplane of three triples with pair wings
-  if ((rules & R_F22) && (T == 0 || T == TYPE_F22) && n >= 15 && (T == 0 || m == 15) &&
-      lenOk(15)) {
+  if ((rules & R_F22) && (T == 0 || T == TYPE_F22) && n >= 15 && (T == 0 || m == 15) && lenOk(15)) {
     if (!eachRank(detail::runStarts(ge3, 3) & above, [&](int s) {
           const Hand run = 3 * runOf(3) << (4 * s);
           const uint32_t wings = ge2 & ~(7u << s);
@@ -391,25 +393,26 @@ std::string moveCards(const Move& m) {
     rest -= static_cast<Hand>(k) * unit(r);
   };
   switch (m.type) {
-    case TYPE_PASS:
-      return s;
-    case TYPE_SZ: case TYPE_LD: case TYPE_F: case TYPE_WZ:
-      return handToCards(m.cards);  // ascending is their written order
-    case TYPE_G: case TYPE_D: case TYPE_3: case TYPE_ZD:
-      return handToCards(m.cards);
-    case TYPE_31: case TYPE_32:
-      take(m.rank, 3);
-      break;
-    case TYPE_411: case TYPE_422:
-      take(m.rank, 4);
-      break;
-    case TYPE_F11: case TYPE_F22: {
+    case TYPE_PASS: return s;
+    case TYPE_SZ:
+    case TYPE_LD:
+    case TYPE_F:
+    case TYPE_WZ: return handToCards(m.cards);  // ascending is their written order
+    case TYPE_G:
+    case TYPE_D:
+    case TYPE_3:
+    case TYPE_ZD: return handToCards(m.cards);
+    case TYPE_31:
+    case TYPE_32: take(m.rank, 3); break;
+    case TYPE_411:
+    case TYPE_422: take(m.rank, 4); break;
+    case TYPE_F11:
+    case TYPE_F22: {
       int triples = m.type == TYPE_F11 ? m.len / 4 : m.len / 5;
       for (int r = m.rank; r < m.rank + triples; ++r) take(r, 3);
       break;
     }
-    default:
-      return handToCards(m.cards);
+    default: return handToCards(m.cards);
   }
   return s + handToCards(rest);
 }

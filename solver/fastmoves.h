@@ -15,10 +15,10 @@
 #pragma once
 
 #include <bit>
-#include <utility>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "rules/types.h"
 
@@ -188,7 +188,6 @@ WholeHand wholeHandForms(Hand hand, Rules rules);
 // first, attached cards ascending).
 std::string moveCards(const Move& m);
 
-
 // ---------------------------------------------------------------------------
 // Definitions of the helpers above that run for every play the search looks
 // at: here, so that they inline into it.
@@ -228,8 +227,12 @@ inline RankMasks rankMasks(Hand h) {
   switch (last.type) {
     case TYPE_G: starts = k.ge1; break;
     case TYPE_D: starts = k.ge2 & ((1u << (RANK_2 + 1)) - 1); break;
-    case TYPE_3: case TYPE_31: case TYPE_32: starts = k.ge3 & ((1u << (RANK_2 + 1)) - 1); break;
-    case TYPE_411: case TYPE_422: case TYPE_ZD: starts = k.eq4 & ((1u << (RANK_2 + 1)) - 1); break;
+    case TYPE_3:
+    case TYPE_31:
+    case TYPE_32: starts = k.ge3 & ((1u << (RANK_2 + 1)) - 1); break;
+    case TYPE_411:
+    case TYPE_422:
+    case TYPE_ZD: starts = k.eq4 & ((1u << (RANK_2 + 1)) - 1); break;
     case TYPE_SZ: starts = detail::runStarts(k.ge1, last.len); break;
     case TYPE_LD: starts = detail::runStarts(k.ge2, last.len / 2); break;
     case TYPE_F: starts = detail::runStarts(k.ge3, last.len / 3); break;
@@ -279,7 +282,8 @@ inline void sortBlocks(Hand& a, Hand& b, Beat beat) {
   const Hand fb = (b | (b >> 1) | (b >> 2)) & LOW_NIBBLES & UP_TO_2;
   const Hand onlyA = fa & ~fb, onlyB = fb & ~fa;
   Hand goesOnA = onlyA & (onlyA << 4), goesOnB = onlyB & (onlyB << 4);
-  if (beat.type != TYPE_PASS && beat.rank + 1 <= RANK_2) goesOnA &= ~(Hand(1) << (4 * (beat.rank + 1)));
+  if (beat.type != TYPE_PASS && beat.rank + 1 <= RANK_2)
+    goesOnA &= ~(Hand(1) << (4 * (beat.rank + 1)));
   auto disorder = [](Hand h, Hand goesOn) {
     const Hand atLeast = ((h | HIGH_NIBBLES) - (h << 4)) >> 3;  // bit 4r: count r >= count r - 1
     return goesOn & ~atLeast;
@@ -304,7 +308,8 @@ inline void sortBlocks(Hand& a, Hand& b, Beat beat) {
   const Hand top = Hand(1) << (4 * t);
   bool gap = false;
   if ((onlyA & two) && (onlyA & top))
-    gap = countOf(a, t) > countOf(a, RANK_2) && !(beat.type != TYPE_PASS && beat.rank >= t && beat.rank < RANK_2);
+    gap = countOf(a, t) > countOf(a, RANK_2) &&
+          !(beat.type != TYPE_PASS && beat.rank >= t && beat.rank < RANK_2);
   if ((onlyB & two) && (onlyB & top)) gap = gap || countOf(b, t) > countOf(b, RANK_2);
   if (!gap) return;
   int ranks[RANK_2 + 1];
@@ -325,8 +330,8 @@ inline void sortBlocks(Hand& a, Hand& b, Beat beat) {
     const int ca = countOf(a, r), cb = countOf(b, r);
     if (ca == 0 && cb == 0) continue;
     const int o = ca && cb ? 3 : ca ? 1 : 2;
-    const bool splits = o == 1 && beat.type != TYPE_PASS && n > 0 && ranks[n - 1] <= beat.rank &&
-                        r > beat.rank;
+    const bool splits =
+        o == 1 && beat.type != TYPE_PASS && n > 0 && ranks[n - 1] <= beat.rank && r > beat.rank;
     if (o != owner || o == 3 || splits) {
       close();
       owner = o;
@@ -338,7 +343,9 @@ inline void sortBlocks(Hand& a, Hand& b, Beat beat) {
 
 }  // namespace detail
 
-inline bool sequencesPossible(Hand hand, Rules rules) { return detail::sequencesPossible(hand, rules); }
+inline bool sequencesPossible(Hand hand, Rules rules) {
+  return detail::sequencesPossible(hand, rules);
+}
 
 inline uint16_t freeRanks(Hand hand, Rules rules) {
   const RankMasks k = rankMasks(hand);
@@ -354,7 +361,9 @@ inline uint16_t freeRanks(Hand hand, Rules rules) {
 
 inline bool formKept(Hand mover, Hand rest, Hand other, Rules rules, bool otherSequences) {
   if (!(rules & R_SEQUENCES)) return false;  // the counts may need sorting again
-  auto held = [](Hand h) { return (h | (h >> 1) | (h >> 2)) & detail::LOW_NIBBLES & detail::SEQ_RANKS; };
+  auto held = [](Hand h) {
+    return (h | (h >> 1) | (h >> 2)) & detail::LOW_NIBBLES & detail::SEQ_RANKS;
+  };
   if (held(mover) & ~held(rest) & ~held(other)) return false;
   return !(rules & R_SEQUENCES) || otherSequences || detail::sequencesPossible(rest, rules);
 }
@@ -363,7 +372,8 @@ inline bool formKept(Hand mover, Hand rest, Hand other, Rules rules, bool otherS
   const Hand both = a | b;
   const Hand held = (both | (both >> 1) | (both >> 2)) & detail::LOW_NIBBLES & detail::SEQ_RANKS;
   if (held == 0) return;
-  if ((rules & R_SEQUENCES) && !detail::sequencesPossible(a, rules) && !detail::sequencesPossible(b, rules))
+  if ((rules & R_SEQUENCES) && !detail::sequencesPossible(a, rules) &&
+      !detail::sequencesPossible(b, rules))
     rules &= static_cast<Rules>(~R_SEQUENCES);
   const bool packed = (rules & R_SEQUENCES) == 0;
   // The empty ranks below the highest held one, a flag a nibble.

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <thread>
 #include <system_error>
+#include <thread>
 
 #include "platform/memory.h"
 #include "solver/nodepool.h"
@@ -15,8 +15,8 @@ namespace {
 
 // A compact key keeps all but the low 13 bits of its hash: the table never
 // has fewer buckets than that.
-constexpr std::size_t FIRST_BUCKETS = std::size_t(1) << 13;  // 512 KiB
-constexpr std::size_t AHEAD_BUCKETS = std::size_t(1) << 17;  // 8 MiB
+constexpr std::size_t FIRST_BUCKETS = std::size_t(1) << 13;      // 512 KiB
+constexpr std::size_t AHEAD_BUCKETS = std::size_t(1) << 17;      // 8 MiB
 constexpr std::size_t FILL_STEP_BUCKETS = std::size_t(1) << 15;  // 2 MiB
 
 inline uint32_t addWork(uint32_t total, uint64_t work) {
@@ -193,8 +193,10 @@ void FastTable::store(const Key& k, ProofNumbers value, uint64_t work, bool owne
     // An eighth full: time to prepare the memory of the next size (which
     // takes the system a while); half full: time to grow.
     if (stored > bucketCount_ * ways / 2) {
-      if (shared_) growShared();
-      else grow();
+      if (shared_)
+        growShared();
+      else
+        grow();
     } else if (bucketCount_ * 2 > touched_) {
       reapFiller(false);
       if (!filler_.joinable()) startFiller(bucketCount_ * 2);
@@ -282,8 +284,8 @@ uint64_t lockBucket(uint64_t& first) {
   std::atomic_ref<uint64_t> word(first);
   for (Backoff wait;; wait()) {
     uint64_t w = word.load(std::memory_order_relaxed);
-    if (!(w & LOCK) &&
-        word.compare_exchange_weak(w, w | LOCK, std::memory_order_acquire, std::memory_order_relaxed))
+    if (!(w & LOCK) && word.compare_exchange_weak(w, w | LOCK, std::memory_order_acquire,
+                                                  std::memory_order_relaxed))
       return w;
   }
 }

@@ -176,7 +176,6 @@ class FastTable {
   std::atomic<bool> helperActive_{false};
 };
 
-
 // ---------------------------------------------------------------------------
 // Definitions the search calls for every play it looks at: here, so that
 // they inline into it.
@@ -279,7 +278,8 @@ inline bool FastTable::probeWords(const uint64_t* w, const Key& k, ProofNumbers&
   for (int i = 0; i < 2 * COMPACT_WAYS; i += 2) {
     const uint64_t v = w[i + 1];
     if (w[i] == k.tag && (v >> 58) == generation_) {
-      const uint32_t pn = static_cast<uint32_t>(v & 0x7FFFFFF), dn = static_cast<uint32_t>((v >> 27) & 0x7FFFFFF);
+      const uint32_t pn = static_cast<uint32_t>(v & 0x7FFFFFF),
+                     dn = static_cast<uint32_t>((v >> 27) & 0x7FFFFFF);
       out = ProofNumbers{pn == 0x7FFFFFF ? PN_INF : pn, dn == 0x7FFFFFF ? PN_INF : dn};
       return true;
     }

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <vector>
 
+#include "base/output.h"
 #include "rules/cards.h"
 #include "rules/playtypes.h"
 #include "rules/switches.h"
-#include "run/output.h"
 #include "solver/nodepool.h"
 
 namespace zelk {
@@ -83,8 +83,7 @@ bool samePosition(const GameNode* c, const char (&k1)[CARD_FIELD * 2],
 
 }  // namespace
 
-GameNode* findC(GameNode* parent, const char* u1, const char* u2, const char* last,
-                bool verbose) {
+GameNode* findC(GameNode* parent, const char* u1, const char* u2, const char* last, bool verbose) {
   if (!parent) return nullptr;
   if (verbose) ConsolePrint(0, u"findC:[%s][%s][%s]--n\r\n", u1, u2, last);
   char k1[CARD_FIELD * 2], k2[CARD_FIELD * 2], k3[CARD_FIELD * 2];

@@ -38,9 +38,9 @@ struct Block {
   char* start;
   std::size_t nodes;
 };
-std::vector<Block> blocks;      // guarded by sharedMutex
-std::size_t nextBlock = 0;      // guarded by sharedMutex
-std::size_t totalNodes = 0;     // guarded by sharedMutex: node slots in all blocks
+std::vector<Block> blocks;   // guarded by sharedMutex
+std::size_t nextBlock = 0;   // guarded by sharedMutex
+std::size_t totalNodes = 0;  // guarded by sharedMutex: node slots in all blocks
 std::atomic<std::size_t> reserved{0};
 std::atomic<std::size_t> budget{0};
 

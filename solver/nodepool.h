@@ -14,26 +14,17 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <exception>
-#include <string>
+
+#include "platform/memory.h"
 
 namespace zelk {
 
 struct GameNode;
 
-class CMemoryException : public std::exception {
- public:
-  explicit CMemoryException(std::string text) : text_(std::move(text)) {}
-  const char* what() const noexcept override { return text_.c_str(); }
-
- private:
-  std::string text_;
-};
-
 namespace nodepool {
 
-GameNode* allocate();           // uninitialised storage
-void release(GameNode* node);   // back to this thread's free list
+GameNode* allocate();          // uninitialised storage
+void release(GameNode* node);  // back to this thread's free list
 // Hands this thread's free list to the shared list (e.g. after deleting a tree).
 void flushThreadCache();
 

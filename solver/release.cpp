@@ -1,13 +1,19 @@
 #include "solver/release.h"
 
+#include "base/output.h"
 #include "platform/clock.h"
 #include "platform/thread.h"
-#include "run/cqueue.h"
-#include "run/output.h"
 #include "solver/nodepool.h"
 #include "solver/solver.h"
 
 namespace zelk {
+
+CQueue<GameNode*>& zelk2FreeQueue() {
+  strSeqQueue();  // mStrSeq's mutex always carries the first number
+  static auto* q = new CQueue<GameNode*>;
+  return *q;
+}
+CQueue<GameNode*>& qZelk2Free = zelk2FreeQueue();
 
 std::atomic<int32_t> releaseThreadsStarted{0};
 

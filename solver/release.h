@@ -8,9 +8,16 @@
 #include <atomic>
 #include <cstdint>
 
+#include "platform/cqueue.h"
 #include "solver/gamenode.h"
 
 namespace zelk {
+
+// Roots of finished game trees on their way to ThreadZelkFree (sequence 27:
+// made right after mStrSeq).
+extern CQueue<GameNode*>& qZelk2Free;
+// The same queue, reachable from the static initialisers of other files.
+CQueue<GameNode*>& zelk2FreeQueue();
 
 extern std::atomic<int32_t> releaseThreadsStarted;
 

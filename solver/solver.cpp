@@ -24,10 +24,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/output.h"
 #include "rules/cards.h"
 #include "rules/playtypes.h"
 #include "rules/switches.h"
-#include "run/output.h"
 #include "solver/nodepool.h"
 
 namespace zelk {
@@ -65,8 +65,10 @@ void writeProgressLine() {
 // The message of a kind whose consistency check failed, by mover.
 const char16_t* checkMessage(int type, bool moverU2) {
   switch (type) {
-    case TYPE_D: return moverU2 ? u"ZelkSolver:U2-TYPE_D-异常\r\n" : u"ZelkSolver:U1-TYPE_D-异常\r\n";
-    case TYPE_3: return moverU2 ? u"ZelkSolver:U2-TYPE_3-异常\r\n" : u"ZelkSolver:U1-TYPE_3-异常\r\n";
+    case TYPE_D:
+      return moverU2 ? u"ZelkSolver:U2-TYPE_D-异常\r\n" : u"ZelkSolver:U1-TYPE_D-异常\r\n";
+    case TYPE_3:
+      return moverU2 ? u"ZelkSolver:U2-TYPE_3-异常\r\n" : u"ZelkSolver:U1-TYPE_3-异常\r\n";
     case TYPE_SZ:
       return moverU2 ? u"ZelkSolver:U2-TYPE_SZ-异常\r\n" : u"ZelkSolver:U1-TYPE_SZ-异常\r\n";
     case TYPE_31:
@@ -79,7 +81,8 @@ const char16_t* checkMessage(int type, bool moverU2) {
       return moverU2 ? u"ZelkSolver:U2-TYPE_422-异常\r\n" : u"ZelkSolver:U1-TYPE_422-异常\r\n";
     case TYPE_LD:
       return moverU2 ? u"ZelkSolver:U2-TYPE_LD-异常\r\n" : u"ZelkSolver:U1-TYPE_LD-异常\r\n";
-    case TYPE_F: return moverU2 ? u"ZelkSolver:U2-TYPE_F-异常\r\n" : u"ZelkSolver:U1-TYPE_F-异常\r\n";
+    case TYPE_F:
+      return moverU2 ? u"ZelkSolver:U2-TYPE_F-异常\r\n" : u"ZelkSolver:U1-TYPE_F-异常\r\n";
     case TYPE_F11:
       return moverU2 ? u"ZelkSolver:U2-TYPE_F11-异常\r\n" : u"ZelkSolver:U1-TYPE_F11-异常\r\n";
     case TYPE_F22:
@@ -118,8 +121,13 @@ char solveNode(GameNode* node, int depth, const Context& ctx);
 class Expansion {
  public:
   Expansion(GameNode* node, int depth, bool moverU2, const Context& ctx)
-      : node_(node), ctx_(ctx), depth_(depth), mover_index_(moverU2 ? 1 : 0), moverU2_(moverU2),
-        mover_(moverU2 ? RESULT_U2 : RESULT_U1), other_(moverU2 ? RESULT_U1 : RESULT_U2) {
+      : node_(node),
+        ctx_(ctx),
+        depth_(depth),
+        mover_index_(moverU2 ? 1 : 0),
+        moverU2_(moverU2),
+        mover_(moverU2 ? RESULT_U2 : RESULT_U1),
+        other_(moverU2 ? RESULT_U1 : RESULT_U2) {
     count_ = ctx.count[mover_index_];
     n_ = ctx.size[mover_index_];
     present_ = ctx.present[mover_index_];
@@ -406,18 +414,24 @@ bool fourWithTwoPairs(Expansion& e) {
 }
 
 // Runs of pairs (width 2) and airplanes (width 3) cut from their templates.
+constexpr int RUN_BUFFER = 24;
+// Runs of pairs and of triples are cut from these.
+constexpr char PAIR_RUN[] = "3344556677889900JJQQKKAA";
+constexpr char TRIPLE_RUN[] = "333444555666777888999000JJJQQQKKKAAA";
+
 bool runs(Expansion& e, int width, int type, int minGroups, int maxGroups) {
   const uint32_t groupsHeld = width == 2 ? e.withPairs() : e.withTriples();
   if ((groupsHeld & (groupsHeld >> 1)) == 0) return false;  // no two neighbours
   for (int groups = minGroups; groups <= maxGroups; ++groups) {
     int w = groups * width;
-    if (w > e.size()) break;
+    // The second test never fires (at most ten pairs or seven triples), but
+    // it shows the compiler that the cards fit the buffer.
+    if (w > e.size() || w > RUN_BUFFER) break;
     if (!e.leads() && w != e.lastLength()) continue;
     for (int s = 0; s + groups <= 12; ++s) {
       if (!e.beats(s) || !Expansion::run(groupsHeld, s, groups)) continue;
-      char b[24];
-      char* p = b;
-      for (int r = s; r < s + groups; ++r) p = put(p, r, width);
+      char b[RUN_BUFFER];
+      std::memcpy(b, (width == 2 ? PAIR_RUN : TRIPLE_RUN) + s * width, w);
       if (e.play(b, w, type)) return true;
     }
   }
@@ -443,8 +457,7 @@ bool twoNeighbourTriples(const Expansion& e) {
 }
 
 bool airplanesWithTwoSingles(Expansion& e) {
-  if (!on(F_TYPE_F11) || e.size() < 8 || !twoNeighbourTriples(e))
-    return false;
+  if (!on(F_TYPE_F11) || e.size() < 8 || !twoNeighbourTriples(e)) return false;
   if (!e.leads() && e.lastLength() != 8) return false;
   for (int s = 0; s + 2 <= 12; ++s) {
     if (!e.beats(s) || !tripleRunStands(e, s, 2)) continue;
@@ -474,8 +487,7 @@ bool airplanesWithTwoSingles(Expansion& e) {
 }
 
 bool airplanesWithThreeSingles(Expansion& e) {
-  if (!on(F_TYPE_F11) || e.size() < 12 || !twoNeighbourTriples(e))
-    return false;
+  if (!on(F_TYPE_F11) || e.size() < 12 || !twoNeighbourTriples(e)) return false;
   if (!e.leads() && e.lastLength() != 12) return false;
   // The four-triple airplane of the same cards was generated earlier on a lead.
   const bool fourTripleAirplanes = e.leads() && on(F_TYPE_F);
@@ -521,10 +533,14 @@ bool airplanesWithThreeSingles(Expansion& e) {
   return false;
 }
 
-bool airplanesWithPairs(Expansion& e, int groups) {
+// The number of triples is a template argument so that the compiler sees
+// that the cards fit the buffer.
+template <int GROUPS>
+bool airplanesWithPairs(Expansion& e) {
+  static_assert(GROUPS == 2 || GROUPS == 3);
+  constexpr int groups = GROUPS;
   const int length = groups * 5;
-  if (!on(F_TYPE_F22) || e.size() < length || !twoNeighbourTriples(e))
-    return false;
+  if (!on(F_TYPE_F22) || e.size() < length || !twoNeighbourTriples(e)) return false;
   if (!e.leads() && e.lastLength() != length) return false;
   for (int s = 0; s + groups <= 12; ++s) {
     if (!e.beats(s) || !tripleRunStands(e, s, groups)) continue;
@@ -611,7 +627,7 @@ char solveNode(GameNode* node, int depth, const Context& ctx) {
       won = pairs(e) || threes(e) || straights(e) || threeWithSingle(e) || threeWithPair(e) ||
             fourWithTwo(e) || fourWithTwoPairs(e) || pairRuns(e) || airplanes(e) ||
             airplanesWithTwoSingles(e) || airplanesWithThreeSingles(e) ||
-            airplanesWithPairs(e, 2) || airplanesWithPairs(e, 3) || bombs(e) || rocket(e) ||
+            airplanesWithPairs<2>(e) || airplanesWithPairs<3>(e) || bombs(e) || rocket(e) ||
             singles(e);
       return won ? e.mover() : e.other();
     case TYPE_D: won = pairs(e); break;
@@ -624,7 +640,7 @@ char solveNode(GameNode* node, int depth, const Context& ctx) {
     case TYPE_LD: won = pairRuns(e); break;
     case TYPE_F: won = airplanes(e); break;
     case TYPE_F11: won = airplanesWithTwoSingles(e) || airplanesWithThreeSingles(e); break;
-    case TYPE_F22: won = airplanesWithPairs(e, 2) || airplanesWithPairs(e, 3); break;
+    case TYPE_F22: won = airplanesWithPairs<2>(e) || airplanesWithPairs<3>(e); break;
     default: won = false; break;
   }
   won = won || bombs(e) || rocket(e) || (node->playType == TYPE_G && singles(e)) || e.pass();
@@ -657,8 +673,8 @@ char ZelkSolver(GameNode* node, int depth) {
   countHand(ctx, 0, node->u1Cards);
   countHand(ctx, 1, node->u2Cards);
   ctx.lastLength = static_cast<int>(std::strlen(node->lastPlay));
-  ctx.lastRank = node->playType != TYPE_PASS ? c2sn(static_cast<unsigned char>(node->lastPlay[0]))
-                                             : -1;
+  ctx.lastRank =
+      node->playType != TYPE_PASS ? c2sn(static_cast<unsigned char>(node->lastPlay[0])) : -1;
   return solveNode(node, depth, ctx);
 }
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
+#include "base/flags.h"
+#include "base/output.h"
 #include "platform/text.h"
-#include "rules/switches.h"
-#include "run/output.h"
 
 namespace zelk {
 
@@ -31,9 +31,7 @@ void globalInit() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-bool debugOn() {
-  return on(F_DEBUG);
-}
+bool debugOn() { return on(F_DEBUG); }
 
 bool startsWithNoCase(std::string_view text, std::string_view prefix) {
   if (text.size() < prefix.size()) return false;

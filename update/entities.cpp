@@ -140,8 +140,6 @@ uint32_t entityCodePoint(std::u16string_view name) {
   return 0;
 }
 
-int entityCount() {
-  return ENTITY_COUNT;
-}
+int entityCount() { return ENTITY_COUNT; }
 
 }  // namespace zelk

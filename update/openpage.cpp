@@ -10,9 +10,9 @@
 #include <string>
 #include <thread>
 
+#include "base/output.h"
 #include "platform/clock.h"
 #include "platform/text.h"
-#include "run/output.h"
 
 extern char** environ;
 
@@ -83,9 +83,7 @@ PageOpener& defaultPageOpener() {
   return *opener;
 }
 
-void setPageOpener(PageOpener* opener) {
-  currentOpener.store(opener);
-}
+void setPageOpener(PageOpener* opener) { currentOpener.store(opener); }
 
 PageOpener& pageOpener() {
   PageOpener* opener = currentOpener.load();

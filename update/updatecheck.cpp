@@ -4,11 +4,11 @@
 #include <cstring>
 #include <mutex>
 
+#include "base/output.h"
 #include "buildconfig.h"
 #include "platform/clock.h"
 #include "platform/text.h"
-#include "rules/types.h"
-#include "run/output.h"
+#include "platform/thread.h"
 #include "update/d2mem.h"
 #include "update/openpage.h"
 #include "update/xmldoc.h"
@@ -72,16 +72,21 @@ bool pause(uint32_t ms) {
 
 template <std::size_t N>
 void store(char16_t (&field)[N], std::u16string_view value) {
-  std::size_t n = std::min(value.size(), N - 1);
-  // A cut never leaves half of a surrogate pair behind.
-  if (n < value.size() && n > 0 && value[n - 1] >= 0xD800 && value[n - 1] <= 0xDBFF) --n;
+  static_assert(N >= 2);
+  std::size_t n = value.size();
+  if (n > N - 1) {
+    n = N - 1;
+    // A cut never leaves half of a surrogate pair behind.
+    if (value[n - 1] >= 0xD800 && value[n - 1] <= 0xDBFF) --n;
+  }
   std::copy_n(value.data(), n, field);
   field[n] = 0;
 }
 
-template <std::size_t N>
-void store(char16_t (&field)[N], const char16_t* value) {
-  store(field, std::u16string_view(value));
+// A literal: its length is known where it is written.
+template <std::size_t N, std::size_t M>
+void store(char16_t (&field)[N], const char16_t (&value)[M]) {
+  store(field, std::u16string_view(value, M - 1));
 }
 
 // Stores the data of the next element of that name; false when there is none.
@@ -206,8 +211,6 @@ ThreadHandle startUpdateCheck() {
   return startThread(UPDATE_STACK, ThreadUpdateCheck);
 }
 
-void stopUpdateCheck() {
-  quitRequested.store(true, std::memory_order_relaxed);
-}
+void stopUpdateCheck() { quitRequested.store(true, std::memory_order_relaxed); }
 
 }  // namespace zelk

@@ -13,17 +13,13 @@ constexpr uint32_t END_TAG_MAX = 0x3FF;       // 10 bits
 constexpr uint32_t LONG_TAGS = 0xFFFFFFFF;    // packed word of a tag kept in the side table
 constexpr std::size_t NPOS = std::u16string_view::npos;
 
-bool isSpace(char16_t c) {
-  return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
-}
+bool isSpace(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
 
 bool isNameStart(char16_t c) {
   return c == u':' || c == u'_' || (c >= u'A' && c <= u'Z') || c >= u'a';
 }
 
-bool endsName(char16_t c) {
-  return isSpace(c) || c == u'/' || c == u'>';
-}
+bool endsName(char16_t c) { return isSpace(c) || c == u'/' || c == u'>'; }
 
 char16_t foldAscii(char16_t c) {
   return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
@@ -170,23 +166,12 @@ void XmlDoc::addResult(
     result_ += u"=\"";
     for (char16_t c : value) {
       switch (c) {
-        case u'&':
-          result_ += u"&amp;";
-          break;
-        case u'<':
-          result_ += u"&lt;";
-          break;
-        case u'>':
-          result_ += u"&gt;";
-          break;
-        case u'"':
-          result_ += u"&quot;";
-          break;
-        case u'\'':
-          result_ += u"&apos;";
-          break;
-        default:
-          result_ += c;
+        case u'&': result_ += u"&amp;"; break;
+        case u'<': result_ += u"&lt;"; break;
+        case u'>': result_ += u"&gt;"; break;
+        case u'"': result_ += u"&quot;"; break;
+        case u'\'': result_ += u"&apos;"; break;
+        default: result_ += c;
       }
     }
     result_ += u'"';
@@ -503,12 +488,8 @@ void XmlDoc::fixLevels() {
 // ---------------------------------------------------------------------------
 // Navigation.
 
-bool XmlDoc::FindElement(std::u16string_view name) {
-  return find(&name);
-}
-bool XmlDoc::FindElement() {
-  return find(nullptr);
-}
+bool XmlDoc::FindElement(std::u16string_view name) { return find(&name); }
+bool XmlDoc::FindElement() { return find(nullptr); }
 
 bool XmlDoc::find(const std::u16string_view* name) {
   if (count_ <= 1) return false;

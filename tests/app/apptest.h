@@ -12,8 +12,7 @@
 #include <string>
 
 #include "app/guibridge.h"
-#include "run/cqueue.h"
-#include "run/output.h"
+#include "base/output.h"
 #include "update/updatecheck.h"
 
 namespace apptest {
@@ -21,9 +20,7 @@ namespace apptest {
 // The dialog starts the update check with the servers of the build, which a
 // test must never reach: every test program forgets them before it starts.
 // A test that wants a check points it at its own server on 127.0.0.1.
-inline void forgetUpdateServers() {
-  zelk::setUpdateServers("", "", "");
-}
+inline void forgetUpdateServers() { zelk::setUpdateServers("", "", ""); }
 
 // Points the per-user settings at a fresh temporary folder.
 class TempSettings {

@@ -13,9 +13,7 @@
 
 namespace {
 
-bool onGuiThread() {
-  return QThread::currentThread() == qApp->thread();
-}
+bool onGuiThread() { return QThread::currentThread() == qApp->thread(); }
 
 struct Owner {
   QWidget widget;

@@ -33,12 +33,8 @@ QString logOf(CZelkSDlg& dlg) {
   return dlg.logViewControl()->toPlainText();
 }
 
-QLineEdit* edit(CZelkSDlg& dlg, int id) {
-  return qobject_cast<QLineEdit*>(dlg.control(id));
-}
-QCheckBox* box(CZelkSDlg& dlg, int id) {
-  return qobject_cast<QCheckBox*>(dlg.control(id));
-}
+QLineEdit* edit(CZelkSDlg& dlg, int id) { return qobject_cast<QLineEdit*>(dlg.control(id)); }
+QCheckBox* box(CZelkSDlg& dlg, int id) { return qobject_cast<QCheckBox*>(dlg.control(id)); }
 
 template <std::size_t N>
 void put(char16_t (&field)[N], const char16_t* text) {

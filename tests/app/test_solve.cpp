@@ -21,9 +21,7 @@ namespace {
 
 constexpr int SOLVE_TIMEOUT_MS = 60000;
 
-QLineEdit* edit(CZelkSDlg& dlg, int id) {
-  return qobject_cast<QLineEdit*>(dlg.control(id));
-}
+QLineEdit* edit(CZelkSDlg& dlg, int id) { return qobject_cast<QLineEdit*>(dlg.control(id)); }
 
 // The log view's text, with every queued text moved in.
 QString logOf(CZelkSDlg& dlg) {
@@ -297,7 +295,8 @@ void TestSolve::theFastEngineUsesASecondCore() {
   QCOMPARE(zelk::fastThreads.load(), std::thread::hardware_concurrency() >= 2 ? 2 : 1);
   qobject_cast<QAbstractButton*>(dlg.control(CZelkSDlg::FAST_ENGINE_BOX))->click();
   // An endgame whose search outlasts the engine's first quick try.
-  ConsoleWindow* console = start(dlg, QStringLiteral("X22AA0886633"), QStringLiteral("YAQQJJ0999844"));
+  ConsoleWindow* console =
+      start(dlg, QStringLiteral("X22AA0886633"), QStringLiteral("YAQQJJ0999844"));
   QVERIFY(console);
   QTRY_VERIFY_WITH_TIMEOUT(console->outputText().contains(QString::fromUtf16(u"player2出牌:")),
                            SOLVE_TIMEOUT_MS);

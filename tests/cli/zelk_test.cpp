@@ -111,7 +111,7 @@ TEST(Zelk, JsonNamesTheFirstPlayWhenPlayer2Wins) {
 // Two threads: the same verdict and first play as one, on an endgame that
 // outlasts the first quick try.
 TEST(Zelk, TwoThreadsGiveTheSameAnswer) {
-  const std::vector<std::string> common = {"--json", "--engine", "fast", "--player1",
+  const std::vector<std::string> common = {"--json",       "--engine",  "fast",         "--player1",
                                            "X22AA0886633", "--player2", "YAQQJJ0999844"};
   std::vector<std::string> two = common;
   two.insert(two.end(), {"--threads", "2"});
@@ -132,7 +132,8 @@ TEST(Zelk, BadHandsAndOptionsExitWithStatus2) {
     std::vector<std::string> args;
     std::string err;
   } rows[] = {
-      {{"--player1", "10JQKA"}, "玩家1的牌不合法!\r\n因为[输入范围之外的字符(1)]!请重新输入!!!\r\n"},
+      {{"--player1", "10JQKA"},
+       "玩家1的牌不合法!\r\n因为[输入范围之外的字符(1)]!请重新输入!!!\r\n"},
       {{"--player1", "33333", "--player2", "XX"},
        "玩家1的牌不合法!\r\n因为[3超过了4张]!请重新输入!!!\r\n"},
       {{"--player2", "XX"},

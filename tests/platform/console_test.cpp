@@ -1,13 +1,12 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <string>
 #include <thread>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "platform/scriptconsole.h"
 #include "platform/terminalconsole.h"
@@ -38,7 +37,9 @@ struct Pipe {
     if (w >= 0) ::close(w);
     w = -1;
   }
-  void put(const std::string& bytes) { ASSERT_EQ(::write(w, bytes.data(), bytes.size()), (ssize_t)bytes.size()); }
+  void put(const std::string& bytes) {
+    ASSERT_EQ(::write(w, bytes.data(), bytes.size()), (ssize_t)bytes.size());
+  }
   std::string drain() {
     closeWrite();
     std::string out;
@@ -76,16 +77,18 @@ TEST_P(TerminalDecode, ReadsUtf8AsUtf16Units) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, TerminalDecode,
-    testing::Values(
-        DecodeRow{"ascii_line", "33 4\n", u"33 4\n"},
-        DecodeRow{"chinese", "\xE8\xBF\x87x", u"过x"},
-        DecodeRow{"pair_outside_basic_plane", "\xF0\x9F\x82\xA1", u"\U0001F0A1"},
-        DecodeRow{"stray_continuation", "a\x80" "b", u"a\uFFFDb"},
-        DecodeRow{"broken_sequence_keeps_next_byte", "\xE8\xBFZ", u"\uFFFDZ"},
-        DecodeRow{"overlong", "\xC0\xAF", u"\uFFFD\uFFFD"},
-        DecodeRow{"encoded_surrogate", "\xED\xA0\x80", u"\uFFFD"},
-        DecodeRow{"past_unicode", "\xF4\x90\x80\x80", u"\uFFFD"},
-        DecodeRow{"truncated_at_end", "ok\xE8\xBF", u"ok"}),
+    testing::Values(DecodeRow{"ascii_line", "33 4\n", u"33 4\n"},
+                    DecodeRow{"chinese", "\xE8\xBF\x87x", u"过x"},
+                    DecodeRow{"pair_outside_basic_plane", "\xF0\x9F\x82\xA1", u"\U0001F0A1"},
+                    DecodeRow{"stray_continuation",
+                              "a\x80"
+                              "b",
+                              u"a\uFFFDb"},
+                    DecodeRow{"broken_sequence_keeps_next_byte", "\xE8\xBFZ", u"\uFFFDZ"},
+                    DecodeRow{"overlong", "\xC0\xAF", u"\uFFFD\uFFFD"},
+                    DecodeRow{"encoded_surrogate", "\xED\xA0\x80", u"\uFFFD"},
+                    DecodeRow{"past_unicode", "\xF4\x90\x80\x80", u"\uFFFD"},
+                    DecodeRow{"truncated_at_end", "ok\xE8\xBF", u"ok"}),
     [](const auto& info) { return std::string(info.param.what); });
 
 struct EncodeRow {
@@ -108,10 +111,19 @@ TEST_P(TerminalEncode, WritesUtf16UnitsAsUtf8) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, TerminalEncode,
     testing::Values(EncodeRow{"ascii_crlf", u"player1:\r\n", "player1:\r\n"},
-                    EncodeRow{"chinese", u"最终获胜方", "\xE6\x9C\x80\xE7\xBB\x88\xE8\x8E\xB7\xE8\x83\x9C\xE6\x96\xB9"},
+                    EncodeRow{"chinese", u"最终获胜方",
+                              "\xE6\x9C\x80\xE7\xBB\x88\xE8\x8E\xB7\xE8\x83\x9C\xE6\x96\xB9"},
                     EncodeRow{"pair", u"\U0001F0A1", "\xF0\x9F\x82\xA1"},
-                    EncodeRow{"lone_low", u"\xDC00" "a", "\xEF\xBF\xBD" "a"},
-                    EncodeRow{"high_then_plain", u"\xD83C" "a", "\xEF\xBF\xBD" "a"},
+                    EncodeRow{"lone_low",
+                              u"\xDC00"
+                              "a",
+                              "\xEF\xBF\xBD"
+                              "a"},
+                    EncodeRow{"high_then_plain",
+                              u"\xD83C"
+                              "a",
+                              "\xEF\xBF\xBD"
+                              "a"},
                     EncodeRow{"high_then_high_then_low", u"\xD83C\xD83C\xDCA1",
                               "\xEF\xBF\xBD\xF0\x9F\x82\xA1"}),
     [](const auto& info) { return std::string(info.param.what); });

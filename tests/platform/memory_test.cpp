@@ -1,11 +1,11 @@
 // Large blocks from the system: zeroed, usable to the last byte, and big
 // ones on a 2 MiB boundary.
+#include "platform/memory.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstring>
-
-#include "platform/memory.h"
 
 namespace zelk {
 namespace {
@@ -34,7 +34,7 @@ TEST(MapBlock, ImpossibleSizesAreRefused) {
   EXPECT_EQ(mapBlock(std::size_t(1) << 62, false), nullptr);
   EXPECT_EQ(mapBlock(std::size_t(1) << 62, true), nullptr);
   EXPECT_EQ(mapBlock(SIZE_MAX, false), nullptr);  // no wrap-around when rounding up
-  unmapBlock(nullptr, 0);  // harmless
+  unmapBlock(nullptr, 0);                         // harmless
 }
 
 }  // namespace

@@ -1,13 +1,10 @@
 #include "platform/thread.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <cstddef>
-
-#include <pthread.h>
-
-#include "rules/types.h"
 
 using namespace zelk;
 

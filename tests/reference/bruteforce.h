@@ -91,34 +91,20 @@ struct Rules {
 
   bool allows(int code) const {
     switch (code) {
-      case PAIR:
-        return pair;
-      case THREE:
-        return three;
-      case THREE_SINGLE:
-        return threeSingle;
-      case THREE_PAIR:
-        return threePair;
-      case FOUR_TWO:
-        return fourTwo;
-      case FOUR_PAIRS:
-        return fourPairs;
-      case PLANE:
-        return plane;
-      case PLANE_SINGLES:
-        return planeSingles;
-      case PLANE_PAIRS:
-        return planePairs;
-      case STRAIGHT:
-        return straight;
-      case PAIR_RUN:
-        return pairRun;
-      case BOMB:
-        return bomb;
-      case ROCKET:
-        return rocket;
-      default:
-        return true;
+      case PAIR: return pair;
+      case THREE: return three;
+      case THREE_SINGLE: return threeSingle;
+      case THREE_PAIR: return threePair;
+      case FOUR_TWO: return fourTwo;
+      case FOUR_PAIRS: return fourPairs;
+      case PLANE: return plane;
+      case PLANE_SINGLES: return planeSingles;
+      case PLANE_PAIRS: return planePairs;
+      case STRAIGHT: return straight;
+      case PAIR_RUN: return pairRun;
+      case BOMB: return bomb;
+      case ROCKET: return rocket;
+      default: return true;
     }
   }
 };
@@ -144,19 +130,14 @@ struct Play {
     };
     switch (code) {
       case THREE_SINGLE:
-      case THREE_PAIR:
-        take(rank, 3);
-        break;
+      case THREE_PAIR: take(rank, 3); break;
       case FOUR_TWO:
-      case FOUR_PAIRS:
-        take(rank, 4);
-        break;
+      case FOUR_PAIRS: take(rank, 4); break;
       case PLANE_SINGLES:
       case PLANE_PAIRS:
         for (int t = 0; t < runLength; ++t) take(rank + t, 3);
         break;
-      default:
-        break;
+      default: break;
     }
     return main + ascending(left);
   }
@@ -258,9 +239,7 @@ struct Last {
   int size = 0;
 };
 
-inline Last lastOf(const Play& p) {
-  return {p.code, p.rank, p.size};
-}
+inline Last lastOf(const Play& p) { return {p.code, p.rank, p.size}; }
 
 // Whether a reading of `size` cards may be played on `last`.
 inline bool legalOn(const Reading& r, int size, const Last& last) {

@@ -127,14 +127,10 @@ inline Play randomLead(std::mt19937& rng, const Rules& rules, const Window& w) {
 inline Play randomPlayToBeat(std::mt19937& rng, const Rules& rules, const Window& moverWindow,
                              const std::string& moverHand) {
   switch (std::uniform_int_distribution<int>(0, 3)(rng)) {
-    case 0:
-      return Play{};
-    case 1:
-      return randomLead(rng, rules, randomWindow(rng));
-    case 2:
-      return randomLead(rng, rules, moverWindow);
-    default:
-      return randomLeadOf(rng, rules, moverHand);
+    case 0: return Play{};
+    case 1: return randomLead(rng, rules, randomWindow(rng));
+    case 2: return randomLead(rng, rules, moverWindow);
+    default: return randomLeadOf(rng, rules, moverHand);
   }
 }
 

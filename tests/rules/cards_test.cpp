@@ -33,8 +33,7 @@ TEST_P(CheckHand, AcceptsOrGivesTheMessageOfTheLastFailingCheck) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, CheckHand,
     ::testing::Values(
-        HandRow{"empty", u"", true, u""},
-        HandRow{"four_threes", u"3333", true, u""},
+        HandRow{"empty", u"", true, u""}, HandRow{"four_threes", u"3333", true, u""},
         HandRow{"every_rank_once", u"YX2AKQJ0987654", true, u""},
         HandRow{"twenty_two_cards", u"YX22AAKKQQJJ0099887766", true, u""},
         HandRow{"foreign_ten_typed_as_10", u"10JQKA", false, u"输入范围之外的字符(1)"},
@@ -49,13 +48,11 @@ INSTANTIATE_TEST_SUITE_P(
         HandRow{"five_small_jokers_small_joker_check_wins", u"XXXXX", false,
                 u"输入了5张小王，最多只能1张小王"},
         HandRow{"foreign_then_five_threes", u"a33b333", false, u"3超过了4张"},
-        HandRow{"five_threes_and_five_fours_later_rank_wins", u"44444333335", false,
-                u"4超过了4张"},
+        HandRow{"five_threes_and_five_fours_later_rank_wins", u"44444333335", false, u"4超过了4张"},
         HandRow{"both_jokers_twice_big_joker_wins", u"XXYY", false,
                 u"输入了2张大王，最多只能1张大王"},
         HandRow{"five_big_jokers", u"YYYYY", false, u"输入了5张大王，最多只能1张大王"},
-        HandRow{"foreign_then_two_small_jokers", u"1XX", false,
-                u"输入了2张小王，最多只能1张小王"}),
+        HandRow{"foreign_then_two_small_jokers", u"1XX", false, u"输入了2张小王，最多只能1张小王"}),
     [](const auto& info) { return std::string(info.param.what); });
 
 TEST(CheckHand, TypedTextNormalisedAsTheDialogDoesPasses) {
@@ -67,14 +64,18 @@ TEST(CheckHand, TypedTextNormalisedAsTheDialogDoesPasses) {
 
 TEST(Sorting, DescendingTypedFormAndAscendingCardString) {
   EXPECT_EQ(sortCardsDesc(u"3Y0A2X"), u"YX2A03");
-  EXPECT_EQ(sortCardsDesc(u"34567890JQKA2XY"), u"YX2AKQJ0987654" u"3");
+  EXPECT_EQ(sortCardsDesc(u"34567890JQKA2XY"),
+            u"YX2AKQJ0987654"
+            u"3");
   EXPECT_EQ(sortCardsDesc(u""), u"");
   std::string cards = "3Y0A2X";
   sortCardsAsc(cards);
   EXPECT_EQ(cards, "30A2XY");
   cards = "2A3A2K0033";
   sortCardsAsc(cards);
-  EXPECT_EQ(cards, "333" "00KAA22");
+  EXPECT_EQ(cards,
+            "333"
+            "00KAA22");
   // Characters outside the rank order sort after the big joker.
   EXPECT_TRUE(rankAsc('Y', '?'));
   EXPECT_FALSE(rankAsc('?', 'Y'));
@@ -98,7 +99,8 @@ TEST(C2sn, ForeignCharacterGivesZeroAndADiagnosticLine) {
   ASSERT_EQ(texts.size(), 2u);
   EXPECT_EQ(texts[0], u"c2sn:[1]\r\n");
   EXPECT_EQ(texts[1], u"c2sn:[j]\r\n");
-  EXPECT_EQ(hub.console().output(), u"c2sn:[1]\r\nc2sn:[j]\r\n") << "card-rule diagnostics reach the console";
+  EXPECT_EQ(hub.console().output(), u"c2sn:[1]\r\nc2sn:[j]\r\n")
+      << "card-rule diagnostics reach the console";
 }
 
 struct Del1Row {
@@ -132,9 +134,9 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, Del1,
     ::testing::Values(Del1Row{"middle", "33445", '4', "3345", u""},
                       Del1Row{"first", "33445", '3', "3445", u""},
-                      Del1Row{"last", "3XY", 'Y', "3X", u""},
-                      Del1Row{"only", "A", 'A', "", u""},
-                      Del1Row{"full_hand", "33334444555566667788XY", '8', "3333444455556666778XY", u""},
+                      Del1Row{"last", "3XY", 'Y', "3X", u""}, Del1Row{"only", "A", 'A', "", u""},
+                      Del1Row{"full_hand", "33334444555566667788XY", '8', "3333444455556666778XY",
+                              u""},
                       Del1Row{"missing", "33445", '6', "33445", u"del_1:[33445][6]\r\n"},
                       Del1Row{"empty_hand", "", '3', "", u"del_1:[][3]\r\n"},
                       Del1Row{"terminator_is_no_card", "33", '\0', "33", u"del_1:[33][]\r\n"}),

@@ -19,8 +19,8 @@ struct CmpRow {
   const char* b;  // play to beat
   int aType;
   int bType;
-  int expected;       // 1: a cannot beat b
-  bool diagnostic;    // an inconsistent pair of types
+  int expected;     // 1: a cannot beat b
+  bool diagnostic;  // an inconsistent pair of types
 };
 
 class CmpPzSmallN : public ::testing::TestWithParam<CmpRow> {};
@@ -67,8 +67,8 @@ INSTANTIATE_TEST_SUITE_P(
         CmpRow{"airplane_longer", "333444555", "444555", TYPE_F, TYPE_F, 1, false},
         CmpRow{"airplane_higher", "555666", "444555", TYPE_F, TYPE_F, 0, false},
         CmpRow{"airplane_single_wings", "44455533", "333444KA", TYPE_F11, TYPE_F11, 0, false},
-        CmpRow{"airplane_single_wings_8_vs_12", "JJJQQQ34", "333444555678", TYPE_F11,
-               TYPE_F11, 1, false},
+        CmpRow{"airplane_single_wings_8_vs_12", "JJJQQQ34", "333444555678", TYPE_F11, TYPE_F11, 1,
+               false},
         CmpRow{"airplane_pair_wings", "4445553366", "33344477KK", TYPE_F22, TYPE_F22, 0, false},
         CmpRow{"run_of_pairs", "445566", "334455", TYPE_LD, TYPE_LD, 0, false},
         CmpRow{"run_of_pairs_longer", "44556677", "334455", TYPE_LD, TYPE_LD, 1, false},
@@ -87,10 +87,10 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.what); });
 
 TEST(Pt2Str, NamesEveryTypeAndFlagsUnknownCodes) {
-  const std::u16string names[15] = {u"过",   u"个子", u"对子",     u"三个",   u"三带一",
-                                    u"三带二", u"四带两个", u"四带两对", u"飞机",
-                                    u"飞机带个子翅膀", u"飞机带对子翅膀", u"顺子", u"连对",
-                                    u"炸弹", u"王炸"};
+  const std::u16string names[15] = {
+      u"过",       u"个子",     u"对子", u"三个",           u"三带一",         u"三带二",
+      u"四带两个", u"四带两对", u"飞机", u"飞机带个子翅膀", u"飞机带对子翅膀", u"顺子",
+      u"连对",     u"炸弹",     u"王炸"};
   for (int i = 0; i < 15; ++i) EXPECT_EQ(pt2Str(ALL_PLAY_TYPES[i]), names[i]) << ALL_PLAY_TYPES[i];
   for (int code : {42, -1, 3, 54, 100})
     EXPECT_EQ(std::u16string(pt2Str(code)), u"pt2Str:异常，牌型未知") << code;

@@ -1,4 +1,6 @@
 // The solving run and the replay, through a scripted console.
+#include "run/solverun.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -8,12 +10,10 @@
 #include <thread>
 #include <vector>
 
+#include "base/output.h"
 #include "platform/scriptconsole.h"
 #include "platform/text.h"
 #include "rules/switches.h"
-#include "run/cqueue.h"
-#include "run/output.h"
-#include "run/solverun.h"
 #include "solver/gamenode.h"
 #include "solver/nodepool.h"
 #include "solver/solver.h"
@@ -173,8 +173,7 @@ TEST_F(SolvingRun, TypedPlaysIgnoreBlanksCaseAndCardOrder) {
   std::u16string script = u"k k k 5\n\n" + std::u16string(1500, u'K') + u"\n";
   std::string out = run(u"XY", u"6KKK5", script.c_str());
   EXPECT_NE(out.find("最终获胜方是 player1 \r\n"), std::string::npos);
-  EXPECT_NE(out.find("player2:player2出牌:KKK5\nplayer1出牌:XY\nplayer1赢\r\n"),
-            std::string::npos);
+  EXPECT_NE(out.find("player2:player2出牌:KKK5\nplayer1出牌:XY\nplayer1赢\r\n"), std::string::npos);
   EXPECT_NE(out.find("player2出牌:" + std::string(1024, 'K') + "\nplayer2出牌不合法\n"),
             std::string::npos);
 }
@@ -353,10 +352,11 @@ TEST_F(SolvingRun, MemoryExhaustionIsReportedAndTheTreeStaysWhole) {
         GameNode* root = newNode();
         zelkmain(root);
         std::vector<std::string> texts = queuedTexts();
-        bool ok = contains(texts,
-                           "zelkmain:catched CMemoryException(node memory budget exhausted)!\r\n") &&
-                  contains(texts, "zelkmain:内存失败，求解线程将终止!!!\r\n") &&
-                  texts.back() == "ERRORBREAK!\r\n" && stopRequested() && lastRunReport().failed;
+        bool ok =
+            contains(texts,
+                     "zelkmain:catched CMemoryException(node memory budget exhausted)!\r\n") &&
+            contains(texts, "zelkmain:内存失败，求解线程将终止!!!\r\n") &&
+            texts.back() == "ERRORBREAK!\r\n" && stopRequested() && lastRunReport().failed;
         nodepool::setBudgetBytes(0);
         ok = ok && countNodes(root) >= 1;
         deleteNode(root);

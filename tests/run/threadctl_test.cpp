@@ -1,5 +1,7 @@
 // The solver thread: busy test, stop during the search and during a read,
 // completion and the controls it gives back.
+#include "run/threadctl.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,14 +13,12 @@
 #include <thread>
 #include <vector>
 
+#include "base/output.h"
 #include "platform/namedmutex.h"
 #include "platform/scriptconsole.h"
 #include "platform/text.h"
 #include "rules/types.h"
-#include "run/cqueue.h"
-#include "run/output.h"
 #include "run/solverun.h"
-#include "run/threadctl.h"
 
 namespace zelk {
 namespace {
@@ -198,8 +198,7 @@ TEST_F(ThreadControl, StopWhileTheReplayWaitsForALine) {
   int done = startingWith("DestroyOk:成功停止(");
   ASSERT_GE(done, 0);
   // How many trees still wait for release (one is freed per second).
-  EXPECT_TRUE(std::regex_search(log[done], std::regex(R"(\(\d+\.\d+\)\(\d+\)\r\n$)")))
-      << log[done];
+  EXPECT_TRUE(std::regex_search(log[done], std::regex(R"(\(\d+\.\d+\)\(\d+\)\r\n$)"))) << log[done];
 }
 
 TEST_F(ThreadControl, RunEndingByItselfPostsTheCompletion) {
@@ -245,9 +244,8 @@ TEST_F(ThreadControl, AbandonedSolveMutexRefusesOneStart) {
 // runs no solve, and the next start with a working lock runs.
 TEST_F(ThreadControl, FailedSolveMutexRefusesOneStart) {
   solveLockAttempt = [](NamedMutex&) { return WaitResult::Failed; };
-  refusedStartThenOneThatRuns("p_thread:3\r\n", [] {
-    solveLockAttempt = [](NamedMutex& m) { return m.tryLock(); };
-  });
+  refusedStartThenOneThatRuns("p_thread:3\r\n",
+                              [] { solveLockAttempt = [](NamedMutex& m) { return m.tryLock(); }; });
 }
 
 }  // namespace

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "base/output.h"
 #include "platform/console.h"
 #include "platform/text.h"
-#include "run/cqueue.h"
 
 namespace zelk::testing {
 

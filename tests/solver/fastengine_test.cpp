@@ -1,5 +1,7 @@
 // The fast engine against the slow reference search: verdicts and the
 // machine's first winning play on random small endgames under random rules.
+#include "solver/fastengine.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,11 +12,10 @@
 #include <thread>
 #include <vector>
 
+#include "base/output.h"
 #include "fastref.h"
 #include "rules/cards.h"
 #include "rules/switches.h"
-#include "run/output.h"
-#include "solver/fastengine.h"
 #include "solver/nodepool.h"
 
 namespace zelk {
@@ -86,7 +87,8 @@ TEST_P(AgreesWithReference, OnRandomEndgames) {
       narrow += "2XY";
       std::shuffle(narrow.begin(), narrow.end(), rng);
       u1 = sortedAsc(narrow.substr(0, static_cast<std::size_t>(n1)));
-      u2 = sortedAsc(narrow.substr(static_cast<std::size_t>(n1), static_cast<std::size_t>(std::min(n2, 19 - n1))));
+      u2 = sortedAsc(narrow.substr(static_cast<std::size_t>(n1),
+                                   static_cast<std::size_t>(std::min(n2, 19 - n1))));
       if (u2.empty()) u2 = "Y";
     }
     const char turn = round % 3 == 0 ? '1' : '2';
@@ -110,8 +112,8 @@ TEST_P(AgreesWithReference, OnRandomEndgames) {
     ASSERT_EQ(a.result, expected);
     if (found) {
       ++wonByMover;
-      ASSERT_EQ(a.cards, first.cards) << u1 << " / " << u2 << " last " << L << " turn " << turn
-                                      << " rules " << rules;
+      ASSERT_EQ(a.cards, first.cards)
+          << u1 << " / " << u2 << " last " << L << " turn " << turn << " rules " << rules;
       ASSERT_EQ(a.type, first.type);
     }
   }
@@ -120,11 +122,12 @@ TEST_P(AgreesWithReference, OnRandomEndgames) {
   EXPECT_LT(wonByMover, 570);
 }
 
-INSTANTIATE_TEST_SUITE_P(Splits, AgreesWithReference,
-                         ::testing::Values(Split{"AsShipped", FastEngine::Tuning{}},
-                                           Split{"SmallPositionsDepthFirst", FastEngine::Tuning{0, 6}},
-                                           Split{"ProofNumbersAlone", FastEngine::Tuning{0, 0}}),
-                         [](const ::testing::TestParamInfo<Split>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Splits, AgreesWithReference,
+    ::testing::Values(Split{"AsShipped", FastEngine::Tuning{}},
+                      Split{"SmallPositionsDepthFirst", FastEngine::Tuning{0, 6}},
+                      Split{"ProofNumbersAlone", FastEngine::Tuning{0, 0}}),
+    [](const ::testing::TestParamInfo<Split>& info) { return info.param.name; });
 
 struct Published {
   const char* player2;
@@ -254,7 +257,8 @@ TEST_F(FastEngineTest, TwoThreadsGiveTheSameAnswersAsOne) {
                                         : static_cast<fast::Rules>(rng() & fast::R_ALL);
     fast::applyRules(rules);
     std::string u1, u2;
-    dealPair(rng, 11 + static_cast<int>(rng() % 3), 11 + static_cast<int>(rng() % 3), false, u1, u2);
+    dealPair(rng, 11 + static_cast<int>(rng() % 3), 11 + static_cast<int>(rng() % 3), false, u1,
+             u2);
     const char turn = round % 2 ? '1' : '2';
     one.reset();
     two.reset();

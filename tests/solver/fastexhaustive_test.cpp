@@ -7,9 +7,9 @@
 #include <random>
 #include <string>
 
+#include "base/output.h"
 #include "rules/cards.h"
 #include "rules/switches.h"
-#include "run/output.h"
 #include "solver/fastengine.h"
 #include "solver/gamenode.h"
 #include "solver/solver.h"

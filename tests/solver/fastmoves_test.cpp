@@ -1,5 +1,7 @@
 // The packed move generator against the literal enumeration and the
 // reference play-tree counts.
+#include "solver/fastmoves.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,7 +11,6 @@
 
 #include "fastref.h"
 #include "rules/cards.h"
-#include "solver/fastmoves.h"
 
 namespace zelk::fast {
 namespace {
@@ -67,30 +68,54 @@ TEST_P(GenerationTable, PlaysInCanonicalOrder) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, GenerationTable,
     ::testing::Values(
-        GenCase{"StraightAndSingles", "34567", "", 0, R_ALL,
+        GenCase{"StraightAndSingles",
+                "34567",
+                "",
+                0,
+                R_ALL,
                 {"34567/61", "3/1", "4/1", "5/1", "6/1", "7/1"}},
         GenCase{"SingleReplyOnceAndPass", "3455", "4", TYPE_G, R_ALL, {"5/1", "/0"}},
         GenCase{"BombOverLowerBomb", "44446", "3333", TYPE_ZD, R_ALL, {"4444/81", "/0"}},
         GenCase{"NoBombOverHigherBomb", "44446", "5555", TYPE_ZD, R_ALL, {"/0"}},
         GenCase{"NoBombOverRocket", "44446XY", "XY", TYPE_WZ, R_ALL, {"XY/91", "/0"}},
-        GenCase{"FourWithTwoSkipsSecondPick", "3333556", "", 0, R_411 | R_ZD,
+        GenCase{"FourWithTwoSkipsSecondPick",
+                "3333556",
+                "",
+                0,
+                R_411 | R_ZD,
                 {"333355/41", "333356/41", "3333/81", "3/1", "5/1", "6/1"}},
-        GenCase{"SingleWingsOnceEach", "33344455XY", "", 0, R_F11,
-                {"33344455/52", "3334445X/52", "3334445Y/52", "333444XY/52", "3/1", "4/1",
-                 "5/1", "X/1", "Y/1"}},
-        GenCase{"FourTriplesHideThreeTripleWings", "333444555666", "", 0, R_F | R_F11,
+        GenCase{"SingleWingsOnceEach",
+                "33344455XY",
+                "",
+                0,
+                R_F11,
+                {"33344455/52", "3334445X/52", "3334445Y/52", "333444XY/52", "3/1", "4/1", "5/1",
+                 "X/1", "Y/1"}},
+        GenCase{"FourTriplesHideThreeTripleWings",
+                "333444555666",
+                "",
+                0,
+                R_F | R_F11,
                 {"333444/51", "444555/51", "555666/51", "333444555/51", "444555666/51",
                  "333444555666/51", "33344455/52", "33344456/52", "33344466/52", "44455533/52",
-                 "44455536/52", "44455566/52", "55566633/52", "55566634/52", "55566644/52",
-                 "3/1", "4/1", "5/1", "6/1"}},
-        GenCase{"WithoutAirplanesThreeTripleWingsSurviveOnce", "333444555666", "", 0, R_F11,
+                 "44455536/52", "44455566/52", "55566633/52", "55566634/52", "55566644/52", "3/1",
+                 "4/1", "5/1", "6/1"}},
+        GenCase{"WithoutAirplanesThreeTripleWingsSurviveOnce",
+                "333444555666",
+                "",
+                0,
+                R_F11,
                 {"33344455/52", "33344456/52", "33344466/52", "44455533/52", "44455536/52",
-                 "44455566/52", "55566633/52", "55566634/52", "55566644/52",
-                 "333444555666/52", "3/1", "4/1", "5/1", "6/1"}},
-        GenCase{"ReplyKeepsHigherDecomposition", "333444555666", "333444555777", TYPE_F11, R_ALL,
+                 "44455566/52", "55566633/52", "55566634/52", "55566644/52", "333444555666/52",
+                 "3/1", "4/1", "5/1", "6/1"}},
+        GenCase{"ReplyKeepsHigherDecomposition",
+                "333444555666",
+                "333444555777",
+                TYPE_F11,
+                R_ALL,
                 {"444555666333/52", "/0"}},
-        GenCase{"AllSwitchesOffSinglesOnly", "33445XY", "", 0, 0,
-                {"3/1", "4/1", "5/1", "X/1", "Y/1"}},
+        GenCase{
+            "AllSwitchesOffSinglesOnly", "33445XY", "", 0, 0, {"3/1", "4/1", "5/1", "X/1", "Y/1"}},
         GenCase{"RocketOnAnything", "XY", "2222", TYPE_ZD, R_ALL, {"XY/91", "/0"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -151,7 +176,8 @@ void perft(Hand me, Hand opp, Beat last, Rules rules, int depth, int maxDepth,
   for (int i = 0; i < n; ++i) {
     Move m = arena[base + static_cast<std::size_t>(i)];
     if (m.type == TYPE_PASS)
-      perft(opp, me, Beat{}, rules, depth + 1, maxDepth, counts, arena, base + static_cast<std::size_t>(n));
+      perft(opp, me, Beat{}, rules, depth + 1, maxDepth, counts, arena,
+            base + static_cast<std::size_t>(n));
     else
       perft(opp, me - m.cards, m.beat(), rules, depth + 1, maxDepth, counts, arena,
             base + static_cast<std::size_t>(n));
@@ -184,10 +210,16 @@ INSTANTIATE_TEST_SUITE_P(
         PerftCase{"Jokers", "99990JJQQKKAA22", "3334445556667788XY", 0, {207, 779, 8224, 50309}},
         PerftCase{"RunOfPairs", "KKKKAAA22XY", "3344556677889900JJQQ", 0, {77, 308, 2475, 15492}},
         PerftCase{"Quads", "3333444456", "555666777889900JJ", 0, {147, 442, 4211, 14471}},
-        PerftCase{"QuadsNoPlanesNoBombs", "3333444456", "555666777889900JJ",
-                  R_F | R_F22 | R_ZD | R_WZ, {120, 121, 3397, 3489}},
-        PerftCase{"JokersNoWingsNo411NoStraights", "99990JJQQKKAA22", "3334445556667788XY",
-                  R_F11 | R_411 | R_SZ, {103, 566, 4896, 32773}}),
+        PerftCase{"QuadsNoPlanesNoBombs",
+                  "3333444456",
+                  "555666777889900JJ",
+                  R_F | R_F22 | R_ZD | R_WZ,
+                  {120, 121, 3397, 3489}},
+        PerftCase{"JokersNoWingsNo411NoStraights",
+                  "99990JJQQKKAA22",
+                  "3334445556667788XY",
+                  R_F11 | R_411 | R_SZ,
+                  {103, 566, 4896, 32773}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FastMoves, PlaysOutAtOnce) {
@@ -197,10 +229,10 @@ TEST(FastMoves, PlaysOutAtOnce) {
     int type;
     bool expected;
   } rows[] = {
-      {"KK", "", 0, true},          {"KK", "QQ", TYPE_D, true},   {"KK", "AA", TYPE_D, false},
-      {"XY", "2222", TYPE_ZD, true}, {"34567", "", 0, true},      {"34567", "45678", TYPE_SZ, false},
-      {"KKKK56", "", 0, true},      {"3334", "", 0, true},        {"33344", "", 0, true},
-      {"3335", "", 0, true},        {"33345", "", 0, false},      {"5", "4", TYPE_G, true},
+      {"KK", "", 0, true},           {"KK", "QQ", TYPE_D, true}, {"KK", "AA", TYPE_D, false},
+      {"XY", "2222", TYPE_ZD, true}, {"34567", "", 0, true},     {"34567", "45678", TYPE_SZ, false},
+      {"KKKK56", "", 0, true},       {"3334", "", 0, true},      {"33344", "", 0, true},
+      {"3335", "", 0, true},         {"33345", "", 0, false},    {"5", "4", TYPE_G, true},
   };
   for (const Row& r : rows) {
     Beat b;
@@ -278,7 +310,8 @@ TEST(FastMoves, CanonicalFormKeepsEveryPlay) {
     for (int i = 0; i < n; ++i) {
       const Move& p = x[static_cast<std::size_t>(i)];
       const Move& q = y[static_cast<std::size_t>(i)];
-      if (p.type != q.type || p.len != q.len || cardCount(p.cards) != cardCount(q.cards)) return false;
+      if (p.type != q.type || p.len != q.len || cardCount(p.cards) != cardCount(q.cards))
+        return false;
     }
     return true;
   };
@@ -340,9 +373,11 @@ TEST(FastMoves, DominanceLeavesOutHigherAttachedCards) {
   // Pairs held exactly twice: the lowest two ride along with a four; the
   // cards of a pair may still go as two single wings.
   auto count = [](const std::vector<std::string>& list, std::size_t size) {
-    return std::count_if(list.begin(), list.end(), [&](const std::string& p) { return p.size() == size; });
+    return std::count_if(list.begin(), list.end(),
+                         [&](const std::string& p) { return p.size() == size; });
   };
-  std::vector<std::string> quadsAll = plays("3333557799JJ", base), quads = plays("3333557799JJ", pruned);
+  std::vector<std::string> quadsAll = plays("3333557799JJ", base),
+                           quads = plays("3333557799JJ", pruned);
   EXPECT_EQ(count(quadsAll, 8), 6);  // four with two pairs: any two of 55 77 99 JJ
   EXPECT_EQ(count(quads, 8), 1);
   EXPECT_NE(std::find(quads.begin(), quads.end(), "33335577"), quads.end());
@@ -360,7 +395,7 @@ TEST(FastMoves, OneSidedRanksShareACanonicalForm) {
     return handToCards(m) + "/" + handToCards(o) + "/" + std::to_string(b.rank);
   };
   EXPECT_EQ(form("5669", "8K", Beat{}), form("5569", "8K", Beat{}));
-  EXPECT_EQ(form("5K", "779", Beat{}), form("5K", "799", Beat{}));  // the other side's too
+  EXPECT_EQ(form("5K", "779", Beat{}), form("5K", "799", Beat{}));    // the other side's too
   EXPECT_NE(form("5669", "8K", Beat{}), form("5599", "8K", Beat{}));  // 8 lies between 6 and 9
   EXPECT_NE(form("56", "8K", Beat{}), form("55", "8K", Beat{}));      // counts differ as a whole
   // A single to beat between the mover's 5 and 66: only the 6s may reply.

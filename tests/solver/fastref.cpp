@@ -15,9 +15,19 @@ const std::string LD_T = "3344556677889900JJQQKKAA";
 const std::string F_T = "333444555666777888999000JJJQQQKKKAAA";
 
 enum : uint16_t {
-  B_D = 1 << 0, B_3 = 1 << 1, B_31 = 1 << 2, B_32 = 1 << 3, B_SZ = 1 << 4, B_LD = 1 << 5,
-  B_ZD = 1 << 6, B_WZ = 1 << 7, B_411 = 1 << 8, B_422 = 1 << 9, B_F = 1 << 10,
-  B_F11 = 1 << 11, B_F22 = 1 << 12,
+  B_D = 1 << 0,
+  B_3 = 1 << 1,
+  B_31 = 1 << 2,
+  B_32 = 1 << 3,
+  B_SZ = 1 << 4,
+  B_LD = 1 << 5,
+  B_ZD = 1 << 6,
+  B_WZ = 1 << 7,
+  B_411 = 1 << 8,
+  B_422 = 1 << 9,
+  B_F = 1 << 10,
+  B_F11 = 1 << 11,
+  B_F22 = 1 << 12,
 };
 
 int rk(char c) { return static_cast<int>(ORDER.find(c)); }
@@ -50,7 +60,9 @@ std::vector<Play> generate(const std::string& H, const std::string& L, int T, ui
   const int n = static_cast<int>(H.size());
   const int m = static_cast<int>(L.size());
   auto beats = [&](char first) { return T == 0 || rk(first) > rk(L[0]); };
-  auto first = [&](int i) { return i == 0 || H[static_cast<std::size_t>(i)] != H[static_cast<std::size_t>(i - 1)]; };
+  auto first = [&](int i) {
+    return i == 0 || H[static_cast<std::size_t>(i)] != H[static_cast<std::size_t>(i - 1)];
+  };
   auto at = [&](int i) { return H[static_cast<std::size_t>(i)]; };
   auto add = [&](const std::string& cards, int type, bool dedup) {
     std::string key = sorted(cards);
@@ -86,11 +98,13 @@ std::vector<Play> generate(const std::string& H, const std::string& L, int T, ui
   if ((rules & B_32) && (T == 0 || T == 32))
     threes([&](char t) {
       for (int j = 0; j <= n - 2; ++j)
-        if (first(j) && at(j + 1) == at(j) && at(j) != t) add(std::string(3, t) + at(j) + at(j), 32, false);
+        if (first(j) && at(j + 1) == at(j) && at(j) != t)
+          add(std::string(3, t) + at(j) + at(j), 32, false);
     });
   auto fours = [&](auto&& body) {
     for (int i = 0; i <= n - 4; ++i)
-      if (at(i) == at(i + 1) && at(i) == at(i + 2) && at(i) == at(i + 3) && beats(at(i))) body(at(i));
+      if (at(i) == at(i + 1) && at(i) == at(i + 2) && at(i) == at(i + 3) && beats(at(i)))
+        body(at(i));
   };
   if ((rules & B_411) && (T == 0 || T == 41) && n >= 4)
     fours([&](char f) {

@@ -1,8 +1,9 @@
 // The fast engine's table: emptying it forgets every entry, also across
 // wrapped generations, and keeps it usable even when the system has no
 // memory left for a fresh one.
-#include <gtest/gtest.h>
+#include "solver/fasttable.h"
 
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,8 +14,6 @@
 #include <thread>
 #include <utility>
 #include <vector>
-
-#include "solver/fasttable.h"
 
 namespace zelk::fast {
 namespace {
@@ -69,7 +68,8 @@ TEST(FastTable, GrowingAgainOverAnEarlierSearchsEntriesFindsOnlyTheNewOnes) {
   for (int round = 0; round < 3; ++round) {
     const uint32_t pn = static_cast<uint32_t>(10 + round);
     const uint64_t first = round % 2 ? 1 : 20001;  // alternate halves of the keys
-    for (uint64_t i = first; i < first + 20000; ++i) table.store(hand(i), OPP, 5, ProofNumbers{pn, 1}, 1);
+    for (uint64_t i = first; i < first + 20000; ++i)
+      table.store(hand(i), OPP, 5, ProofNumbers{pn, 1}, 1);
     ASSERT_GE(table.bytes(), std::size_t(1) << 20) << "the table grew";
     int found = 0;
     for (uint64_t i = 1; i <= 40000; ++i) {
@@ -162,7 +162,8 @@ TEST(FastTable, HandsThatDoNotFitGoToWideEntries) {
   EXPECT_FALSE(table.probe(hand(3), OPP, 0, out));
   // Both sides with four of every rank (two packs), through several doublings.
   const std::size_t first = table.bytes();
-  for (uint64_t i = 1; i <= 30000; ++i) table.store(fours + hand(i), fours, 7, ProofNumbers{uint32_t(i), 9}, 1);
+  for (uint64_t i = 1; i <= 30000; ++i)
+    table.store(fours + hand(i), fours, 7, ProofNumbers{uint32_t(i), 9}, 1);
   EXPECT_GT(table.bytes(), first);
   int found = 0;
   for (uint64_t i = 1; i <= 30000; ++i) {
@@ -199,7 +200,8 @@ TEST(FastTable, ASharedTableGrowsWhileTheHelperWorks) {
       table.store(table.key(hand(i), HELPER_OPP, 3), ProofNumbers{uint32_t(i), 5}, 1, false);
       table.pausePoint();
       const uint64_t j = (n * 7919) % HELPER_KEYS + 1;
-      if (table.probe(hand(j), HELPER_OPP, 3, out) && out.pn != j) failure = "helper key " + std::to_string(j);
+      if (table.probe(hand(j), HELPER_OPP, 3, out) && out.pn != j)
+        failure = "helper key " + std::to_string(j);
       table.pausePoint();
       const uint64_t o = (n * 104729) % OWNER_KEYS + 1;
       if (table.probe(hand(o), OPP, 0, out) && (out.pn != o || out.dn != 7))
@@ -211,7 +213,8 @@ TEST(FastTable, ASharedTableGrowsWhileTheHelperWorks) {
   for (uint64_t i = 1; i <= OWNER_KEYS; ++i) {
     table.store(hand(i), OPP, 0, ProofNumbers{uint32_t(i), 7}, 1);
     const uint64_t j = (i * 31) % i + 1;
-    if (table.probe(hand(j), HELPER_OPP, 3, out) && out.pn != j) failure = "helper key read by the owner";
+    if (table.probe(hand(j), HELPER_OPP, 3, out) && out.pn != j)
+      failure = "helper key read by the owner";
   }
   stop.store(true);
   helper.join();

@@ -1,4 +1,6 @@
 // Nodes, child lists, findC, KillBrother and the pool behind them.
+#include "solver/gamenode.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -7,7 +9,6 @@
 
 #include "capture.h"
 #include "rules/switches.h"
-#include "solver/gamenode.h"
 #include "solver/nodepool.h"
 
 namespace zelk {

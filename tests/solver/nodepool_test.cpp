@@ -1,6 +1,8 @@
 // The node pool: batches between threads, reuse in address order once idle.
 // Each test runs in a fresh process (a death test that exits), since the
 // pool is process-wide and other tests leave free nodes behind.
+#include "solver/nodepool.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -9,7 +11,6 @@
 #include <vector>
 
 #include "solver/gamenode.h"
-#include "solver/nodepool.h"
 
 namespace zelk {
 namespace {

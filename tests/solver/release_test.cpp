@@ -1,19 +1,20 @@
 // The release thread deletes queued trees one per second, oldest first.
+#include "solver/release.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstring>
-#include <vector>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "base/format.h"
 #include "capture.h"
 #include "platform/clock.h"
-#include "solver/gamenode.h"
-#include "solver/release.h"
-#include "solver/solver.h"
-#include "run/format.h"
 #include "platform/text.h"
+#include "solver/gamenode.h"
+#include "solver/solver.h"
 
 namespace zelk {
 namespace {

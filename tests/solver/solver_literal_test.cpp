@@ -14,14 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "base/output.h"
+#include "capture.h"
 #include "rules/cards.h"
 #include "rules/playtypes.h"
 #include "rules/switches.h"
-#include "run/cqueue.h"
-#include "run/output.h"
 #include "solver/gamenode.h"
 #include "solver/solver.h"
-#include "capture.h"
 
 namespace zelk {
 namespace {

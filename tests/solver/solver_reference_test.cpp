@@ -16,7 +16,7 @@
 
 #include "reference/bruteforce.h"
 #include "reference/random_deal.h"
-#include "rules/movegen_testutil.h"
+#include "solver/movegen_testutil.h"
 #include "solver/solver.h"
 
 namespace zelk {
@@ -205,9 +205,7 @@ struct LosingCase {
   unsigned switches;
 };
 
-void PrintTo(const LosingCase& c, std::ostream* os) {
-  *os << c.name;
-}
+void PrintTo(const LosingCase& c, std::ostream* os) { *os << c.name; }
 
 class SolverKeepsEveryPlay : public SolverReference,
                              public ::testing::WithParamInterface<LosingCase> {};

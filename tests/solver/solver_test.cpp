@@ -1,18 +1,19 @@
 // The solver's entry rules, stop, progress line, memory budget and tree shape.
+#include "solver/solver.h"
+
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
-#include <chrono>
 
+#include "base/output.h"
 #include "capture.h"
 #include "rules/switches.h"
-#include "run/output.h"
 #include "solver/gamenode.h"
 #include "solver/nodepool.h"
-#include "solver/solver.h"
 
 namespace zelk {
 namespace {
@@ -20,8 +21,7 @@ namespace {
 using testing::drainQueued;
 using testing::RecordingConsole;
 
-GameNode* position(const char* u1, const char* u2, char turn, const char* last = "",
-                   int type = 0) {
+GameNode* position(const char* u1, const char* u2, char turn, const char* last = "", int type = 0) {
   GameNode* r = newNode();
   std::strcpy(r->u1Cards, u1);
   std::strcpy(r->u2Cards, u2);
@@ -186,9 +186,10 @@ TEST_F(Solver, ProgressLineBothForms) {
   setFlag(F_DEBUG, 1);
   tickSeconds = 4;
   ZelkSolver(root, 0);
-  EXPECT_EQ(console->text(),
-            "sec 3  stnum 100  speed 50/s 5/4 \r\nsec 4  stnum 100  speed 0/s  (pt2Str:异常，牌型未知) "
-            "5/4 \r\n");
+  EXPECT_EQ(
+      console->text(),
+      "sec 3  stnum 100  speed 50/s 5/4 \r\nsec 4  stnum 100  speed 0/s  (pt2Str:异常，牌型未知) "
+      "5/4 \r\n");
   deleteNode(root);
 }
 

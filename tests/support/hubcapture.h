@@ -5,9 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "base/output.h"
 #include "platform/scriptconsole.h"
-#include "run/cqueue.h"
-#include "run/output.h"
 
 namespace zelk::testing {
 

@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "base/flags.h"
+#include "base/output.h"
 #include "platform/text.h"
-#include "rules/switches.h"
-#include "run/cqueue.h"
 #include "testserver.h"
 
 extern char** environ;
@@ -53,9 +53,7 @@ std::vector<std::string> takeLog() {
   return lines;
 }
 
-std::u16string wide(const std::string& s) {
-  return utf8ToUtf16(s);
-}
+std::u16string wide(const std::string& s) { return utf8ToUtf16(s); }
 
 class D2mem : public testing::Test {
  protected:

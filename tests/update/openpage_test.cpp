@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "base/output.h"
 #include "platform/text.h"
-#include "run/cqueue.h"
 
 namespace zelk {
 namespace {
@@ -109,7 +109,8 @@ TEST_F(DefaultOpener, SkipsTheBrowserWhereNoneIsInstalled) {
   OpenPage(u"https://127.0.0.1/");
   auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(calls(1), std::vector<std::string>{"xdg-open 1 https://127.0.0.1/"});
-  EXPECT_LT(elapsed, std::chrono::milliseconds(1000));  // one wait, not two (two take at least 1000)
+  EXPECT_LT(elapsed,
+            std::chrono::milliseconds(1000));  // one wait, not two (two take at least 1000)
 }
 
 }  // namespace

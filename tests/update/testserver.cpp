@@ -28,20 +28,13 @@ uint16_t bindLoopback(int fd) {
 
 const char* reason(int status) {
   switch (status) {
-    case 200:
-      return "OK";
-    case 204:
-      return "No Content";
-    case 301:
-      return "Moved Permanently";
-    case 302:
-      return "Found";
-    case 303:
-      return "See Other";
-    case 404:
-      return "Not Found";
-    default:
-      return "Status";
+    case 200: return "OK";
+    case 204: return "No Content";
+    case 301: return "Moved Permanently";
+    case 302: return "Found";
+    case 303: return "See Other";
+    case 404: return "Not Found";
+    default: return "Status";
   }
 }
 
@@ -147,8 +140,6 @@ RefusingPort::RefusingPort() {
   port_ = bindLoopback(fd_);
 }
 
-RefusingPort::~RefusingPort() {
-  close(fd_);
-}
+RefusingPort::~RefusingPort() { close(fd_); }
 
 }  // namespace zelk::test

@@ -11,12 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "base/flags.h"
+#include "base/output.h"
 #include "buildconfig.h"
 #include "platform/text.h"
-#include "rules/switches.h"
-#include "rules/types.h"
-#include "run/cqueue.h"
-#include "run/output.h"
 #include "testserver.h"
 #include "update/openpage.h"
 #include "update/xmldoc.h"
@@ -35,9 +33,7 @@ std::vector<std::string> takeLog() {
   return lines;
 }
 
-std::string u8(const char16_t* s) {
-  return utf16ToUtf8(s);
-}
+std::string u8(const char16_t* s) { return utf16ToUtf8(s); }
 
 class RecordingTarget : public CommandTarget {
  public:

@@ -9,9 +9,7 @@
 namespace zelk {
 namespace {
 
-std::string u8(const std::u16string& s) {
-  return utf16ToUtf8(s);
-}
+std::string u8(const std::u16string& s) { return utf16ToUtf8(s); }
 
 // ---------------------------------------------------------------------------
 // Loading: well-formedness and the exact problem list.

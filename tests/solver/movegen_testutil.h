@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "base/output.h"
 #include "platform/console.h"
 #include "rules/cards.h"
-#include "rules/movegen.h"
 #include "rules/switches.h"
-#include "run/output.h"
 #include "solver/gamenode.h"
+#include "solver/movegen.h"
 
 namespace zelk::testutil {
 

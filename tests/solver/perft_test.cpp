@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "rules/movegen_testutil.h"
+#include "solver/movegen_testutil.h"
 
 namespace zelk {
 namespace {
@@ -51,9 +51,7 @@ struct PerftCase {
   std::vector<int64_t> counts;  // depth 1, 2, ...
 };
 
-void PrintTo(const PerftCase& c, std::ostream* os) {
-  *os << c.name;
-}
+void PrintTo(const PerftCase& c, std::ostream* os) { *os << c.name; }
 
 class Perft : public ::testing::TestWithParam<PerftCase> {};
 

@@ -1,4 +1,4 @@
-#include "rules/movegen.h"
+#include "solver/movegen.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "rules/movegen_testutil.h"
 #include "rules/types.h"
+#include "solver/movegen_testutil.h"
 
 namespace zelk {
 namespace {
@@ -75,9 +75,7 @@ struct ListCase {
   const char* listed;
 };
 
-void PrintTo(const ListCase& c, std::ostream* os) {
-  *os << c.name;
-}
+void PrintTo(const ListCase& c, std::ostream* os) { *os << c.name; }
 
 class ChildList : public ::testing::TestWithParam<ListCase> {};
 
@@ -144,9 +142,7 @@ struct KindCase {
   const char* generated;
 };
 
-void PrintTo(const KindCase& c, std::ostream* os) {
-  *os << c.name;
-}
+void PrintTo(const KindCase& c, std::ostream* os) { *os << c.name; }
 
 class KindPlays : public ::testing::TestWithParam<KindCase> {};
 
@@ -211,9 +207,7 @@ struct ReturnCase {
   const char16_t* printed;
 };
 
-void PrintTo(const ReturnCase& c, std::ostream* os) {
-  *os << c.name;
-}
+void PrintTo(const ReturnCase& c, std::ostream* os) { *os << c.name; }
 
 class Returns : public ::testing::TestWithParam<ReturnCase> {};
 
@@ -252,9 +246,7 @@ struct CountCase {
   std::size_t linked;
 };
 
-void PrintTo(const CountCase& c, std::ostream* os) {
-  *os << c.name;
-}
+void PrintTo(const CountCase& c, std::ostream* os) { *os << c.name; }
 
 class NodesCreated : public ::testing::TestWithParam<CountCase> {};
 
@@ -363,9 +355,7 @@ struct RunBound {
   const char* longest;
 };
 
-void PrintTo(const RunBound& c, std::ostream* os) {
-  *os << c.name;
-}
+void PrintTo(const RunBound& c, std::ostream* os) { *os << c.name; }
 
 class RunBounds : public ::testing::TestWithParam<RunBound> {};
 

@@ -12,7 +12,7 @@
 
 #include "reference/bruteforce.h"
 #include "reference/random_deal.h"
-#include "rules/movegen_testutil.h"
+#include "solver/movegen_testutil.h"
 
 namespace zelk {
 namespace {
@@ -109,9 +109,7 @@ struct PublishedCase {
   std::vector<int64_t> counts;
 };
 
-void PrintTo(const PublishedCase& c, std::ostream* os) {
-  *os << c.name;
-}
+void PrintTo(const PublishedCase& c, std::ostream* os) { *os << c.name; }
 
 class ReferenceCounts : public ::testing::TestWithParam<PublishedCase> {};
 

@@ -1,12 +1,12 @@
-#include "rules/movegen.h"
+#include "solver/movegen.h"
 
 #include <cassert>
 #include <cstring>
 
+#include "base/output.h"
 #include "rules/cards.h"
 #include "rules/playtypes.h"
 #include "rules/switches.h"
-#include "run/output.h"
 
 namespace zelk {
 

@@ -14,14 +14,11 @@
 #include <memory>
 #include <string>
 
-#include "run/format.h"
+#include "base/flags.h"
+#include "base/format.h"
+#include "platform/cqueue.h"
 
 namespace zelk {
-
-// The solving run's stop request (see the solver and the thread control).
-extern std::atomic<int32_t> stopFlag;
-inline bool stopRequested() { return stopFlag.load(std::memory_order_relaxed) != 0; }
-inline void setStop(int32_t v) { stopFlag.store(v, std::memory_order_relaxed); }
 
 // What the drain needs of the log view; the GUI implements it, on its
 // user-interface thread. Positions count UTF-16 units.
@@ -46,7 +43,17 @@ class MessageBoxes {
   virtual bool okCancel(const std::u16string& text, const std::u16string& caption) = 0;
 };
 
-// Commands posted to the main window (ID_SOLVE_DONE, ID_UPDATE_INFO).
+// Message texts on their way to the log view (sequence 25: the first queue made).
+extern CQueue<std::u16string>& mStrSeq;
+// The same queue, reachable from the static initialisers of other files (the
+// reference above is bound only when this file's turn comes).
+CQueue<std::u16string>& strSeqQueue();
+
+// Commands posted to the main window.
+inline constexpr int ID_SOLVE_DONE = 9527;    // the solver thread ended
+inline constexpr int ID_UPDATE_INFO = 38523;  // the update check has news
+
+// Where posted commands go: the main window, or the command line's event loop.
 class CommandTarget {
  public:
   virtual ~CommandTarget() = default;

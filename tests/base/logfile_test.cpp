@@ -1,24 +1,23 @@
 // The log file: its place, its byte format and its record discipline.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include "base/flags.h"
+#include "base/output.h"
 #include "platform/clock.h"
 #include "platform/text.h"
-#include "rules/switches.h"
-#include "run/output.h"
 #include "support/hubcapture.h"
 
 using namespace zelk;
@@ -131,7 +130,8 @@ TEST_F(LogFile, FirstRecordMakesTheFileWithTheMarkAndAStampedRecord) {
   ASSERT_TRUE(parsePrefix(prefix, t)) << utf16ToUtf8(prefix);
   EXPECT_GE(stamp(t), before);
   EXPECT_LE(stamp(t), after);
-  EXPECT_EQ(bytes.substr(2 + 2 * 22), le(u"版本 1.16\r\n")) << "the text, as UTF-16LE units, nothing added";
+  EXPECT_EQ(bytes.substr(2 + 2 * 22), le(u"版本 1.16\r\n"))
+      << "the text, as UTF-16LE units, nothing added";
 }
 
 TEST_F(LogFile, LaterRecordsAreAppendedWithoutAnotherMark) {
@@ -141,7 +141,7 @@ TEST_F(LogFile, LaterRecordsAreAppendedWithoutAnotherMark) {
   setStop(0);
   std::u16string text = fromLe(readBytes(path).substr(2));
   EXPECT_EQ(splitRecords(text), (std::vector<std::u16string>{u"one\r\n", u"two\r\nand more\r\n",
-                                                              u"WriteConsole:eno 9\r\n"}))
+                                                             u"WriteConsole:eno 9\r\n"}))
       << "a record of several lines carries one prefix";
   EXPECT_EQ(readBytes(path).find(BOM, 2), std::string::npos);
   EXPECT_EQ(text.find(u'\xFEFF'), std::u16string::npos);
@@ -165,9 +165,7 @@ TEST_F(LogFile, AnEmptyExistingFileGetsTheMark) {
 }
 
 TEST_F(LogFile, UnwritablePlacesDropTheRecordSilently) {
-  {
-    std::ofstream f(dir / "plainfile");
-  }
+  { std::ofstream f(dir / "plainfile"); }
   for (fs::path bad : {dir / "plainfile" / "ZelkSolver.log", dir}) {
     setLogFilePath(bad.string());
     LogPrint(u"lost\r\n");
@@ -187,7 +185,8 @@ TEST_F(LogFile, RecordsOfSeveralThreadsNeverInterleave) {
   for (int t = 0; t < threads; ++t)
     pool.emplace_back([t] {
       for (int i = 0; i < perThread; ++i)
-        LogPrint(u"thread %d record %d %s\r\n", t, i, std::u16string(200, static_cast<char16_t>(u'a' + t)));
+        LogPrint(u"thread %d record %d %s\r\n", t, i,
+                 std::u16string(200, static_cast<char16_t>(u'a' + t)));
     });
   for (auto& th : pool) th.join();
 
@@ -222,8 +221,7 @@ TEST(LogFilePlace, StateFolderFromXdgOrHome) {
   ::unsetenv("XDG_STATE_HOME");
   EXPECT_EQ(logFilePath(), home + "/.local/state/ZelkSolver/ZelkSolver.log");
 
-  if (oldState)
-    ::setenv("XDG_STATE_HOME", saved.c_str(), 1);
+  if (oldState) ::setenv("XDG_STATE_HOME", saved.c_str(), 1);
 }
 
 TEST(LogFilePlace, MissingFoldersAreMade) {

@@ -1,4 +1,4 @@
-#include "run/format.h"
+#include "base/format.h"
 
 #include <gtest/gtest.h>
 

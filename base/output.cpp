@@ -1,4 +1,8 @@
-#include "run/output.h"
+#include "base/output.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -7,20 +11,22 @@
 #include <mutex>
 #include <thread>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/namedmutex.h"
 #include "platform/paths.h"
-#include "rules/switches.h"
-#include "run/cqueue.h"
 
 namespace zelk {
 
-std::atomic<int32_t> stopFlag{0};
+// Made on first use and never destroyed: a text printed from another file's
+// static initialiser finds the queue built, and a background thread still
+// printing while the process exits never meets a destroyed queue; what is
+// left queued at exit goes with the process.
+CQueue<std::u16string>& strSeqQueue() {
+  static auto* q = new CQueue<std::u16string>;
+  return *q;
+}
+CQueue<std::u16string>& mStrSeq = strSeqQueue();
 
 namespace {
 std::atomic<LogView*> theLogView{nullptr};
@@ -137,8 +143,8 @@ void AppendLogFile(const std::u16string& text) {
   int fd = openLogFile(logFilePath(), needsMark);
   if (fd >= 0) {
     LocalTime t = localTimeNow();
-    std::u16string record = formatText(u"[%04d.%02d.%02d-%02d:%02d:%02d]:", t.year, t.month,
-                                       t.day, t.hour, t.minute, t.second);
+    std::u16string record = formatText(u"[%04d.%02d.%02d-%02d:%02d:%02d]:", t.year, t.month, t.day,
+                                       t.hour, t.minute, t.second);
     record += text;
     std::string bytes;
     bytes.reserve(2 + record.size() * 2);

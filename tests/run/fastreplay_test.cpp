@@ -1,6 +1,8 @@
 // The replay with the fast engine plays the same game as with the
 // exhaustive solver's tree: the same scripted user lines give the same
 // console text, apart from the statistics line.
+#include "solver/fastreplay.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,13 +10,11 @@
 #include <sstream>
 #include <string>
 
+#include "base/output.h"
 #include "platform/console.h"
 #include "platform/text.h"
 #include "rules/switches.h"
-#include "run/cqueue.h"
-#include "run/output.h"
 #include "run/solverun.h"
-#include "solver/fastreplay.h"
 #include "solver/gamenode.h"
 
 namespace zelk {
@@ -128,11 +128,10 @@ TEST(FastReplayThreads, SamePlaysOnTwoThreads) {
 
 INSTANTIATE_TEST_SUITE_P(
     Games, FastReplay,
-    ::testing::Values(
-        Game{"MachinePlaysPlayer1", u"9AA", u"2QQJJ77553", "3\nzz\n55\nQQ\n2\n\n\nJJ\n77\n",
-             "最终获胜方是 player1"},
-        Game{"MachineLeadsAsPlayer2", u"225543", u"KK5543", "5\n2\n\n3\n22\n\n4\n5\n\n22\n44\n\n",
-             "最终获胜方是 player2"}),
+    ::testing::Values(Game{"MachinePlaysPlayer1", u"9AA", u"2QQJJ77553",
+                           "3\nzz\n55\nQQ\n2\n\n\nJJ\n77\n", "最终获胜方是 player1"},
+                      Game{"MachineLeadsAsPlayer2", u"225543", u"KK5543",
+                           "5\n2\n\n3\n22\n\n4\n5\n\n22\n44\n\n", "最终获胜方是 player2"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FastReplayTree, LostPositionKeepsEveryPlayWonPositionOne) {

@@ -12,8 +12,6 @@
 
 namespace zelk {
 
-struct GameNode;
-
 // "sMutex_CQueue_[%02d%02d%02d][%d]" from the local time and the next sequence
 // number (25, 27, 29, ...).
 std::u16string nextQueueMutexName();
@@ -57,15 +55,5 @@ class CQueue {
   NamedMutex queueMutex_;
   std::deque<T> items_;
 };
-
-// Message texts on their way to the log view (sequence 25).
-extern CQueue<std::u16string>& mStrSeq;
-// Roots of finished game trees on their way to the release thread (sequence 27).
-extern CQueue<GameNode*>& qZelk2Free;
-
-// The same two queues, reachable from the static initialisers of other files
-// (the references above are bound only when this file's turn comes).
-CQueue<std::u16string>& strSeqQueue();
-CQueue<GameNode*>& zelk2FreeQueue();
 
 }  // namespace zelk

@@ -1,4 +1,4 @@
-#include "run/output.h"
+#include "base/output.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "platform/console.h"
-#include "run/cqueue.h"
 #include "support/hubcapture.h"
 
 using namespace zelk;
@@ -42,8 +41,8 @@ TEST(ConsolePrint, WithoutAConsoleSetsStopAndLogsTheError) {
   EXPECT_EQ(ConsolePrint(0, u"player1:"), 1);
   EXPECT_TRUE(stopRequested());
   EXPECT_EQ(hub.queued(),
-            (std::vector<std::u16string>{u"player1:",
-                                         formatText(u"WriteConsole:eno %d\r\n", NO_CONSOLE_ERROR)}));
+            (std::vector<std::u16string>{
+                u"player1:", formatText(u"WriteConsole:eno %d\r\n", NO_CONSOLE_ERROR)}));
 }
 
 TEST(ConsolePrint, FailedWriteStopsAtThatCharacter) {
@@ -60,8 +59,8 @@ TEST(ConsolePrint, DetachedConsoleFailsLikeNoConsole) {
   HubCapture hub;
   hub.console().detach();
   EXPECT_EQ(ConsolePrint(0, u"x"), 1);
-  EXPECT_EQ(hub.queued(),
-            (std::vector<std::u16string>{u"x", formatText(u"WriteConsole:eno %d\r\n", DETACHED_ERROR)}));
+  EXPECT_EQ(hub.queued(), (std::vector<std::u16string>{
+                              u"x", formatText(u"WriteConsole:eno %d\r\n", DETACHED_ERROR)}));
 }
 
 struct LimitRow {

@@ -19,6 +19,8 @@ class FmtArg {
  public:
   enum class Kind { Signed, Unsigned, Double, Text, Pointer };
 
+  // clang-format 14 cannot lay out requires-clauses.
+  // clang-format off
   template <class T>
     requires(std::is_integral_v<T> && std::is_signed_v<T> && !std::is_same_v<T, char> &&
              !std::is_same_v<T, bool>)
@@ -27,6 +29,7 @@ class FmtArg {
     requires(std::is_integral_v<T> && std::is_unsigned_v<T> && !std::is_same_v<T, char16_t> &&
              !std::is_same_v<T, bool>)
   FmtArg(T v) : kind_(Kind::Unsigned), bits_(sizeof(T) * 8), u_(v) {}
+  // clang-format on
   FmtArg(bool v) : kind_(Kind::Signed), bits_(32), i_(v ? 1 : 0) {}
   // A plain char is a card character: its byte value, for %c or %d.
   FmtArg(char c) : kind_(Kind::Unsigned), bits_(8), u_(static_cast<unsigned char>(c)) {}
