@@ -27,6 +27,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -114,14 +115,14 @@ class Pipeline {
         next = std::move(it->second);
         finished_.erase(it);
       }
-      const bool ok = writeOut(next);
+      const int error = writeOut(next);
       {
         std::lock_guard<std::mutex> g(m_);
         ++written_;
         room_.notify_all();
       }
-      if (!ok) {
-        outputFailed_.store(true);
+      if (error) {
+        outputError_.store(error);
         halt();
         return;
       }
@@ -147,24 +148,11 @@ class Pipeline {
   }
 
   bool interrupted() const { return interrupted_.load(); }
-  bool outputFailed() const { return outputFailed_.load(); }
+  int outputError() const { return outputError_.load(); }  // 0 while every answer was written
   std::atomic<bool> anyBad{false};
   std::atomic<bool> anyFailed{false};
 
  private:
-  static bool writeOut(const std::string& text) {
-    const char* data = text.data();
-    std::size_t size = text.size();
-    while (size > 0) {
-      ssize_t n = ::write(STDOUT_FILENO, data, size);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      data += n;
-      size -= static_cast<std::size_t>(n);
-    }
-    return true;
-  }
-
   const std::size_t window_;
   const int wakeFd_;
   std::mutex m_;
@@ -178,7 +166,7 @@ class Pipeline {
   bool halted_ = false;
   std::mutex writeMutex_;
   std::atomic<bool> interrupted_{false};
-  std::atomic<bool> outputFailed_{false};
+  std::atomic<int> outputError_{0};
 };
 
 // Lines of a file descriptor, read as they come; a byte on wakeFd ends the
@@ -188,6 +176,8 @@ class LineReader {
   LineReader(int fd, int wakeFd) : fd_(fd), wakeFd_(wakeFd) {}
 
   enum class Got { Line, TooLong, End };
+  // Why the input ended early (an errno value); 0 at its true end.
+  int error() const { return error_; }
 
   // The next line without its line end. TooLong: a line past MAX_LINE bytes,
   // skipped up to its end. End: the end of input, a read error or a wake.
@@ -223,6 +213,7 @@ class LineReader {
       pollfd fds[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
       if (::poll(fds, 2, -1) < 0) {
         if (errno == EINTR) continue;
+        error_ = errno;
         ended_ = true;
         return true;
       }
@@ -231,6 +222,7 @@ class LineReader {
       char chunk[65536];
       ssize_t n = ::read(fd_, chunk, sizeof chunk);
       if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      if (n < 0) error_ = errno;  // a read error is no end of input: it is reported
       if (n <= 0) {
         ended_ = true;
       } else {
@@ -241,6 +233,7 @@ class LineReader {
   }
 
   const int fd_, wakeFd_;
+  int error_ = 0;
   std::string buffer_;
   std::size_t start_ = 0;
   bool ended_ = false;
@@ -325,9 +318,9 @@ Outcome solveEndgame(FastEngine& engine, const Job& job, std::vector<fast::Move>
     engine.setRules(job.rules);
     const uint32_t t0 = tickCount();
     const char winner = engine.solve(u1.c_str(), u2.c_str(), "", TYPE_PASS, RESULT_U2);
-    const uint32_t t1 = tickCount();
     if (winner == RESULT_STOPPED) return Outcome::Stopped;
     FastEngine::Answer first = engine.bestMove(u1.c_str(), u2.c_str(), "", TYPE_PASS, RESULT_U2);
+    const uint32_t t1 = tickCount();  // the verdict and the first play are known
     if (first.result == RESULT_STOPPED) return Outcome::Stopped;
     fast::Hand leader = 0;
     if ((winner != RESULT_U1 && winner != RESULT_U2) || first.result != winner ||
@@ -411,8 +404,16 @@ int runBatch(const Options& options) {
   watchStopSignals([] { pipeline->interrupt(); });
 
   std::vector<std::thread> workers;
-  for (unsigned i = 0; i < jobs; ++i)
-    workers.emplace_back(work, std::ref(*pipeline), std::ref(*engines[i]));
+  int refused = 0;  // a worker the system would not start
+  for (unsigned i = 0; i < jobs && !refused; ++i) {
+    try {
+      workers.emplace_back(work, std::ref(*pipeline), std::ref(*engines[i]));
+    } catch (const std::system_error& e) {
+      refused = e.code().value();
+    }
+  }
+  // Fewer workers only take longer; none would leave every line unanswered.
+  if (workers.empty()) return failWith("cannot start a worker thread", refused);
 
   LineReader reader(STDIN_FILENO, wake[0]);
   long lineNumber = 0;
@@ -433,10 +434,9 @@ int runBatch(const Options& options) {
     std::fputs("zelk: stopped\n", stderr);
     return 130;
   }
-  if (pipeline->outputFailed()) {
-    std::fputs("zelk: cannot write the answers\n", stderr);
-    return 1;
-  }
+  warnIfTheLogFails(options);
+  if (pipeline->outputError()) return failWith("cannot write the answers", pipeline->outputError());
+  if (reader.error()) return failWith("cannot read standard input", reader.error());
   if (pipeline->anyFailed.load()) return 1;
   return pipeline->anyBad.load() ? 2 : 0;
 }

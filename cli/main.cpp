@@ -13,6 +13,7 @@
 
 int main(int argc, char** argv) {
   using namespace zelk;
+  cli::reserveStandardDescriptors();
   cli::blockStopSignals();
   cli::Options options;
   std::string error;
@@ -20,13 +21,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "zelk: %s\nTry 'zelk --help'.\n", error.c_str());
     return 2;
   }
-  if (options.help) {
-    std::fputs(cli::USAGE, stdout);
-    return 0;
-  }
-  if (options.version) {
-    std::printf("zelk %s\n", utf16ToUtf8(ZELK_VERSION_TEXT).c_str());
-    return 0;
+  if (options.help || options.version) {
+    const std::string text =
+        options.help ? cli::USAGE : "zelk " + utf16ToUtf8(ZELK_VERSION_TEXT) + "\n";
+    const int failed = cli::writeOut(text);
+    return failed ? cli::failWith("cannot write to standard output", failed) : 0;
   }
   cli::applySwitches(options);
   if (options.batch) return cli::runBatch(options);
@@ -40,5 +39,6 @@ int main(int argc, char** argv) {
   inputB = b;
   LogPrint(u"玩家1:%s[%d]\r\n", inputA, static_cast<int>(inputA.size()));
   LogPrint(u"玩家2:%s[%d]\r\n", inputB, static_cast<int>(inputB.size()));
+  cli::warnIfTheLogFails(options);  // before the run, which may take long
   return cli::runSession(options);
 }

@@ -65,8 +65,6 @@ int64_t childCount(const GameNode* node) {
 
 enum class Step { Go, End };
 
-void memoryFailure(const char* what);
-
 // With the fast engine, the position's children (as the exhaustive solver
 // would have kept them) are made when the replay first reaches it.
 bool growFromEngine(GameNode* p) {
@@ -258,8 +256,14 @@ void markFailed() {
   lastReport.failed = true;
 }
 
+}  // namespace
+
 void memoryFailure(const char* what) {
-  markFailed();
+  {
+    std::lock_guard<std::mutex> g(reportMutex);
+    lastReport.failed = true;
+    lastReport.failure = what ? what : "";
+  }
   setStop(1);
   std::u16string text = utf8ToUtf16(what ? what : "");
   if (text.size() > 1024) text.resize(1024);
@@ -267,8 +271,6 @@ void memoryFailure(const char* what) {
   LogPrint(u"zelkmain:内存失败，求解线程将终止!!!\r\n");
   LogPrint(u"ERRORBREAK!\r\n");
 }
-
-}  // namespace
 
 RunReport lastRunReport() {
   std::lock_guard<std::mutex> g(reportMutex);
@@ -345,11 +347,13 @@ int zelkmain(GameNode* root) {
       engine->setThreads(fastThreads.load(std::memory_order_relaxed));
       root->result =
           engine->solve(root->u1Cards, root->u2Cards, root->lastPlay, root->playType, root->turn);
-      t1 = tickCount();
       engine->setProgress(false);  // the replay's questions print nothing of their own
       replayEngine = engine.get();
-      // The root's kept children, as the exhaustive solver leaves them.
+      // The root's kept children, as the exhaustive solver leaves them. The
+      // winning first play is worked out here, often most of the work: the
+      // time runs until it is known, as the exhaustive solver's does.
       growLikeSolver(*engine, root);
+      t1 = tickCount();
     } else {
       root->result = exhaustiveSearch(root, 0);
       t1 = tickCount();

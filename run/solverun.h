@@ -43,6 +43,7 @@ extern SearchFunction exhaustiveSearch;
 struct RunReport {
   bool completed = false;      // the statistics line was reached
   bool failed = false;         // memory exhausted, an exception, or no winner
+  std::string failure;         // memory exhausted: what was refused (the error's text)
   char winner = 0;             // '1' or '2'
   std::string firstPlay;       // the machine's first play when player2 wins
   int firstPlayType = -1;      // its type, -1 when there is none
@@ -54,6 +55,8 @@ struct RunReport {
   uint32_t elapsedMs = 0;
 };
 RunReport lastRunReport();
+// Memory ran out for the solve: the stop, the log lines and the run report.
+void memoryFailure(const char* what);
 
 // Reads one line (without its line end) from the console; 0 on success, 1 on failure.
 int ReadConsoleLine(std::u16string& line);

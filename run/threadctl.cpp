@@ -90,9 +90,13 @@ bool solverIdleTest() {
   return true;
 }
 
-void startSolverThread() {
+int startSolverThread() {
   solverThread.close();
   solverThread = startThread(SOLVER_STACK, [] { p_thread(); });
+  if (solverThread.valid()) return 0;
+  // No thread, so no completion will come: the front end says so and stays idle.
+  LogPrint(u"startSolverThread:eno %d\r\n", solverThread.error());
+  return solverThread.error();
 }
 
 int p_thread() {
@@ -112,10 +116,7 @@ int p_thread() {
       root = newNode();
     } catch (const CMemoryException& e) {
       // Not even the root fits: report it like a failed search.
-      setStop(1);
-      LogPrint(u"zelkmain:catched CMemoryException(%s)!\r\n", e.what());
-      LogPrint(u"zelkmain:内存失败，求解线程将终止!!!\r\n");
-      LogPrint(u"ERRORBREAK!\r\n");
+      memoryFailure(e.what());
     }
     if (root) {
       zelkmain(root);
@@ -154,13 +155,17 @@ void Destroy() {
   enable(STOP_BUTTON, false);
 }
 
+std::u16string destroyOkText(uint32_t d, uint64_t waiting) {
+  return formatText(u"DestroyOk:成功停止(%d.%d)(%I64u)\r\n", static_cast<int>(d / 1000),
+                    static_cast<int>(d % 1000), waiting);
+}
+
 void DestroyOk() {
   int ignored;
   detachConsole(&ignored);
   doneTick = tickCount();
   uint64_t waiting = qZelk2Free.size();
-  uint32_t d = doneTick - stopTick;
-  LogPrint(u"DestroyOk:成功停止(%d.%d)(%I64u)\r\n", d / 1000, d % 1000, waiting);
+  LogPrint(u"%s", destroyOkText(doneTick - stopTick, waiting));
   for (int id : INPUT_CONTROLS) enable(id, true);
   enable(STOP_BUTTON, false);
   // The thread posted the command as its last act, so this wait is short.

@@ -21,8 +21,9 @@ void createSolveMutex(bool sharedBetweenProcesses = true);
 std::u16string solveMutexName();
 // The busy test: false (after its box and log line) when a solve is running.
 bool solverIdleTest();
-// Starts p_thread on a 32 MiB stack.
-void startSolverThread();
+// Starts p_thread on a 32 MiB stack. Returns 0, or the error when the system
+// refuses the thread (after logging it); then no ID_SOLVE_DONE follows.
+int startSolverThread();
 // How p_thread tries solveMutex: NamedMutex::tryLock. Tests put a failing
 // attempt in its place to reach the start's failure path; it is changed
 // only while no solve runs.
@@ -33,6 +34,10 @@ int p_thread();
 void Destroy();
 // Handler of ID_SOLVE_DONE.
 void DestroyOk();
+// Its log line: d milliseconds from the stop as seconds and the remainder,
+// which keeps no leading zeros (1,005 ms shows as 1.5), and the number of
+// trees still waiting for release.
+std::u16string destroyOkText(uint32_t d, uint64_t waiting);
 
 // Controls enabled by DestroyOk / disabled by the start handler, in order.
 inline constexpr int INPUT_CONTROLS[16] = {1000, 1001, 1002, 1012, 1013, 1014, 1016, 1015,

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -356,6 +358,104 @@ TEST(Zelk, CtrlCStopsAWaitingReplay) {
   EXPECT_GT(indexOf(stop, "ERRORBREAK!\r\n"), failed);
   EXPECT_GT(indexOf(stop, "p_thread:over\r\n"), indexOf(stop, "ERRORBREAK!\r\n"));
   EXPECT_GT(indexOf(stop, "DestroyOk:成功停止("), indexOf(stop, "p_thread:over\r\n"));
+}
+
+// zelk as a shell runs it, with zelk on the PATH.
+Result shell(const std::string& command, const std::string& input = "") {
+  const std::string dir = std::filesystem::path(ZELK_BINARY).parent_path().string();
+  return runZelk({"-c", command}, input, {"PATH=" + dir + ":" + std::getenv("PATH")}, "/bin/sh");
+}
+
+// Whether every line is one flat JSON object in valid UTF-8.
+bool jsonLines(const std::string& text) {
+  static const std::string string = R"("(?:[^"\\\x00-\x1f]|\\["\\/bfnrt]|\\u[0-9a-f]{4})*")";
+  static const std::string member = string + ":(?:" + string + "|-?\\d+|null)";
+  static const std::regex object("\\{" + member + "(?:," + member + ")*\\}");
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);)
+    if (!std::regex_match(line, object) || line.size() > 400) return false;
+  return zelk::utf16ToUtf8(zelk::utf8ToUtf16(text)) == text && !text.empty();
+}
+
+// Failures of the surroundings: each ends with its reason on standard error
+// (the whole of it: `err` must match) and the status, losing nothing.
+TEST(Zelk, FailuresAreReported) {
+  struct Row {
+    const char* command;
+    int status;
+    const char* err;  // a regular expression for all of standard error
+    const char* out;  // a text standard output must hold
+  } rows[] = {
+    {"zelk <&-", 0, "", "player2:"},  // closed input: its end, not our own pipe
+    {"zelk --batch <&-", 0, "", ""},
+    {"zelk --json >&-", 1, "zelk: cannot write the answer: Bad file descriptor\n", ""},
+    {"zelk --json >/dev/full", 1, "zelk: cannot write the answer: No space left on device\n", ""},
+    {"zelk --no-replay >/dev/full", 1,
+     "zelk: cannot write to standard output: No space left on device\n", ""},
+    {"zelk >&-", 1, "zelk: cannot write to standard output: Bad file descriptor\n", ""},
+    {"echo A KKK5 | zelk --batch >/dev/full", 1,
+     "zelk: cannot write the answers: No space left on device\n", ""},
+    {"zelk --help >/dev/full", 1, "zelk: cannot write to standard output: .*\n", ""},
+    {"zelk </", 1, "zelk: cannot read standard input: Is a directory\n", ""},
+    {"zelk --batch </", 1, "zelk: cannot read standard input: Is a directory\n", ""},
+    {"printf 4 | zelk --player1 2 --player2 34", 0, "", "player2出牌:4\nplayer1出牌:2\n"},
+    {"printf '4\\r\\n' | zelk --player1 2 --player2 34", 0, "", "player2出牌:4\nplayer1出牌:2\n"},
+    {"XDG_STATE_HOME=/dev/null zelk --log --json", 0,
+     "zelk: warning: cannot write the log file /dev/null/ZelkSolver/ZelkSolver.log: Not a "
+     "directory\n",
+     "\"winner\":1"},
+    {"HOME=\"$HOME/none\" XDG_STATE_HOME= zelk --log --json && test ! -e \"$HOME/none\"", 0,
+     "zelk: warning: cannot write the log file .*/none/.local/state/ZelkSolver/ZelkSolver.log: "
+     "No such file or directory\n",
+     "\"winner\":1"},
+    {"zelk --json --engine fast --table-mib 1048576 --log", 1,
+     "zelk: out of memory: FastTable: the system refused 1048576 MiB for the transposition "
+     "table \\(the log: .*/ZelkSolver.log\\)\n",
+     ""},
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)  // they need the address space
+    {"ulimit -v 40000; zelk --json", 1, "zelk: cannot start the solver thread: .+\n", ""},
+#endif
+  };
+  for (const Row& row : rows) {
+    Result r = shell(row.command);
+    EXPECT_EQ(r.status, row.status) << row.command << "\n" << r.err;
+    EXPECT_TRUE(std::regex_match(r.err, std::regex(row.err))) << row.command << "\n" << r.err;
+    EXPECT_NE(r.out.find(row.out), std::string::npos) << row.command << "\n" << r.out;
+  }
+  // Bytes that are no UTF-8, control characters and a very long name in
+  // bad lines: every answer is still a line of JSON.
+  Result batch = shell(
+      "printf 'A KKK5 D,\\377\\n\\377\\001 3\\nA KKK5 %s\\n' $(printf %3000s | tr ' ' x)"
+      " | zelk --batch");
+  EXPECT_EQ(batch.status, 2) << batch.err;
+  EXPECT_TRUE(jsonLines(batch.out)) << batch.out;
+}
+
+// The README's examples, run as written; a line typed at a prompt is input.
+TEST(Zelk, TheReadmeExamplesHold) {
+  std::ifstream readme(ZELK_README);
+  int examples = 0;
+  for (std::string line; std::getline(readme, line);) {
+    if (line.rfind("$ ", 0) != 0) continue;
+    std::string command = line.substr(2), input, expected;
+    while (std::getline(readme, line) && line != "```") {
+      for (const std::string prompt : {"player1:", "player2:"})
+        if (line.rfind(prompt, 0) == 0 && line.size() > prompt.size()) {
+          input += line.substr(prompt.size()) + "\n";
+          line = prompt;  // a pipe echoes nothing of what is typed
+        }
+      expected += line + (line == "player1:" || line == "player2:" ? "" : "\n");
+    }
+    Result r = shell(command, input);
+    std::string out = maskTiming(r.out);
+    out.erase(std::remove(out.begin(), out.end(), '\r'), out.end());
+    const std::regex elapsed(R"("elapsed_ms":\d+)");
+    EXPECT_EQ(std::regex_replace(out, elapsed, "T"),
+              std::regex_replace(maskTiming(expected), elapsed, "T"))
+        << command;
+    ++examples;
+  }
+  EXPECT_EQ(examples, 3);
 }
 
 // The second stop signal ends the program at once, even while the first

@@ -26,8 +26,9 @@ struct Result {
 class Command {
  public:
   // `env`: "NAME=value" entries that replace or add to this process's environment.
-  Command(const std::vector<std::string>& args, const std::vector<std::string>& env) {
-    strings_.push_back(ZELK_BINARY);
+  Command(const std::vector<std::string>& args, const std::vector<std::string>& env,
+          const char* program = ZELK_BINARY) {
+    strings_.push_back(program);
     strings_.insert(strings_.end(), args.begin(), args.end());
     std::size_t argc = strings_.size();
     for (char** e = environ; *e; ++e) {
@@ -46,7 +47,7 @@ class Command {
     envp_ = argv_.data() + argc + 1;
   }
   [[noreturn]] void exec() {
-    execve(ZELK_BINARY, argv_.data(), envp_);
+    execve(argv_[0], argv_.data(), envp_);
     _exit(127);
   }
 
@@ -56,16 +57,18 @@ class Command {
   char** envp_ = nullptr;
 };
 
-// Runs zelk with the arguments, feeding `input` on standard input.
+// Runs zelk (or another program) with the arguments, feeding `input` on
+// standard input; a run that outlasts two minutes is killed (status -1).
 inline Result runZelk(const std::vector<std::string>& args, const std::string& input,
-                      const std::vector<std::string>& env = {}) {
-  Command command(args, env);
+                      const std::vector<std::string>& env = {}, const char* program = ZELK_BINARY) {
+  Command command(args, env, program);
   int in[2], out[2], err[2];
   EXPECT_EQ(pipe(in), 0);
   EXPECT_EQ(pipe(out), 0);
   EXPECT_EQ(pipe(err), 0);
   pid_t pid = fork();
   if (pid == 0) {
+    setpgid(0, 0);  // the deadline ends whatever the program started too
     dup2(in[0], 0);
     dup2(out[1], 1);
     dup2(err[1], 2);
@@ -83,7 +86,13 @@ inline Result runZelk(const std::vector<std::string>& args, const std::string& i
     close(in[1]);
     inOpen = false;
   }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
   while (outOpen || errOpen) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(-pid, SIGKILL);
+      r.err += "(killed: still running after two minutes)";
+      break;
+    }
     pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {in[1], POLLOUT, 0}};
     if (!outOpen) fds[0].fd = -1;
     if (!errOpen) fds[1].fd = -1;
@@ -116,10 +125,12 @@ inline Result runZelk(const std::vector<std::string>& args, const std::string& i
       }
     }
   }
-  if (inOpen) close(in[1]);
+  for (int fd : {inOpen ? in[1] : -1, outOpen ? out[0] : -1, errOpen ? err[0] : -1})
+    if (fd >= 0) close(fd);
   int status = 0;
   waitpid(pid, &status, 0);
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  if (std::chrono::steady_clock::now() > deadline) r.status = -1;
   return r;
 }
 

@@ -73,16 +73,8 @@ def geometry(win):
 
 
 def pixels(win):
-    data = run("import", "-window", win, "-depth", "8", "ppm:-")
-    fields, pos = [], 0
-    while len(fields) < 4:  # P6 width height maxval, then one blank
-        while data[pos:pos + 1].isspace():
-            pos += 1
-        start = pos
-        while not data[pos:pos + 1].isspace():
-            pos += 1
-        fields.append(data[start:pos])
-    return int(fields[1]), int(fields[2]), data[pos + 1:]
+    w, h = geometry(win)
+    return w, h, run("import", "-window", win, "-depth", "8", "rgb:-")
 
 
 def spot(win, colour):
