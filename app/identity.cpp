@@ -4,6 +4,7 @@
 
 #include <QLabel>
 
+#include "app/controlids.h"
 #include "app/updateui.h"
 #include "app/zelksdlg.h"
 #include "base/format.h"
@@ -40,17 +41,17 @@ void CZelkSDlg::startUpdateCheck() { updateui::startUpdateThread(this); }
 
 void CZelkSDlg::setIdentityTexts() {
   const IdentityTexts id = identityTexts();
-  setStatic(*this, 1037, zelk::formatText(u"%s %s ", id.name, id.ver));
-  setStatic(*this, 1039, zelk::formatText(u"%s %s ", id.credit, id.homepage));
-  setStatic(*this, 1038, zelk::formatText(u"%s", id.email));
+  setStatic(*this, ids::NAME, zelk::formatText(u"%s %s ", id.name, id.ver));
+  setStatic(*this, ids::CREDIT, zelk::formatText(u"%s %s ", id.credit, id.homepage));
+  setStatic(*this, ids::CONTACT, zelk::formatText(u"%s", id.email));
 }
 
 void CZelkSDlg::OnUpdateInfo() {
   const IdentityTexts id = identityTexts();
   const std::u16string title = zelk::formatText(u"%s %s ", id.name, id.n_ver);
   setWindowTitle(QString::fromStdU16String(title));
-  setStatic(*this, 1037, title);
-  setStatic(*this, 1039, zelk::formatText(u"%s %s ", id.credit, id.n_homepage));
-  setStatic(*this, 1038, zelk::formatText(u"%s", id.n_email));
+  setStatic(*this, ids::NAME, title);
+  setStatic(*this, ids::CREDIT, zelk::formatText(u"%s %s ", id.credit, id.n_homepage));
+  setStatic(*this, ids::CONTACT, zelk::formatText(u"%s", id.n_email));
   updateui::navigateAdPage(m_webPanel, m_navigateErrors);
 }

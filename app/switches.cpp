@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <thread>
 
+#include "app/controlids.h"
 #include "app/identity.h"
 #include "app/settings.h"
 #include "app/zelksdlg.h"
@@ -22,34 +23,23 @@ void CZelkSDlg::loadRuleSwitches() {
     const int current = rule.flag->load(std::memory_order_relaxed);
     zelk::setFlag(*rule.flag, settings::readInt(rule.name, current));
   }
-  const bool fast = settings::readInt(settings::FAST_ENGINE, 0) != 0;
-  zelk::solveEngine.store(
-      static_cast<int>(fast ? zelk::SolveEngine::Fast : zelk::SolveEngine::Exhaustive),
-      std::memory_order_relaxed);
-  // Someone is waiting at the dialog for the answer: where there is a second
-  // core, the fast engine's long searches use it (the verdict and the plays
-  // stay the same; the positions counted vary a little from run to run).
-  zelk::fastThreads.store(std::thread::hardware_concurrency() >= 2 ? 2 : 1,
-                          std::memory_order_relaxed);
+  m_fastEngine = settings::readInt(settings::FAST_ENGINE, 0) != 0;
 }
 
 void CZelkSDlg::showRuleSwitches() {
-  for (const zelk::RuleSwitch& rule : zelk::RULE_SWITCHES) {
-    if (auto* box = qobject_cast<QCheckBox*>(control(rule.control))) {
-      box->setChecked(zelk::on(*rule.flag));
+  for (int s = 0; s < zelk::RULE_SWITCH_COUNT; ++s) {
+    if (auto* box = qobject_cast<QCheckBox*>(control(ids::RULE_SWITCH_BOXES[s]))) {
+      box->setChecked(zelk::on(*zelk::RULE_SWITCHES[s].flag));
     }
   }
-  if (auto* box = qobject_cast<QCheckBox*>(control(FAST_ENGINE_BOX))) {
-    box->setChecked(zelk::solveEngine.load(std::memory_order_relaxed) ==
-                    static_cast<int>(zelk::SolveEngine::Fast));
+  if (auto* box = qobject_cast<QCheckBox*>(control(ids::FAST_ENGINE))) {
+    box->setChecked(m_fastEngine);
   }
 }
 
 void CZelkSDlg::OnFastEngine(QCheckBox* box) {
   const int value = box->checkState() == Qt::Checked ? 1 : 0;
-  zelk::solveEngine.store(
-      static_cast<int>(value ? zelk::SolveEngine::Fast : zelk::SolveEngine::Exhaustive),
-      std::memory_order_relaxed);
+  m_fastEngine = value != 0;
   LogPrint(u"F_FAST     = %d \r\n", value);
   settings::writeInt(settings::FAST_ENGINE, value);
 }
@@ -71,7 +61,7 @@ void CZelkSDlg::OnDebugSwitch(zelk::Flag& flag, const char16_t* message, QCheckB
 void CZelkSDlg::OnDebugDump() {
   // 1. Each click shows or hides the debug boxes.
   m_dumpVisible = m_dumpVisible == 0 ? 1 : 0;
-  for (int id : {1041, 1043, 1055}) control(id)->setVisible(m_dumpVisible == 1);
+  for (int id : ids::DEBUG_BOXES) control(id)->setVisible(m_dumpVisible == 1);
 
   // 2-3. The queues and the console window.
   const uint64_t waitingTrees = zelk::qZelk2Free.size();

@@ -11,9 +11,11 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <thread>
 
 #include "app/buttonst.h"
 #include "app/consolewindow.h"
+#include "app/controlids.h"
 #include "app/guibridge.h"
 #include "app/identity.h"
 #include "app/myrichedit.h"
@@ -95,12 +97,12 @@ void CZelkSDlg::buildControls() {
 
   // Left: hands, notation, usage, start and stop, the log.
   auto* labelA = staticText(u"玩家1（后出牌者）的牌:", this);
-  m_editA = named(new QLineEdit(this), 1001);
+  m_editA = named(new QLineEdit(this), ids::PLAYER1);
   auto* labelB = staticText(u"玩家2（先出牌者）的牌:", this);
-  m_editB = named(new QLineEdit(this), 1002);
+  m_editB = named(new QLineEdit(this), ids::PLAYER2);
   auto* notation = named(
       staticText(u"牌的表示 : Y X 2 A K Q J 0 9 8 7 6 5 4 3 //其中，Y是大王  X是小王  0是10", this),
-      1036);
+      ids::NOTATION);
   QPalette blue = notation->palette();
   blue.setColor(QPalette::WindowText, QColor(0, 0, 200));
   notation->setPalette(blue);
@@ -109,10 +111,10 @@ void CZelkSDlg::buildControls() {
       u"求解完成后，电脑会自动选择必胜的一方与用户对局互动，以演示如何必胜",
       this);
   usage->setWordWrap(true);
-  m_btnDo = named(new CButtonST(this), 1000);
-  m_btnStop = named(new CButtonST(this), 1035);
+  m_btnDo = named(new CButtonST(this), ids::START);
+  m_btnStop = named(new CButtonST(this), ids::STOP);
   auto* logLabel = staticText(u"对局记录：", this);
-  m_log = named(new CMyRichEditCtrl(this), 1034);
+  m_log = named(new CMyRichEditCtrl(this), ids::LOG_VIEW);
 
   auto* hands = new QGridLayout;
   hands->addWidget(labelA, 0, 0);
@@ -136,19 +138,18 @@ void CZelkSDlg::buildControls() {
   etched->setFrameShadow(QFrame::Sunken);
   auto* switchLabel = staticText(u"特殊出牌规则设置（勾选表示支持对应规则）:", this);
   auto* switches = new QGridLayout;
-  // In the order of the template.
-  static const int order[zelk::RULE_SWITCH_COUNT] = {1012, 1013, 1014, 1016, 1020, 1022, 1023,
-                                                     1024, 1015, 1017, 1019, 1021, 1025};
   for (int i = 0; i < zelk::RULE_SWITCH_COUNT; ++i) {
-    for (const zelk::RuleSwitch& rule : zelk::RULE_SWITCHES) {
-      if (rule.control != order[i]) continue;
-      auto* box = named(new QCheckBox(QString::fromUtf16(rule.caption), this), rule.control);
+    for (int s = 0; s < zelk::RULE_SWITCH_COUNT; ++s) {
+      if (ids::RULE_SWITCH_BOXES[s] != ids::RULE_SWITCH_LAYOUT[i]) continue;
+      const zelk::RuleSwitch& rule = zelk::RULE_SWITCHES[s];
+      auto* box =
+          named(new QCheckBox(QString::fromUtf16(rule.caption), this), ids::RULE_SWITCH_BOXES[s]);
       connect(box, &QCheckBox::clicked, this, [this, &rule, box] { OnRuleSwitch(rule, box); });
       switches->addWidget(box, i / 3, i % 3);
     }
   }
   auto* fast =
-      named(new QCheckBox(QString::fromUtf16(u"快速引擎（置换表）"), this), FAST_ENGINE_BOX);
+      named(new QCheckBox(QString::fromUtf16(u"快速引擎（置换表）"), this), ids::FAST_ENGINE);
   connect(fast, &QCheckBox::clicked, this, [this, fast] { OnFastEngine(fast); });
   switches->addWidget(fast, zelk::RULE_SWITCH_COUNT / 3, zelk::RULE_SWITCH_COUNT % 3, 1, 2);
   auto* debugRow = new QHBoxLayout;
@@ -159,9 +160,9 @@ void CZelkSDlg::buildControls() {
     const char16_t* message;
   };
   static const DebugBox debugBoxes[] = {
-      {1041, u"DEBUG", &zelk::F_DEBUG, u"F_DEBUG = %d \r\n"},
-      {1043, u"U1F", &zelk::F_U1F, u"F_U1F = %d \r\n"},
-      {1055, u"LOGF", &zelk::F_LOG, u"F_LOG  = %d \r\n"},
+      {ids::DEBUG_BOX, u"DEBUG", &zelk::F_DEBUG, u"F_DEBUG = %d \r\n"},
+      {ids::U1F_BOX, u"U1F", &zelk::F_U1F, u"F_U1F = %d \r\n"},
+      {ids::LOG_BOX, u"LOGF", &zelk::F_LOG, u"F_LOG  = %d \r\n"},
   };
   for (const DebugBox& d : debugBoxes) {
     auto* box = named(new QCheckBox(QString::fromUtf16(d.caption), this), d.id);
@@ -170,19 +171,19 @@ void CZelkSDlg::buildControls() {
     debugRow->addWidget(box);
   }
   debugRow->addStretch(1);
-  m_btnDump = named(new CButtonST(this), 1044);
+  m_btnDump = named(new CButtonST(this), ids::DUMP);
   m_btnDump->setFixedSize(12, 12);
   debugRow->addWidget(m_btnDump);
 
-  auto* name = named(new QLabel(this), 1037);
-  auto* contact = named(new QLabel(this), 1038);
-  auto* credit = named(new QLabel(this), 1039);
+  auto* name = named(new QLabel(this), ids::NAME);
+  auto* contact = named(new QLabel(this), ids::CONTACT);
+  auto* credit = named(new QLabel(this), ids::CREDIT);
   for (QLabel* l : {name, contact, credit}) {
     l->setTextFormat(Qt::PlainText);
     l->setTextInteractionFlags(Qt::TextSelectableByMouse);
   }
   // The web panel's place; the update notice puts its browser in here.
-  m_webPanel = named(new QWidget(this), 1004);
+  m_webPanel = named(new QWidget(this), ids::WEB_PANEL);
   m_webPanel->setMinimumSize(300, 200);
   m_webPanel->setLayout(new QVBoxLayout);
   m_webPanel->layout()->setContentsMargins(0, 0, 0, 0);
@@ -198,8 +199,8 @@ void CZelkSDlg::buildControls() {
   right->addWidget(m_webPanel, 1);
 
   // The template's OK and Cancel, kept hidden.
-  auto* ok = named(new QPushButton(QString::fromUtf16(u"确定"), this), 1);
-  auto* cancel = named(new QPushButton(QString::fromUtf16(u"取消"), this), 2);
+  auto* ok = named(new QPushButton(QString::fromUtf16(u"确定"), this), ids::OK);
+  auto* cancel = named(new QPushButton(QString::fromUtf16(u"取消"), this), ids::CANCEL);
   for (QPushButton* b : {ok, cancel}) {
     b->setAutoDefault(false);
     b->hide();
@@ -249,8 +250,8 @@ void CZelkSDlg::OnInitDialog() {
   m_btnStop->setColor(CButtonST::BTNST_COLOR_BK_IN, QColor(0, 200, 0));
 
   // 5-6. The last hands and the rule switches.
-  zelk::inputA = settings::readString(settings::INPUT_A, settings::DEFAULT_INPUT_A);
-  zelk::inputB = settings::readString(settings::INPUT_B, settings::DEFAULT_INPUT_B);
+  const std::u16string lastA = settings::readString(settings::INPUT_A, settings::DEFAULT_INPUT_A);
+  const std::u16string lastB = settings::readString(settings::INPUT_B, settings::DEFAULT_INPUT_B);
   loadRuleSwitches();
 
   // 7-8. The update check and the identity texts.
@@ -265,14 +266,14 @@ void CZelkSDlg::OnInitDialog() {
   zelk::createSolveMutex();
 
   // 11-12. The hands, and the start-up text.
-  m_editA->setText(QString::fromStdU16String(zelk::inputA));
-  m_editB->setText(QString::fromStdU16String(zelk::inputB));
+  m_editA->setText(QString::fromStdU16String(lastA));
+  m_editB->setText(QString::fromStdU16String(lastB));
   writeStartupLines();
 
   // 13-15.
   m_btnStop->setEnabled(false);
   showRuleSwitches();
-  for (int id : {1041, 1043, 1055}) control(id)->hide();
+  for (int id : ids::DEBUG_BOXES) control(id)->hide();
 
   // Enter and Escape never reach the dialog.
   qApp->installEventFilter(this);
@@ -326,31 +327,44 @@ void CZelkSDlg::OnBnClickedButtonDo() {
     BoxPrint(u"%s", refusal);
     return;
   }
-  zelk::inputA = a;
-  zelk::inputB = b;
-  LogPrint(u"玩家1:%s[%d]\r\n", zelk::inputA, static_cast<int>(zelk::inputA.size()));
-  LogPrint(u"玩家2:%s[%d]\r\n", zelk::inputB, static_cast<int>(zelk::inputB.size()));
-  m_editA->setText(QString::fromStdU16String(zelk::inputA));
-  m_editB->setText(QString::fromStdU16String(zelk::inputB));
-  settings::writeString(settings::INPUT_A, zelk::inputA);
-  settings::writeString(settings::INPUT_B, zelk::inputB);
+  LogPrint(u"玩家1:%s[%d]\r\n", a, static_cast<int>(a.size()));
+  LogPrint(u"玩家2:%s[%d]\r\n", b, static_cast<int>(b.size()));
+  m_editA->setText(QString::fromStdU16String(a));
+  m_editB->setText(QString::fromStdU16String(b));
+  settings::writeString(settings::INPUT_A, a);
+  settings::writeString(settings::INPUT_B, b);
 
   // 8-10. The console, the solver thread, the controls.
+  zelk::SolveRequest request = solveRequest(std::move(a), std::move(b));
   openConsole();
-  if (int error = zelk::startSolverThread()) {
+  if (int error = zelk::startSolverThread(std::move(request))) {
     // No solve: the console goes again and the inputs stay as they are.
     if (std::shared_ptr<zelk::Console> console = zelk::currentConsole()) console->detach();
     zelk::setConsole(nullptr);
     BoxPrint(u"OnBnClickedButtonDo:启动求解线程失败(eno %d)\r\n", error);
     return;
   }
-  for (int id : zelk::INPUT_CONTROLS) enableControl(id, false);
-  enableControl(zelk::STOP_BUTTON, true);
+  enableInputs(false);
+  enableStop(true);
 
   // 11-13. The console window: no close button (its own), at the right edge.
   CmdHwnd = m_console.data();
   if (!m_console) return;
   m_console->placeAtRightEdge(80);
+}
+
+zelk::SolveRequest CZelkSDlg::solveRequest(std::u16string player1, std::u16string player2) const {
+  zelk::SolveRequest request;
+  request.player1 = std::move(player1);
+  request.player2 = std::move(player2);
+  request.engine.kind = m_fastEngine ? zelk::EngineKind::Fast : zelk::EngineKind::Exhaustive;
+  request.engine.rules = zelk::fast::currentRules();
+  // Someone is waiting at the dialog for the answer: where there is a second
+  // core, the fast engine's long searches use it (the verdict and the plays
+  // stay the same; the positions counted vary a little from run to run).
+  request.engine.threads = std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+  request.u1First = zelk::on(zelk::F_U1F);
+  return request;
 }
 
 void CZelkSDlg::openConsole() {
@@ -369,16 +383,13 @@ void CZelkSDlg::openConsole() {
 
 // --- The thread control's view ------------------------------------------------------
 
-void CZelkSDlg::enableControl(int id, bool enable) {
-  if (QWidget* w = control(id)) w->setEnabled(enable);
+void CZelkSDlg::enableInputs(bool enable) {
+  for (int id : ids::INPUTS) control(id)->setEnabled(enable);
   // The engine stays as it is while a solve runs, like the rules.
-  for (const zelk::RuleSwitch& rule : zelk::RULE_SWITCHES) {
-    if (rule.control == id) {
-      control(FAST_ENGINE_BOX)->setEnabled(enable);
-      break;
-    }
-  }
+  control(ids::FAST_ENGINE)->setEnabled(enable);
 }
+
+void CZelkSDlg::enableStop(bool enable) { control(ids::STOP)->setEnabled(enable); }
 
 bool CZelkSDlg::hasConsoleWindow() { return CmdHwnd != nullptr; }
 

@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include "rules/switches.h"
+#include "run/solverun.h"
 #include "run/threadctl.h"
 
 class CMyRichEditCtrl;
@@ -25,10 +26,6 @@ class CZelkSDlg : public QDialog, public zelk::ControlPanel {
   Q_OBJECT
 
  public:
-  // The check box of the fast engine, beside the rule switches; it has no id
-  // of the desktop template, so it takes the next free one.
-  static constexpr int FAST_ENGINE_BOX = 1061;
-
   explicit CZelkSDlg(QWidget* parent = nullptr);
   ~CZelkSDlg() override;
 
@@ -38,13 +35,17 @@ class CZelkSDlg : public QDialog, public zelk::ControlPanel {
   // The replay console of the running solve, or null.
   ConsoleWindow* consoleWindow() const;
 
+  // The solve the dialog's switches describe, for two accepted hands.
+  zelk::SolveRequest solveRequest(std::u16string player1, std::u16string player2) const;
+
   // Handlers, public so that tests can drive them like clicks and commands.
   void OnBnClickedButtonDo();
   void OnCommand(int id);
   void OnDebugDump();
 
   // The thread control's view of the window.
-  void enableControl(int id, bool enable) override;
+  void enableInputs(bool enable) override;
+  void enableStop(bool enable) override;
   bool hasConsoleWindow() override;
   void wakeConsoleWindow() override;
   void clearConsoleWindow() override;
@@ -52,7 +53,7 @@ class CZelkSDlg : public QDialog, public zelk::ControlPanel {
   // --- Where the update notice plugs in (identity.cpp) ----------------------
   // Start-up step: sm.hwnd and the update thread.
   void startUpdateCheck();
-  // Start-up step: the identity texts 1037, 1038, 1039 from the defaults.
+  // Start-up step: the identity texts (ids::NAME, CONTACT, CREDIT) from the defaults.
   void setIdentityTexts();
   // ID_UPDATE_INFO (38523): refresh the identity texts and the web panel.
   void OnUpdateInfo();
@@ -81,6 +82,7 @@ class CZelkSDlg : public QDialog, public zelk::ControlPanel {
   CButtonST* m_btnDump = nullptr;    // 1044
   QLineEdit* m_editA = nullptr;      // 1001, player1
   QLineEdit* m_editB = nullptr;      // 1002, player2
+  bool m_fastEngine = false;         // the fast engine decides (its box, stored as F_FAST)
   QWidget* m_webPanel = nullptr;     // 1004
   QTimer m_drainTimer;               // the desktop dialog's timer 2
   QPointer<ConsoleWindow> m_console;

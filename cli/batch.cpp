@@ -35,13 +35,14 @@
 #include "cli/report.h"
 #include "cli/session.h"
 #include "platform/clock.h"
+#include "platform/memory.h"
 #include "platform/text.h"
 #include "rules/switches.h"
 #include "rules/types.h"
 #include "run/handinput.h"
 #include "run/solverun.h"
+#include "solver/engine.h"
 #include "solver/fastengine.h"
-#include "solver/nodepool.h"
 
 namespace zelk::cli {
 
@@ -309,38 +310,25 @@ bool jobFromLine(std::string text, bool tooLong, const LineRules& rules, Job& jo
 enum class Outcome { Solved, Failed, Stopped };
 
 // Decides one endgame as the solving run does with the fast engine: the
-// search, then the machine's first play, whose search the counts include.
-Outcome solveEndgame(FastEngine& engine, const Job& job, std::vector<fast::Move>& moves,
-                     std::string& answer) {
-  const std::string u1 = narrow(job.player1), u2 = narrow(job.player2);
+// verdict and the leader's first winning play, whose search the counts and
+// the time include.
+Outcome solveEndgame(Engine& engine, const Job& job, std::string& answer) {
+  Position position;
+  position.u1Cards = narrow(job.player1);
+  position.u2Cards = narrow(job.player2);
   try {
-    engine.reset();
-    engine.setRules(job.rules);
+    engine.reset(job.rules);
     const uint32_t t0 = tickCount();
-    const char winner = engine.solve(u1.c_str(), u2.c_str(), "", TYPE_PASS, RESULT_U2);
-    if (winner == RESULT_STOPPED) return Outcome::Stopped;
-    FastEngine::Answer first = engine.bestMove(u1.c_str(), u2.c_str(), "", TYPE_PASS, RESULT_U2);
-    const uint32_t t1 = tickCount();  // the verdict and the first play are known
-    if (first.result == RESULT_STOPPED) return Outcome::Stopped;
-    fast::Hand leader = 0;
-    if ((winner != RESULT_U1 && winner != RESULT_U2) || first.result != winner ||
-        !fast::handFromCards(u2, leader)) {
+    const Verdict verdict = engine.decide(position);
+    const uint32_t t1 = tickCount();
+    if (verdict.result == RESULT_STOPPED) return Outcome::Stopped;
+    if (verdict.result != RESULT_U1 && verdict.result != RESULT_U2) {
       answer = errorJson(job.line, SOLVE_FAILED);
       return Outcome::Failed;
     }
-    RunReport r;
-    r.completed = true;
-    r.fast = true;
-    r.winner = winner;
-    if (first.found) {
-      r.firstPlay = first.cards;
-      r.firstPlayType = first.type;
-    }
-    r.positions = std::max<int64_t>(engine.positionsSearched(), 1);
-    r.tablePositions = engine.positionsStored();
-    r.openingPlays = fast::generateMoves(leader, fast::Beat{}, job.rules, moves.data());
-    r.elapsedMs = std::max<uint32_t>(t1 - t0, 1);
-    answer = reportJson(r, job.player1, job.player2, job.line);
+    const int64_t openingPlays = openingPlayCount(position.u2Cards.c_str(), job.rules);
+    answer = reportJson(reportOf(engine, verdict, openingPlays, t1 - t0), job.player1, job.player2,
+                        job.line);
     return Outcome::Solved;
   } catch (const CMemoryException& e) {
     answer = errorJson(job.line, std::string("the solve failed: ") + e.what());
@@ -350,8 +338,7 @@ Outcome solveEndgame(FastEngine& engine, const Job& job, std::vector<fast::Move>
   return Outcome::Failed;
 }
 
-void work(Pipeline& pipeline, FastEngine& engine) {
-  std::vector<fast::Move> moves(fast::MAX_MOVES);
+void work(Pipeline& pipeline, Engine& engine) {
   Job job;
   while (pipeline.take(job)) {
     std::string answer;
@@ -359,7 +346,7 @@ void work(Pipeline& pipeline, FastEngine& engine) {
       answer = errorJson(job.line, job.error);
       pipeline.anyBad.store(true);
     } else {
-      Outcome outcome = solveEndgame(engine, job, moves, answer);
+      Outcome outcome = solveEndgame(engine, job, answer);
       if (outcome == Outcome::Stopped) return;
       if (outcome == Outcome::Failed) pipeline.anyFailed.store(true);
     }
@@ -379,12 +366,14 @@ int runBatch(const Options& options) {
   const std::size_t tableBytes =
       options.tableMib > 0 ? options.tableMib << 20
                            : std::min(FastEngine::DEFAULT_TABLE_BYTES, BATCH_TABLE_BYTES / jobs);
-  std::vector<std::unique_ptr<FastEngine>> engines;
+  EngineSettings settings;
+  settings.kind = EngineKind::Fast;
+  settings.rules = rules.fallback;
+  settings.tableBytes = tableBytes;
+  settings.progress = false;
+  std::vector<std::unique_ptr<Engine>> engines;
   try {
-    for (unsigned i = 0; i < jobs; ++i) {
-      engines.push_back(std::make_unique<FastEngine>(tableBytes));
-      engines.back()->setProgress(false);
-    }
+    for (unsigned i = 0; i < jobs; ++i) engines.push_back(makeEngine(settings));
   } catch (const CMemoryException& e) {
     std::fprintf(stderr, "zelk: %s\n", e.what());
     return 1;

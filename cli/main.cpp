@@ -35,10 +35,11 @@ int main(int argc, char** argv) {
     std::fwrite(text.data(), 1, text.size(), stderr);
     return 2;
   }
-  inputA = a;
-  inputB = b;
-  LogPrint(u"玩家1:%s[%d]\r\n", inputA, static_cast<int>(inputA.size()));
-  LogPrint(u"玩家2:%s[%d]\r\n", inputB, static_cast<int>(inputB.size()));
+  LogPrint(u"玩家1:%s[%d]\r\n", a, static_cast<int>(a.size()));
+  LogPrint(u"玩家2:%s[%d]\r\n", b, static_cast<int>(b.size()));
   cli::warnIfTheLogFails(options);  // before the run, which may take long
-  return cli::runSession(options);
+  SolveRequest request = cli::requestOf(options);
+  request.player1 = std::move(a);
+  request.player2 = std::move(b);
+  return cli::runSession(options, std::move(request));
 }

@@ -41,10 +41,10 @@ std::string reportJson(const RunReport& r, const std::u16string& player1,
   out += ",\"first_play\":" + firstPlay;
   out += ",\"first_play_type\":" + firstType;
   out += ",\"positions\":" + std::to_string(r.positions);
-  out += ",\"tree_positions\":" + std::to_string(r.fast ? r.tablePositions : r.treePositions);
+  out += ",\"tree_positions\":" + std::to_string(r.keptPositions);
   out += ",\"opening_plays\":" + std::to_string(r.openingPlays);
   out += ",\"elapsed_ms\":" + std::to_string(r.elapsedMs);
-  out += std::string(",\"engine\":\"") + (r.fast ? "fast" : "exhaustive") + "\"}\n";
+  out += std::string(",\"engine\":\"") + r.engine + "\"}\n";
   return out;
 }
 

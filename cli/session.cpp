@@ -79,7 +79,8 @@ class NullConsole : public Console {
 // the console makes it return already.
 class TerminalPanel : public ControlPanel {
  public:
-  void enableControl(int, bool) override {}
+  void enableInputs(bool) override {}
+  void enableStop(bool) override {}
   bool hasConsoleWindow() override { return attached_; }
   void wakeConsoleWindow() override {}
   void clearConsoleWindow() override { attached_ = false; }
@@ -162,7 +163,18 @@ void blockStopSignals() {
   signal(SIGPIPE, SIG_IGN);
 }
 
-int runSession(const Options& options) {
+SolveRequest requestOf(const Options& options) {
+  SolveRequest request;
+  request.engine.kind = options.fastEngine ? EngineKind::Fast : EngineKind::Exhaustive;
+  request.engine.rules = fast::currentRules();
+  request.engine.tableBytes = options.tableMib << 20;
+  request.engine.threads = options.threads > 1 ? 2 : 1;
+  request.replay = !options.noReplay && !options.json;
+  request.u1First = options.u1f;
+  return request;
+}
+
+int runSession(const Options& options, SolveRequest request) {
   static EventQueue events;  // outlives the signal thread
   StderrBoxes boxes;
   setCommandTarget(&events);
@@ -178,23 +190,16 @@ int runSession(const Options& options) {
     console = terminal = std::make_shared<TerminalConsole>();
   }
   console->setTitle(u"ZelkSolver-机器与玩家对局互动窗口:");
-  setConsole(console);
-  replayEnabled.store(!options.noReplay && !options.json);
-  solveEngine.store(
-      static_cast<int>(options.fastEngine ? SolveEngine::Fast : SolveEngine::Exhaustive));
-  fastTableBytes.store(options.tableMib << 20);
-  fastThreads.store(options.threads > 1 ? 2 : 1);
+  const std::u16string player1 = request.player1, player2 = request.player2;
+  request.console = console;
   watchStopSignals([] { events.postCommand(INTERRUPT); });
 
   // Scripts start many solves at once: each zelk process keeps its own lock.
   createSolveMutex(false);
-  if (!solverIdleTest()) {
-    setConsole(nullptr);
-    return 1;
-  }
+  if (!solverIdleTest()) return 1;
   TerminalPanel panel;
   setControlPanel(&panel);
-  if (int error = startSolverThread()) {
+  if (int error = startSolverThread(std::move(request))) {
     setControlPanel(nullptr);
     setConsole(nullptr);
     return failWith("cannot start the solver thread", error);
@@ -234,7 +239,7 @@ int runSession(const Options& options) {
     return failWith("cannot write to standard output", terminal->writeError());
   if (options.json) {
     if (!report.completed) return 1;
-    if (int error = writeOut(reportJson(report, inputA, inputB)))
+    if (int error = writeOut(reportJson(report, player1, player2)))
       return failWith("cannot write the answer", error);
   }
   return 0;

@@ -6,12 +6,18 @@
 #include <string>
 
 #include "cli/options.h"
+#include "run/solverun.h"
 
 namespace zelk::cli {
 
-// Runs the solve (and the replay) for hands already accepted into inputA and
-// inputB. Returns the exit status.
-int runSession(const Options& options);
+// The solve the options describe, but for the hands (and the console, which
+// the session makes): the engine, its rules (the switches as applySwitches
+// set them), table and threads, the replay, the listing mode.
+SolveRequest requestOf(const Options& options);
+
+// Runs the solve (and the replay) for hands already accepted into the
+// request. Returns the exit status.
+int runSession(const Options& options, SolveRequest request);
 
 // Blocks SIGINT and SIGTERM in the calling thread and every thread it starts
 // later, so that one thread can wait for them; call first thing in main.

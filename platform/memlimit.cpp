@@ -10,7 +10,7 @@ namespace zelk {
 
 namespace {
 
-// A limit file holds a number of bytes, or "max" for none.
+// A limit file holds a number of bytes, or "max" for none (v2).
 uint64_t limitIn(const std::optional<std::string>& text) {
   if (!text) return 0;
   uint64_t n = 0;
@@ -19,7 +19,8 @@ uint64_t limitIn(const std::optional<std::string>& text) {
     if (n > (UINT64_MAX - 9) / 10) return 0;
     n = n * 10 + static_cast<uint64_t>((*text)[i] - '0');
   }
-  return i > 0 ? n : 0;
+  // v1 writes "no limit" as the largest page multiple below 2^63.
+  return i > 0 && n < (uint64_t(1) << 62) ? n : 0;
 }
 
 std::optional<std::string> readWhole(const std::string& path) {

@@ -97,7 +97,6 @@ bool TerminalConsole::readByte(unsigned char& b) {
   }
   if (inStart_ < inEnd_) {
     b = static_cast<unsigned char>(inBuffer_[inStart_++]);
-    lastByte_ = b;
     return true;
   }
   for (;;) {
@@ -118,17 +117,10 @@ bool TerminalConsole::readByte(unsigned char& b) {
       inStart_ = 1;
       inEnd_ = static_cast<std::size_t>(r);
       b = static_cast<unsigned char>(inBuffer_[0]);
-      lastByte_ = b;
       return true;
     }
     if (r == 0) {
       endOfInput_ = true;
-      // A last line without its line end is a line all the same.
-      if (lastByte_ >= 0 && lastByte_ != '\n') {
-        lastByte_ = '\n';
-        b = '\n';
-        return true;
-      }
       return fail(END_OF_INPUT_ERROR);
     }
     if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;

@@ -6,8 +6,7 @@
 // detach() wakes a read that waits for input at once (through a pipe the
 // read also polls) and makes every later read and write fail; the
 // descriptors themselves are never closed here. End of input is a read
-// failure (END_OF_INPUT_ERROR), and stays one; a last line without its line
-// end gets one first.
+// failure (END_OF_INPUT_ERROR), and stays one.
 #pragma once
 
 #include <atomic>
@@ -57,7 +56,6 @@ class TerminalConsole : public Console {
   int pushback_ = -1;     // a byte that broke a sequence, read again next
   char inBuffer_[65536];  // bytes read ahead, from inStart_ to inEnd_
   std::size_t inStart_ = 0, inEnd_ = 0;
-  int lastByte_ = -1;        // the last byte handed out, -1 before the first
   char16_t pendingLow_ = 0;  // second unit of a pair, handed out next
 
   std::mutex writeMutex_;

@@ -17,19 +17,19 @@ Flag F_TYPE_F11{1};
 Flag F_TYPE_F22{1};
 
 const RuleSwitch RULE_SWITCHES[RULE_SWITCH_COUNT] = {
-    {&F_TYPE_D, "F_TYPE_D", "D", 1012, u"对子", u"F_TYPE_D   = %d \r\n"},
-    {&F_TYPE_3, "F_TYPE_3", "3", 1013, u"三个", u"F_TYPE_3   = %d \r\n"},
-    {&F_TYPE_31, "F_TYPE_31", "31", 1014, u"三带一个", u"F_TYPE_31  = %d \r\n"},
-    {&F_TYPE_32, "F_TYPE_32", "32", 1016, u"三带一对", u"F_TYPE_32  = %d \r\n"},
-    {&F_TYPE_411, "F_TYPE_411", "411", 1015, u"四带二个或一对", u"F_TYPE_411 = %d \r\n"},
-    {&F_TYPE_422, "F_TYPE_422", "422", 1017, u"四带二对", u"F_TYPE_422 = %d \r\n"},
-    {&F_TYPE_F, "F_TYPE_F", "F", 1019, u"飞机", u"F_TYPE_F   = %d \r\n"},
-    {&F_TYPE_F11, "F_TYPE_F11", "F11", 1021, u"飞机带个子翅膀", u"F_TYPE_F11 = %d \r\n"},
-    {&F_TYPE_F22, "F_TYPE_F22", "F22", 1025, u"飞机带对子翅膀", u"F_TYPE_F22 = %d \r\n"},
-    {&F_TYPE_SZ, "F_TYPE_SZ", "SZ", 1020, u"顺子", u"F_TYPE_SZ  = %d \r\n"},
-    {&F_TYPE_LD, "F_TYPE_LD", "LD", 1022, u"连对", u"F_TYPE_LD  = %d \r\n"},
-    {&F_TYPE_ZD, "F_TYPE_ZD", "ZD", 1023, u"炸弹", u"F_TYPE_ZD  = %d \r\n"},
-    {&F_TYPE_WZ, "F_TYPE_WZ", "WZ", 1024, u"王炸", u"F_TYPE_WZ  = %d \r\n"},
+    {&F_TYPE_D, "F_TYPE_D", "D", u"对子", u"F_TYPE_D   = %d \r\n"},
+    {&F_TYPE_3, "F_TYPE_3", "3", u"三个", u"F_TYPE_3   = %d \r\n"},
+    {&F_TYPE_31, "F_TYPE_31", "31", u"三带一个", u"F_TYPE_31  = %d \r\n"},
+    {&F_TYPE_32, "F_TYPE_32", "32", u"三带一对", u"F_TYPE_32  = %d \r\n"},
+    {&F_TYPE_411, "F_TYPE_411", "411", u"四带二个或一对", u"F_TYPE_411 = %d \r\n"},
+    {&F_TYPE_422, "F_TYPE_422", "422", u"四带二对", u"F_TYPE_422 = %d \r\n"},
+    {&F_TYPE_F, "F_TYPE_F", "F", u"飞机", u"F_TYPE_F   = %d \r\n"},
+    {&F_TYPE_F11, "F_TYPE_F11", "F11", u"飞机带个子翅膀", u"F_TYPE_F11 = %d \r\n"},
+    {&F_TYPE_F22, "F_TYPE_F22", "F22", u"飞机带对子翅膀", u"F_TYPE_F22 = %d \r\n"},
+    {&F_TYPE_SZ, "F_TYPE_SZ", "SZ", u"顺子", u"F_TYPE_SZ  = %d \r\n"},
+    {&F_TYPE_LD, "F_TYPE_LD", "LD", u"连对", u"F_TYPE_LD  = %d \r\n"},
+    {&F_TYPE_ZD, "F_TYPE_ZD", "ZD", u"炸弹", u"F_TYPE_ZD  = %d \r\n"},
+    {&F_TYPE_WZ, "F_TYPE_WZ", "WZ", u"王炸", u"F_TYPE_WZ  = %d \r\n"},
 };
 
 void resetRuleSwitches() {

@@ -28,7 +28,6 @@ struct RuleSwitch {
   Flag* flag;
   const char* name;    // settings entry, e.g. "F_TYPE_ZD"
   const char* suffix;  // command-line name, e.g. "ZD"
-  int control;         // dialog control id
   const char16_t* caption;
   const char16_t* message;  // handler message, "F_TYPE_ZD  = %d \r\n"
 };

@@ -18,26 +18,12 @@
 #include "rules/cards.h"
 #include "rules/playtypes.h"
 #include "rules/switches.h"
-#include "solver/fastengine.h"
-#include "solver/fastreplay.h"
-#include "solver/movegen.h"
 #include "solver/nodepool.h"
-#include "solver/solver.h"
+#include "solver/ticker.h"
 
 namespace zelk {
 
-std::u16string inputA;
-std::u16string inputB;
-std::atomic<bool> replayEnabled{true};
-std::atomic<int> solveEngine{static_cast<int>(SolveEngine::Exhaustive)};
-std::atomic<std::size_t> fastTableBytes{0};
-std::atomic<int> fastThreads{1};
-SearchFunction exhaustiveSearch = ZelkSolver;
-
 namespace {
-
-// The fast engine of the running solve; the replay grows its tree from it.
-FastEngine* replayEngine = nullptr;
 
 std::mutex reportMutex;
 RunReport lastReport;
@@ -57,20 +43,14 @@ void seedHand(char (&field)[CARD_FIELD], const std::u16string& typed) {
   std::memcpy(field, cards.c_str(), cards.size() + 1);
 }
 
-int64_t childCount(const GameNode* node) {
-  int64_t n = 0;
-  for (const GameNode* c = node ? node->child : nullptr; c; c = c->next) ++n;
-  return n;
-}
-
 enum class Step { Go, End };
 
-// With the fast engine, the position's children (as the exhaustive solver
-// would have kept them) are made when the replay first reaches it.
-bool growFromEngine(GameNode* p) {
-  if (!replayEngine) return true;
+// Where the engine keeps no tree, the position's children (as the
+// exhaustive solver would have kept them) are made when the replay first
+// reaches it.
+bool growFromEngine(Engine& engine, GameNode* p) {
   try {
-    growLikeSolver(*replayEngine, p);
+    engine.grow(p);
     return true;
   } catch (const CMemoryException& e) {
     memoryFailure(e.what());
@@ -82,9 +62,9 @@ bool growFromEngine(GameNode* p) {
 
 // The machine's answer from position p: the first child proved won for it.
 // Returns null after the anomaly line when there is none (the game ends).
-Step machineMove(GameNode* p, char machine, bool firstLead, GameNode** out) {
+Step machineMove(Engine& engine, GameNode* p, char machine, bool firstLead, GameNode** out) {
   *out = nullptr;
-  if (!growFromEngine(p)) return Step::End;
+  if (!growFromEngine(engine, p)) return Step::End;
   GameNode* pick = nullptr;
   if (p->turn == machine)
     for (GameNode* c = p->child; c; c = c->next)
@@ -110,9 +90,9 @@ Step machineMove(GameNode* p, char machine, bool firstLead, GameNode** out) {
 }
 
 // The user's play from position p, asked until it matches a child.
-Step userMove(GameNode* p, bool userIsU2, GameNode** out) {
+Step userMove(Engine& engine, GameNode* p, bool userIsU2, GameNode** out) {
   *out = nullptr;
-  if (!growFromEngine(p)) return Step::End;
+  if (!growFromEngine(engine, p)) return Step::End;
   for (;;) {
     if (stopCheck()) return Step::End;
     ConsolePrint(0, userIsU2 ? u"player2:" : u"player1:");
@@ -171,7 +151,7 @@ const char16_t* const POSITION_U1 =
     u"牌局【player1 %s player2 %s】轮到player1出牌(回车表示过牌)..\n";
 
 // The machine plays player1; the user leads as player2.
-Step gameMachineU1(GameNode* root) {
+Step gameMachineU1(Engine& engine, GameNode* root) {
   ConsolePrint(0, u"\r\n现在开始游戏...机器扮演player1...玩家扮演player2...\r\n");
   if (stopCheck()) return Step::End;
   GameNode* current = root;
@@ -181,9 +161,9 @@ Step gameMachineU1(GameNode* root) {
     ConsolePrint(0, POSITION_U2, current->u1Cards, current->u2Cards);
     if (stopCheck()) return Step::End;
     GameNode* played;
-    if (userMove(current, true, &played) == Step::End) return Step::End;
+    if (userMove(engine, current, true, &played) == Step::End) return Step::End;
     GameNode* answer;
-    if (machineMove(played, '1', false, &answer) == Step::End) return Step::End;
+    if (machineMove(engine, played, '1', false, &answer) == Step::End) return Step::End;
     if (!answer) return Step::Go;  // no winning answer: this game cannot go on
     current = answer;
     if (current->u1Cards[0] == '\0') return win(U1_WINS);
@@ -191,7 +171,7 @@ Step gameMachineU1(GameNode* root) {
 }
 
 // The machine leads as player2; the user plays player1.
-Step gameMachineU2(GameNode* root) {
+Step gameMachineU2(Engine& engine, GameNode* root) {
   ConsolePrint(0, u"\r\n现在开始游戏...机器扮演player2...玩家扮演player1...\r\n");
   if (stopCheck()) return Step::End;
   GameNode* current = root;
@@ -204,7 +184,7 @@ Step gameMachineU2(GameNode* root) {
       ConsolePrint(0, POSITION_U2, root->u1Cards, root->u2Cards);
       if (stopCheck()) return Step::End;
       GameNode* answer;
-      if (machineMove(root, '2', true, &answer) == Step::End) return Step::End;
+      if (machineMove(engine, root, '2', true, &answer) == Step::End) return Step::End;
       if (!answer) return Step::Go;
       current = answer;
       if (current->u1Cards[0] == '\0') return win(U1_WINS);
@@ -213,10 +193,10 @@ Step gameMachineU2(GameNode* root) {
     ConsolePrint(0, POSITION_U1, current->u1Cards, current->u2Cards);
     if (stopCheck()) return Step::End;
     GameNode* played;
-    if (userMove(current, false, &played) == Step::End) return Step::End;
+    if (userMove(engine, current, false, &played) == Step::End) return Step::End;
     if (played->u1Cards[0] == '\0') return win(U1_WINS);
     GameNode* answer;
-    if (machineMove(played, '2', false, &answer) == Step::End) return Step::End;
+    if (machineMove(engine, played, '2', false, &answer) == Step::End) return Step::End;
     if (!answer) return Step::Go;
     current = answer;
   }
@@ -284,6 +264,12 @@ int ReadConsoleLine(std::u16string& line) {
   for (;;) {
     char16_t c;
     if (!console || !console->readChar(c)) {
+      // A last line without its line end is a line all the same; the end
+      // of input comes with the next read.
+      if (console && position > 0 && console->error() == END_OF_INPUT_ERROR) {
+        line.assign(buffer, position);
+        return 0;
+      }
       LogPrint(u"ReadConsoleLine:eno %d\r\n", console ? console->error() : NO_CONSOLE_ERROR);
       setStop(1);
       return 1;
@@ -300,7 +286,24 @@ int ReadConsoleLine(std::u16string& line) {
   }
 }
 
-int zelkmain(GameNode* root) {
+RunReport reportOf(const Engine& engine, const Verdict& verdict, int64_t openingPlays,
+                   uint32_t elapsedMs) {
+  RunReport r;
+  r.completed = true;
+  r.winner = verdict.result;
+  if (verdict.found) {
+    r.firstPlay = verdict.play;
+    r.firstPlayType = verdict.type;
+  }
+  r.positions = engine.positionsSearched();
+  r.keptPositions = engine.positionsKept(nullptr);
+  r.openingPlays = openingPlays;
+  r.engine = engine.name();
+  r.elapsedMs = std::max<uint32_t>(elapsedMs, 1);
+  return r;
+}
+
+int zelkmain(GameNode* root, const SolveRequest& request) {
   {
     std::lock_guard<std::mutex> g(reportMutex);
     lastReport = RunReport{};
@@ -308,57 +311,32 @@ int zelkmain(GameNode* root) {
   // Opening.
   setStop(0);
   LogPrint(u"zelkmain:\r\n");
-  ConsolePrint(0, u"player1牌:%s\r\n", inputA);
+  ConsolePrint(0, u"player1牌:%s\r\n", request.player1);
   if (stopCheck()) return 1;
-  ConsolePrint(0, u"player2牌:%s  ---先出牌者\r\n", inputB);
+  ConsolePrint(0, u"player2牌:%s  ---先出牌者\r\n", request.player2);
   if (stopCheck()) return 1;
   ConsolePrint(0, u"哪方赢?\r\n");
   if (stopCheck()) return 1;
-  seedHand(root->u1Cards, inputA);
-  seedHand(root->u2Cards, inputB);
+  seedHand(root->u1Cards, request.player1);
+  seedHand(root->u2Cards, request.player2);
   root->lastPlay[0] = '\0';
   root->playType = TYPE_PASS;
   root->turn = '2';
   root->result = RESULT_OPEN;
   ConsolePrint(0, u"开始暴力求解...\r\n");
 
-  // Search.
+  // Search: the verdict and, where the leader wins, its first play.
   uint32_t t0 = 0, t1 = 0;
-  const bool fast =
-      solveEngine.load(std::memory_order_relaxed) == static_cast<int>(SolveEngine::Fast);
-  std::unique_ptr<FastEngine> engine;
-  struct EngineGuard {
-    ~EngineGuard() { replayEngine = nullptr; }
-  } engineGuard;
+  std::unique_ptr<Engine> engine;
+  const int64_t openingPlays = openingPlayCount(root->u2Cards, request.engine.rules);
   try {
-    tableRoot = newNode();
-    copyPosition(tableRoot, root);
-    ZelkCN(tableRoot, 0);
-    topMoveCount = childCount(tableRoot);
-    lastReportCount = 0;
-    tickSeconds.exchange(0);
-    lastReportSecond = 0;
-    topNode = nullptr;  // never a node of an earlier, released tree
-    if (on(F_U1F)) root->turn = '1';
+    engine = request.makeEngine ? request.makeEngine(request.engine) : makeEngine(request.engine);
+    if (request.u1First) root->turn = '1';
+    tickSeconds.exchange(0);  // the progress lines count from here
     t0 = tickCount();
-    if (fast) {
-      std::size_t bytes = fastTableBytes.load(std::memory_order_relaxed);
-      engine = std::make_unique<FastEngine>(bytes ? bytes : FastEngine::DEFAULT_TABLE_BYTES);
-      engine->setThreads(fastThreads.load(std::memory_order_relaxed));
-      root->result =
-          engine->solve(root->u1Cards, root->u2Cards, root->lastPlay, root->playType, root->turn);
-      engine->setProgress(false);  // the replay's questions print nothing of their own
-      replayEngine = engine.get();
-      // The root's kept children, as the exhaustive solver leaves them. The
-      // winning first play is worked out here, often most of the work: the
-      // time runs until it is known, as the exhaustive solver's does.
-      growLikeSolver(*engine, root);
-      t1 = tickCount();
-    } else {
-      root->result = exhaustiveSearch(root, 0);
-      t1 = tickCount();
-    }
-    if (on(F_U1F)) {
+    engine->solve(root);
+    t1 = tickCount();
+    if (request.u1First) {
       listingMode(root);
       return 1;
     }
@@ -380,43 +358,26 @@ int zelkmain(GameNode* root) {
   // Report.
   LogPrint(u"zelkmain:ZelkSolver reted!\r\n");
   if (stopCheck()) return 1;
-  int64_t treeCount = fast ? 0 : countNodes(root);
   ConsolePrint(0, u"最终获胜方是 player%c \r\n", root->result);
   if (stopCheck()) return 1;
-  int64_t tableCount = countNodes(tableRoot);
-  nodeCount -= tableCount;
-  if (nodeCount < 1) nodeCount = 1;
-  int64_t total = fast ? std::max<int64_t>(engine->positionsSearched(), 1) : nodeCount;
-  uint32_t elapsed = t1 - t0;
-  if (elapsed == 0) elapsed = 1;
-  float pct = static_cast<float>(treeCount) * 100.0f / static_cast<float>(total);
-  float sec = static_cast<float>(elapsed) / 1000.0f;
-  int64_t speed = total * 1000 / elapsed;
+  const uint32_t elapsed = std::max<uint32_t>(t1 - t0, 1);
   {
     std::lock_guard<std::mutex> g(reportMutex);
     lastReport.completed = true;
     lastReport.winner = root->result;
-    lastReport.positions = total;
-    lastReport.treePositions = treeCount;
-    lastReport.openingPlays = topMoveCount;
+    lastReport.positions = engine->positionsSearched();
+    lastReport.keptPositions = engine->positionsKept(root);
+    lastReport.openingPlays = openingPlays;
+    lastReport.engine = engine->name();
     lastReport.elapsedMs = elapsed;
-    lastReport.fast = fast;
-    if (fast) lastReport.tablePositions = engine->positionsStored();
     if (root->result == '2' && root->child) {
       lastReport.firstPlay = root->child->lastPlay;
       lastReport.firstPlayType = root->child->playType;
     }
   }
-  if (fast)
-    ConsolePrint(0, u"推演牌局总数 %I64d 置换表局面数 %I64d N1=%I64d speed %I64d/s sec %0.3fs \r\n",
-                 total, engine->positionsStored(), topMoveCount, speed, sec);
-  else
-    ConsolePrint(0,
-                 u"推演牌局总数 %I64d 牌局树牌局数 %I64d(%0.2f%%) N1=%I64d speed %I64d/s sec "
-                 u"%0.3fs \r\n",
-                 total, treeCount, pct, topMoveCount, speed, sec);
+  ConsolePrint(0, u"%s", engine->statisticsLine(root, openingPlays, elapsed));
   if (stopCheck()) return 1;
-  if (!replayEnabled.load(std::memory_order_relaxed)) return 1;
+  if (!request.replay) return 1;
 
   // Replay, game after game.
   for (;;) {
@@ -427,7 +388,7 @@ int zelkmain(GameNode* root) {
       LogPrint(u"ERRORBREAK!\r\n");
       return 1;
     }
-    Step game = root->result == '1' ? gameMachineU1(root) : gameMachineU2(root);
+    Step game = root->result == '1' ? gameMachineU1(*engine, root) : gameMachineU2(*engine, root);
     if (game == Step::End) return 1;
     ConsolePrint(0, u"按回车键重玩此局...\r\n");
     std::u16string line;

@@ -18,12 +18,10 @@
 #include "platform/cqueue.h"
 #include "platform/namedmutex.h"
 #include "platform/thread.h"
-#include "rules/types.h"
 #include "run/solverun.h"
 #include "solver/gamenode.h"
 #include "solver/nodepool.h"
 #include "solver/release.h"
-#include "solver/solver.h"
 
 namespace zelk {
 
@@ -39,10 +37,6 @@ std::atomic<ControlPanel*> panel{nullptr};
 NamedMutex& theSolveMutex() {
   if (!solveMutex.load()) createSolveMutex();
   return *solveMutex.load();
-}
-
-void enable(int id, bool on) {
-  if (ControlPanel* p = panel.load()) p->enableControl(id, on);
 }
 
 // Makes every pending and later console read and write fail.
@@ -90,16 +84,17 @@ bool solverIdleTest() {
   return true;
 }
 
-int startSolverThread() {
+int startSolverThread(SolveRequest request) {
+  if (request.console) setConsole(request.console);
   solverThread.close();
-  solverThread = startThread(SOLVER_STACK, [] { p_thread(); });
+  solverThread = startThread(SOLVER_STACK, [request = std::move(request)] { p_thread(request); });
   if (solverThread.valid()) return 0;
   // No thread, so no completion will come: the front end says so and stays idle.
   LogPrint(u"startSolverThread:eno %d\r\n", solverThread.error());
   return solverThread.error();
 }
 
-int p_thread() {
+int p_thread(const SolveRequest& request) {
   LogPrint(u"p_thread:\r\n");
   NamedMutex& m = theSolveMutex();
   WaitResult r = solveLockAttempt(m);
@@ -107,10 +102,6 @@ int p_thread() {
     startReleaseThreads();
     nodeCount = 0;
     nodepool::recycleIfIdle();
-    lastReportCount = 0;
-    tickSeconds.exchange(0);
-    lastReportSecond = 0;
-    topNode = nullptr;
     GameNode* root = nullptr;
     try {
       root = newNode();
@@ -119,7 +110,7 @@ int p_thread() {
       memoryFailure(e.what());
     }
     if (root) {
-      zelkmain(root);
+      zelkmain(root, request);
       handOverTree(root);
     }
     m.unlock();
@@ -152,7 +143,7 @@ void Destroy() {
     return;
   }
   setStop(1);
-  enable(STOP_BUTTON, false);
+  if (ControlPanel* p = panel.load()) p->enableStop(false);
 }
 
 std::u16string destroyOkText(uint32_t d, uint64_t waiting) {
@@ -166,8 +157,10 @@ void DestroyOk() {
   doneTick = tickCount();
   uint64_t waiting = qZelk2Free.size();
   LogPrint(u"%s", destroyOkText(doneTick - stopTick, waiting));
-  for (int id : INPUT_CONTROLS) enable(id, true);
-  enable(STOP_BUTTON, false);
+  if (ControlPanel* p = panel.load()) {
+    p->enableInputs(true);
+    p->enableStop(false);
+  }
   // The thread posted the command as its last act, so this wait is short.
   solverThread.join();
   setStop(0);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/namedmutex.h"
+#include "run/solverun.h"
 
 namespace zelk {
 
@@ -21,15 +22,16 @@ void createSolveMutex(bool sharedBetweenProcesses = true);
 std::u16string solveMutexName();
 // The busy test: false (after its box and log line) when a solve is running.
 bool solverIdleTest();
-// Starts p_thread on a 32 MiB stack. Returns 0, or the error when the system
-// refuses the thread (after logging it); then no ID_SOLVE_DONE follows.
-int startSolverThread();
+// Starts p_thread on a 32 MiB stack for this solve; its console, if any,
+// becomes the output hub's console first. Returns 0, or the error when the
+// system refuses the thread (after logging it); then no ID_SOLVE_DONE follows.
+int startSolverThread(SolveRequest request);
 // How p_thread tries solveMutex: NamedMutex::tryLock. Tests put a failing
 // attempt in its place to reach the start's failure path; it is changed
 // only while no solve runs.
 using SolveLockAttempt = WaitResult (*)(NamedMutex& m);
 extern SolveLockAttempt solveLockAttempt;
-int p_thread();
+int p_thread(const SolveRequest& request);
 // The stop command (stop button, Ctrl-C).
 void Destroy();
 // Handler of ID_SOLVE_DONE.
@@ -39,17 +41,14 @@ void DestroyOk();
 // trees still waiting for release.
 std::u16string destroyOkText(uint32_t d, uint64_t waiting);
 
-// Controls enabled by DestroyOk / disabled by the start handler, in order.
-inline constexpr int INPUT_CONTROLS[16] = {1000, 1001, 1002, 1012, 1013, 1014, 1016, 1015,
-                                           1017, 1019, 1021, 1025, 1020, 1022, 1023, 1024};
-inline constexpr int STOP_BUTTON = 1035;
-
-// What the thread control needs of the window: enabling controls by id, and
-// the console window's "post a space and Enter" wake-up.
+// What the thread control needs of the window: its inputs (the start button,
+// both hands and the rule switches) and its stop button on or off, and the
+// console window's "post a space and Enter" wake-up.
 class ControlPanel {
  public:
   virtual ~ControlPanel() = default;
-  virtual void enableControl(int id, bool enable) = 0;
+  virtual void enableInputs(bool enable) = 0;
+  virtual void enableStop(bool enable) = 0;
   virtual bool hasConsoleWindow() = 0;    // CmdHwnd is set
   virtual void wakeConsoleWindow() = 0;   // post a space and Enter to it
   virtual void clearConsoleWindow() = 0;  // CmdHwnd = null

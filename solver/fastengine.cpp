@@ -7,9 +7,7 @@
 #include "base/output.h"
 #include "platform/clock.h"
 #include "platform/memory.h"
-#include "solver/nodepool.h"
-#include "solver/release.h"
-#include "solver/solver.h"
+#include "solver/ticker.h"
 
 namespace zelk {
 
@@ -151,7 +149,7 @@ void FastEngine::poll() {
   if (!progress_) return;
   // The seconds of SecondTicker when it runs (the solving run resets them),
   // else the engine's own clock.
-  const bool ticker = releaseThreadsStarted.load(std::memory_order_relaxed) != 0;
+  const bool ticker = tickerRunning();
   const int32_t sec = ticker ? tickSeconds.load(std::memory_order_relaxed)
                              : static_cast<int32_t>((tickCount() - startMs_) / 1000);
   if (sec <= lastSecond_) return;
@@ -204,9 +202,7 @@ bool FastEngine::prepare(const char* u1, const char* u2, const char* lastPlay, i
   else if (table_.wide() && table_.stored() == 0)
     table_.setWide(false);
   startMs_ = tickCount();
-  lastSecond_ = releaseThreadsStarted.load(std::memory_order_relaxed) != 0
-                    ? tickSeconds.load(std::memory_order_relaxed)
-                    : 0;
+  lastSecond_ = tickerRunning() ? tickSeconds.load(std::memory_order_relaxed) : 0;
   lastCount_ = positionsSearched();
   top_ = 0;
   return true;

@@ -83,6 +83,8 @@ class FastEngine {
   // threads, and proofs held.
   int64_t positionsSearched() const { return searched_ + helperSearched_; }
   int64_t positionsStored() const { return table_.stored(); }
+  // The rules of the latest call: its own (setRules) or the switches then.
+  fast::Rules rules() const { return rules_; }
   std::size_t tableBytes() const { return table_.bytes(); }
 
   // Writes the progress line once a second while searching (on by default).

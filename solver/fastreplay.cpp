@@ -41,7 +41,7 @@ char growLikeSolver(FastEngine& engine, GameNode* node) {
   if (!fast::handFromCards(mine, hand) || !fast::beatFromPlay(node->lastPlay, node->playType, beat))
     return node->result;
   std::vector<fast::Move> moves(fast::MAX_MOVES);
-  int count = fast::generateMoves(hand, beat, fast::currentRules(), moves.data());
+  int count = fast::generateMoves(hand, beat, engine.rules(), moves.data());
   for (int i = 0; i < count; ++i) {
     const fast::Move& m = moves[static_cast<std::size_t>(i)];
     addChild(node, childAfter(node, fast::moveCards(m), m.type, a.result));

@@ -8,7 +8,6 @@
 #include <thread>
 
 #include "platform/memory.h"
-#include "solver/nodepool.h"
 
 namespace zelk::fast {
 

@@ -15,6 +15,7 @@ CQueue<GameNode*>& zelk2FreeQueue() {
 }
 CQueue<GameNode*>& qZelk2Free = zelk2FreeQueue();
 
+std::atomic<int32_t> tickSeconds{0};
 std::atomic<int32_t> releaseThreadsStarted{0};
 
 void startReleaseThreads() {

@@ -10,6 +10,7 @@
 
 #include "platform/cqueue.h"
 #include "solver/gamenode.h"
+#include "solver/ticker.h"
 
 namespace zelk {
 
@@ -18,8 +19,6 @@ namespace zelk {
 extern CQueue<GameNode*>& qZelk2Free;
 // The same queue, reachable from the static initialisers of other files.
 CQueue<GameNode*>& zelk2FreeQueue();
-
-extern std::atomic<int32_t> releaseThreadsStarted;
 
 // Starts SecondTicker and ThreadZelkFree, once per process.
 void startReleaseThreads();

@@ -32,7 +32,6 @@
 
 namespace zelk {
 
-std::atomic<int32_t> tickSeconds{0};
 int64_t lastReportCount = 0;
 int32_t lastReportSecond = 0;
 

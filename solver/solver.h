@@ -6,11 +6,10 @@
 #include <cstdint>
 
 #include "solver/gamenode.h"
+#include "solver/ticker.h"
 
 namespace zelk {
 
-// Seconds since the solve started (advanced by SecondTicker).
-extern std::atomic<int32_t> tickSeconds;
 extern int64_t lastReportCount;
 extern int32_t lastReportSecond;
 

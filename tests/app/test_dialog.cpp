@@ -10,9 +10,11 @@
 #include <QTextDocument>
 #include <algorithm>
 #include <memory>
+#include <set>
 
 #include "app/buttonst.h"
 #include "app/consolewindow.h"
+#include "app/controlids.h"
 #include "app/myrichedit.h"
 #include "app/zelksdlg.h"
 #include "apptest.h"
@@ -53,7 +55,6 @@ QVariant stored(const char* key) {
 // What a new process starts with: every rule on, every debug switch off.
 void freshProcessFlags() {
   zelk::resetRuleSwitches();
-  zelk::solveEngine.store(0);
   for (zelk::Flag* f : {&zelk::F_DEBUG, &zelk::F_U1F, &zelk::F_LOG}) zelk::setFlag(*f, 0);
 }
 
@@ -105,10 +106,15 @@ void TestDialog::firstStartShowsTheDefaults() {
   QCOMPARE(dlg.windowTitle(), QString::fromUtf16(u"Zelk残局"));
   QCOMPARE(edit(dlg, 1001)->text(), QStringLiteral("AA9"));
   QCOMPARE(edit(dlg, 1002)->text(), QStringLiteral("2QQJJ77553"));
-  for (const zelk::RuleSwitch& rule : zelk::RULE_SWITCHES) {
-    QVERIFY2(box(dlg, rule.control)->isChecked(), rule.name);
-    QVERIFY(box(dlg, rule.control)->isEnabled());
+  std::set<QCheckBox*> ruleBoxes;
+  for (int s = 0; s < zelk::RULE_SWITCH_COUNT; ++s) {
+    QCheckBox* b = box(dlg, ids::RULE_SWITCH_BOXES[s]);
+    QVERIFY2(b->isChecked(), zelk::RULE_SWITCHES[s].name);
+    QVERIFY(b->isEnabled());
+    QCOMPARE(b->text(), QString::fromUtf16(zelk::RULE_SWITCHES[s].caption));
+    ruleBoxes.insert(b);
   }
+  QCOMPARE(ruleBoxes.size(), std::size_t(zelk::RULE_SWITCH_COUNT));
   for (int id : {1041, 1043, 1055}) {
     QVERIFY(box(dlg, id)->isHidden());
     QVERIFY(!box(dlg, id)->isChecked());
@@ -282,8 +288,9 @@ void TestDialog::enterAndEscapeAreSwallowed() {
 void TestDialog::ruleSwitchesLogAndStore() {
   CZelkSDlg dlg;
   logOf(dlg);
-  for (const zelk::RuleSwitch& rule : zelk::RULE_SWITCHES) {
-    box(dlg, rule.control)->click();  // off
+  for (int s = 0; s < zelk::RULE_SWITCH_COUNT; ++s) {
+    const zelk::RuleSwitch& rule = zelk::RULE_SWITCHES[s];
+    box(dlg, ids::RULE_SWITCH_BOXES[s])->click();  // off
     QCOMPARE(rule.flag->load(), 0);
     QCOMPARE(stored(rule.name).toString(), QStringLiteral("0"));
     QCOMPARE(logOf(dlg).section(QLatin1Char('\n'), -2, -2) + QLatin1Char('\n'),
@@ -308,8 +315,7 @@ void TestDialog::switchesPersistAcrossARestart() {
   QCOMPARE(zelk::F_TYPE_ZD.load(), 0);
   QCOMPARE(zelk::F_TYPE_F11.load(), 0);
   int checked = 0;
-  for (const zelk::RuleSwitch& rule : zelk::RULE_SWITCHES)
-    checked += box(dlg, rule.control)->isChecked();
+  for (int id : ids::RULE_SWITCH_BOXES) checked += box(dlg, id)->isChecked();
   QCOMPARE(checked, 11);
 }
 
@@ -337,19 +343,19 @@ void TestDialog::debugSwitchesAreNeitherStoredNorKept() {
 void TestDialog::fastEngineBoxIsStoredAndRestored() {
   {
     CZelkSDlg dlg;
-    QCheckBox* fast = box(dlg, CZelkSDlg::FAST_ENGINE_BOX);
+    QCheckBox* fast = box(dlg, ids::FAST_ENGINE);
     QCOMPARE(fast->text(), QString::fromUtf16(u"快速引擎（置换表）"));
     QVERIFY(!fast->isChecked());  // off by default
-    QCOMPARE(zelk::solveEngine.load(), static_cast<int>(zelk::SolveEngine::Exhaustive));
+    QVERIFY(dlg.solveRequest(u"2", u"43").engine.kind == zelk::EngineKind::Exhaustive);
     fast->click();
-    QCOMPARE(zelk::solveEngine.load(), static_cast<int>(zelk::SolveEngine::Fast));
+    QVERIFY(dlg.solveRequest(u"2", u"43").engine.kind == zelk::EngineKind::Fast);
     QCOMPARE(stored("F_FAST").toString(), QStringLiteral("1"));
     QVERIFY(logOf(dlg).endsWith(QStringLiteral("F_FAST     = 1 \n")));
   }
   freshProcessFlags();
   CZelkSDlg dlg;
-  QVERIFY(box(dlg, CZelkSDlg::FAST_ENGINE_BOX)->isChecked());
-  QCOMPARE(zelk::solveEngine.load(), static_cast<int>(zelk::SolveEngine::Fast));
+  QVERIFY(box(dlg, ids::FAST_ENGINE)->isChecked());
+  QVERIFY(dlg.solveRequest(u"2", u"43").engine.kind == zelk::EngineKind::Fast);
 }
 
 void TestDialog::debugDumpTogglesAndWritesEveryLine() {

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "app/consolewindow.h"
+#include "app/controlids.h"
 #include "app/myrichedit.h"
 #include "app/zelksdlg.h"
 #include "apptest.h"
@@ -36,10 +37,10 @@ void type(ConsoleWindow* w, const QString& line) {
 
 // The start button, both hands, the rule switches and the engine box.
 bool inputsEnabled(CZelkSDlg& dlg, bool enabled) {
-  for (int id : zelk::INPUT_CONTROLS) {
+  for (int id : ids::INPUTS) {
     if (dlg.control(id)->isEnabled() != enabled) return false;
   }
-  return dlg.control(CZelkSDlg::FAST_ENGINE_BOX)->isEnabled() == enabled;
+  return dlg.control(ids::FAST_ENGINE)->isEnabled() == enabled;
 }
 
 const QRegularExpression DESTROY_OK(
@@ -84,7 +85,6 @@ void TestSolve::init() {
   settings_ = std::make_unique<apptest::TempSettings>();
   boxes_ = std::make_unique<apptest::BoxRecorder>();
   zelk::resetRuleSwitches();
-  zelk::solveEngine.store(0);
   apptest::takeQueued();
 }
 
@@ -275,7 +275,7 @@ void TestSolve::closingTheDialogEndsTheRun() {
 
 void TestSolve::theFastEngineDecidesAndReplays() {
   CZelkSDlg dlg;
-  qobject_cast<QAbstractButton*>(dlg.control(CZelkSDlg::FAST_ENGINE_BOX))->click();
+  qobject_cast<QAbstractButton*>(dlg.control(ids::FAST_ENGINE))->click();
   ConsoleWindow* console = start(dlg, QStringLiteral("22"), QStringLiteral("43"));
   QVERIFY(console);
   QTRY_VERIFY_WITH_TIMEOUT(console->outputText().contains(QStringLiteral("player2:")),
@@ -285,15 +285,15 @@ void TestSolve::theFastEngineDecidesAndReplays() {
   type(console, QStringLiteral("4"));
   QTRY_VERIFY(console->outputText().contains(QString::fromUtf16(u"player1出牌:2\n")));
   stopAndWaitForIdle(dlg);
-  zelk::solveEngine.store(0);
 }
 
 // With a second core the dialog's fast engine searches on two threads; the
 // verdict and the machine's first play are those of one.
 void TestSolve::theFastEngineUsesASecondCore() {
   CZelkSDlg dlg;
-  QCOMPARE(zelk::fastThreads.load(), std::thread::hardware_concurrency() >= 2 ? 2 : 1);
-  qobject_cast<QAbstractButton*>(dlg.control(CZelkSDlg::FAST_ENGINE_BOX))->click();
+  QCOMPARE(dlg.solveRequest(u"2", u"43").engine.threads,
+           std::thread::hardware_concurrency() >= 2 ? 2 : 1);
+  qobject_cast<QAbstractButton*>(dlg.control(ids::FAST_ENGINE))->click();
   // An endgame whose search outlasts the engine's first quick try.
   ConsoleWindow* console =
       start(dlg, QStringLiteral("X22AA0886633"), QStringLiteral("YAQQJJ0999844"));
@@ -303,7 +303,6 @@ void TestSolve::theFastEngineUsesASecondCore() {
   QVERIFY(console->outputText().contains(QString::fromUtf16(u"最终获胜方是 player2 \n")));
   QVERIFY(console->outputText().contains(QString::fromUtf16(u"player2出牌:8\n")));
   stopAndWaitForIdle(dlg);
-  zelk::solveEngine.store(0);
 }
 
 ZELK_APP_TEST_MAIN(TestSolve)

@@ -59,15 +59,18 @@ std::string withoutStatistics(const std::string& text) {
   return out;
 }
 
-std::string replay(SolveEngine engine, const char16_t* player1, const char16_t* player2,
-                   const std::string& script) {
+std::string replay(EngineKind engine, const char16_t* player1, const char16_t* player2,
+                   const std::string& script, int threads = 1) {
   auto console = std::make_shared<ScriptConsole>(script);
   setConsole(console);
-  solveEngine.store(static_cast<int>(engine));
-  inputA = player1;
-  inputB = player2;
+  SolveRequest request;
+  request.engine.kind = engine;
+  request.engine.rules = fast::currentRules();
+  request.engine.threads = threads;
+  request.player1 = player1;
+  request.player2 = player2;
   GameNode* root = newNode();
-  zelkmain(root);
+  zelkmain(root, request);
   deleteNode(root);
   if (tableRoot) {
     deleteNode(tableRoot);
@@ -90,16 +93,13 @@ struct Game {
 
 class FastReplay : public ::testing::TestWithParam<Game> {
  protected:
-  void TearDown() override {
-    solveEngine.store(static_cast<int>(SolveEngine::Exhaustive));
-    resetRuleSwitches();
-  }
+  void TearDown() override { resetRuleSwitches(); }
 };
 
 TEST_P(FastReplay, SameConsoleTextWithEitherEngine) {
   const Game& g = GetParam();
-  std::string exhaustive = replay(SolveEngine::Exhaustive, g.player1, g.player2, g.script);
-  std::string fast = replay(SolveEngine::Fast, g.player1, g.player2, g.script);
+  std::string exhaustive = replay(EngineKind::Exhaustive, g.player1, g.player2, g.script);
+  std::string fast = replay(EngineKind::Fast, g.player1, g.player2, g.script);
   EXPECT_NE(exhaustive.find(g.winnerLine), std::string::npos) << exhaustive;
   EXPECT_NE(fast.find("置换表局面数"), std::string::npos) << fast;
   EXPECT_EQ(withoutStatistics(fast), withoutStatistics(exhaustive));
@@ -115,12 +115,8 @@ TEST(FastReplayThreads, SamePlaysOnTwoThreads) {
     const char16_t* player2;
   } endgames[] = {{u"XKJ08854", u"2AK096554"}, {u"X22AA0886633", u"YAQQJJ0999844"}};
   for (const Endgame& e : endgames) {
-    fastThreads.store(1);
-    const std::string one = replay(SolveEngine::Fast, e.player1, e.player2, "");
-    fastThreads.store(2);
-    const std::string two = replay(SolveEngine::Fast, e.player1, e.player2, "");
-    fastThreads.store(1);
-    solveEngine.store(static_cast<int>(SolveEngine::Exhaustive));
+    const std::string one = replay(EngineKind::Fast, e.player1, e.player2, "", 1);
+    const std::string two = replay(EngineKind::Fast, e.player1, e.player2, "", 2);
     EXPECT_NE(one.find("player2出牌:"), std::string::npos) << one;
     EXPECT_EQ(withoutStatistics(two), withoutStatistics(one));
   }

@@ -48,8 +48,7 @@ class SolvingRun : public ::testing::Test {
     setFlag(F_U1F, 0);
     setFlag(F_DEBUG, 0);
     resetRuleSwitches();
-    replayEnabled = true;
-    exhaustiveSearch = ZelkSolver;
+    request = SolveRequest{};
     setStop(0);
     queuedTexts();
   }
@@ -63,7 +62,7 @@ class SolvingRun : public ::testing::Test {
                     const char16_t* player2) {
     console = std::move(on);
     GameNode* root = begin(player1, player2);
-    EXPECT_EQ(zelkmain(root), 1);
+    EXPECT_EQ(zelkmain(root, request), 1);
     return end(root);
   }
 
@@ -71,8 +70,10 @@ class SolvingRun : public ::testing::Test {
   GameNode* begin(const char16_t* player1, const char16_t* player2) {
     setConsole(console);
     queuedTexts();
-    inputA = player1;
-    inputB = player2;
+    request.player1 = player1;
+    request.player2 = player2;
+    request.engine.rules = fast::currentRules();
+    request.u1First = on(F_U1F);
     nodeCount = 0;
     return newNode();
   }
@@ -86,8 +87,16 @@ class SolvingRun : public ::testing::Test {
     return maskTiming(utf16ToUtf8(console->output()));
   }
 
+  // A search that fails in place of ZelkSolver.
+  void searchWith(SearchFunction search) {
+    static SearchFunction failing;
+    failing = search;
+    request.makeEngine = [](const EngineSettings&) { return makeExhaustiveEngine(failing); };
+  }
+
   std::shared_ptr<ScriptConsole> console;
   std::vector<std::string> log;
+  SolveRequest request;
 };
 
 TEST_F(SolvingRun, MachineAsPlayer1WithIllegalPlaysAndAReplay) {
@@ -242,7 +251,7 @@ TEST_F(SolvingRun, ListingModeEndsAtTheLineThatFailed) {
 }
 
 TEST_F(SolvingRun, NoReplayEndsAfterTheStatistics) {
-  replayEnabled = false;
+  request.replay = false;
   std::string out = run(u"AA9", u"2QQJJ77553", u"");
   EXPECT_NE(out.find("推演牌局总数 3823 牌局树牌局数 3083(80.64%) N1=10 speed S/s"),
             std::string::npos);
@@ -251,7 +260,7 @@ TEST_F(SolvingRun, NoReplayEndsAfterTheStatistics) {
   EXPECT_TRUE(report.completed);
   EXPECT_EQ(report.winner, '1');
   EXPECT_EQ(report.positions, 3823);
-  EXPECT_EQ(report.treePositions, 3083);
+  EXPECT_EQ(report.keptPositions, 3083);
   EXPECT_EQ(report.openingPlays, 10);
 }
 
@@ -259,10 +268,10 @@ TEST_F(SolvingRun, FailedConsoleWriteStopsAtTheNextLine) {
   console = std::make_shared<ScriptConsole>(u"", ScriptConsole::AtEnd::Fail);
   console->failWritesAfter(5);
   setConsole(console);
-  inputA = u"2";
-  inputB = u"43";
+  request.player1 = u"2";
+  request.player2 = u"43";
   GameNode* root = newNode();
-  zelkmain(root);
+  zelkmain(root, request);
   std::vector<std::string> texts = queuedTexts();
   ASSERT_GE(texts.size(), 3u);
   EXPECT_EQ(texts[texts.size() - 2].rfind("WriteConsole:eno ", 0), 0u);
@@ -275,7 +284,7 @@ TEST_F(SolvingRun, FailedConsoleWriteStopsAtTheNextLine) {
 TEST_F(SolvingRun, MachineWithoutAWinningAnswerEndsTheGame) {
   console = std::make_shared<ScriptConsole>(u"", ScriptConsole::AtEnd::Block);
   GameNode* root = begin(u"2", u"43");
-  std::thread solver([&] { zelkmain(root); });
+  std::thread solver([&] { zelkmain(root, request); });
   bool prompted = console->waitForBlockedRead(10s);
   bool cleared = false;
   if (prompted) {
@@ -307,7 +316,7 @@ TEST_F(SolvingRun, MachineWithoutAWinningAnswerEndsTheGame) {
 }
 
 TEST_F(SolvingRun, AnUnknownExceptionInTheSearchEndsTheRun) {
-  exhaustiveSearch = [](GameNode*, int) -> char { throw 42; };
+  searchWith([](GameNode*, int) -> char { throw 42; });
   std::string out = run(u"2", u"43", u"4\n");
   EXPECT_EQ(out,
             "player1牌:2\r\n"
@@ -324,7 +333,7 @@ TEST_F(SolvingRun, AnUnknownExceptionInTheSearchEndsTheRun) {
 }
 
 TEST_F(SolvingRun, ASearchWithoutAWinnerEndsBeforeTheReplay) {
-  exhaustiveSearch = [](GameNode*, int) -> char { return RESULT_OPEN; };
+  searchWith([](GameNode*, int) -> char { return RESULT_OPEN; });
   std::string out = run(u"2", u"43", u"4\n");
   EXPECT_EQ(out,
             "player1牌:2\r\n"
@@ -347,10 +356,11 @@ TEST_F(SolvingRun, MemoryExhaustionIsReportedAndTheTreeStaysWhole) {
       {
         setConsole(std::make_shared<ScriptConsole>(u"", ScriptConsole::AtEnd::Fail));
         nodepool::setBudgetBytes(nodepool::reservedBytes() + 20000 * sizeof(GameNode));
-        inputA = u"22AAKKQQJJ09999";
-        inputB = u"YX8877766655544433";
+        SolveRequest big;
+        big.player1 = u"22AAKKQQJJ09999";
+        big.player2 = u"YX8877766655544433";
         GameNode* root = newNode();
-        zelkmain(root);
+        zelkmain(root, big);
         std::vector<std::string> texts = queuedTexts();
         bool ok =
             contains(texts,

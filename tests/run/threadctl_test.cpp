@@ -23,6 +23,13 @@
 namespace zelk {
 namespace {
 
+SolveRequest requestFor(const char16_t* player1, const char16_t* player2) {
+  SolveRequest request;
+  request.player1 = player1;
+  request.player2 = player2;
+  return request;
+}
+
 using namespace std::chrono_literals;
 
 // The front end as the thread control sees it: commands, boxes, controls.
@@ -50,9 +57,13 @@ class FakeFrontEnd : public CommandTarget, public MessageBoxes, public ControlPa
     boxes.push_back(utf16ToUtf8(caption) + "|" + utf16ToUtf8(text));
   }
   bool okCancel(const std::u16string&, const std::u16string&) override { return false; }
-  void enableControl(int id, bool enable) override {
+  void enableInputs(bool enable) override {
     std::lock_guard<std::mutex> g(m_);
-    controls.push_back(enable ? id : -id);
+    controls.push_back(enable ? "inputs on" : "inputs off");
+  }
+  void enableStop(bool enable) override {
+    std::lock_guard<std::mutex> g(m_);
+    controls.push_back(enable ? "stop on" : "stop off");
   }
   // Called on the user-interface thread only, like Destroy.
   bool hasConsoleWindow() override { return consoleWindow; }
@@ -60,7 +71,7 @@ class FakeFrontEnd : public CommandTarget, public MessageBoxes, public ControlPa
   void clearConsoleWindow() override { consoleWindow = false; }
 
   std::vector<std::string> boxes;
-  std::vector<int> controls;
+  std::vector<std::string> controls;
   bool consoleWindow = true;
   int wakes = 0;
 
@@ -109,9 +120,8 @@ class ThreadControl : public ::testing::Test {
   void refusedStartThenOneThatRuns(const std::string& box, const std::function<void()>& mend) {
     auto console = std::make_shared<ScriptConsole>(u"", ScriptConsole::AtEnd::Fail);
     setConsole(console);
-    inputA = u"2";
-    inputB = u"43";
-    startSolverThread();
+    SolveRequest request = requestFor(u"2", u"43");
+    startSolverThread(request);
     const bool done = front.waitForCommand(ID_SOLVE_DONE, 10s);
     mend();
     ASSERT_TRUE(done);
@@ -125,7 +135,7 @@ class ThreadControl : public ::testing::Test {
     front.forgetCommands();
     log.clear();
     setConsole(console);
-    startSolverThread();
+    startSolverThread(request);
     ASSERT_TRUE(front.waitForCommand(ID_SOLVE_DONE, 10s));
     DestroyOk();
     EXPECT_GE(at("zelkmain:\r\n"), 0);
@@ -140,10 +150,9 @@ TEST_F(ThreadControl, StopDuringTheSearch) {
   auto console = std::make_shared<ScriptConsole>(u"", ScriptConsole::AtEnd::Block);
   setConsole(console);
   // Thirteen against thirteen cards: a search of far more than a minute.
-  inputA = u"2AKQJ09876543";
-  inputB = u"2AKQJ09876543";
+  SolveRequest request = requestFor(u"2AKQJ09876543", u"2AKQJ09876543");
   ASSERT_TRUE(solverIdleTest());
-  startSolverThread();
+  startSolverThread(request);
   ASSERT_TRUE(console->waitForOutput(u"开始暴力求解...\r\n", 10s));
   std::this_thread::sleep_for(200ms);
   // A second start while the solve runs is refused.
@@ -167,19 +176,15 @@ TEST_F(ThreadControl, StopDuringTheSearch) {
   // No statistics line after a stop during the search.
   EXPECT_EQ(utf16ToUtf8(console->output()).find("推演牌局总数"), std::string::npos);
   // Stop button off at the stop; inputs on, then stop off, at completion.
-  std::vector<int> expected = {-STOP_BUTTON};
-  for (int id : INPUT_CONTROLS) expected.push_back(id);
-  expected.push_back(-STOP_BUTTON);
-  EXPECT_EQ(front.controls, expected);
+  EXPECT_EQ(front.controls, (std::vector<std::string>{"stop off", "inputs on", "stop off"}));
   EXPECT_TRUE(solverIdleTest());
 }
 
 TEST_F(ThreadControl, StopWhileTheReplayWaitsForALine) {
   auto console = std::make_shared<ScriptConsole>(u"", ScriptConsole::AtEnd::Block);
   setConsole(console);
-  inputA = u"AA9";
-  inputB = u"2QQJJ77553";
-  startSolverThread();
+  SolveRequest request = requestFor(u"AA9", u"2QQJJ77553");
+  startSolverThread(request);
   ASSERT_TRUE(console->waitForBlockedRead(10s));
   EXPECT_NE(utf16ToUtf8(console->output()).find("player2:"), std::string::npos);
   Destroy();
@@ -205,9 +210,8 @@ TEST_F(ThreadControl, RunEndingByItselfPostsTheCompletion) {
   // End of the typed input ends the run without a stop command.
   auto console = std::make_shared<ScriptConsole>(u"", ScriptConsole::AtEnd::Fail);
   setConsole(console);
-  inputA = u"2";
-  inputB = u"43";
-  startSolverThread();
+  SolveRequest request = requestFor(u"2", u"43");
+  startSolverThread(request);
   ASSERT_TRUE(front.waitForCommand(ID_SOLVE_DONE, 10s));
   DestroyOk();
   EXPECT_GE(at("p_thread:\r\n"), 0);
