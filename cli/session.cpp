@@ -227,10 +227,8 @@ int runSession(const Options& options, SolveRequest request) {
   }
   if (report.failed) {
     const std::string log = options.log ? "the log: " + logFilePath() : "--log keeps a log";
-    if (!report.failure.empty())
-      std::fprintf(stderr, "zelk: out of memory: %s (%s)\n", report.failure.c_str(), log.c_str());
-    else
-      std::fprintf(stderr, "zelk: the solve failed (%s)\n", log.c_str());
+    std::fprintf(stderr, "zelk: %s (%s)\n",
+                 report.failure.empty() ? "the solve failed" : report.failure.c_str(), log.c_str());
     return 1;
   }
   if (terminal && terminal->readError())

@@ -242,7 +242,7 @@ void memoryFailure(const char* what) {
   {
     std::lock_guard<std::mutex> g(reportMutex);
     lastReport.failed = true;
-    lastReport.failure = what ? what : "";
+    lastReport.failure = std::string("out of memory: ") + (what ? what : "");
   }
   setStop(1);
   std::u16string text = utf8ToUtf16(what ? what : "");
