@@ -3,14 +3,15 @@
 (Xvfb) under a window manager (openbox), driven only by real input events
 (XTest, through xdotool). It types both hands, presses the start button,
 plays a game to its end in the console window, stops the replay, starts a
-long search and stops that, and closes the dialog.
+long search and stops that, has the system refuse the solver thread, and
+closes the dialog.
 
 What the console window shows is read as a person would take it: select
 all, copy, and the clipboard (xclip). The buttons and the hand inputs are found on the
 screen: the start button's green and the stop button's red show only while
 they are enabled, and the hand inputs are the two wide white boxes.
 
-usage: dialog_e2e.py ZELKSOLVER  (exit 77: skipped, no X server here)
+usage: dialog_e2e.py ZELKSOLVER [--sanitized]  (exit 77: skipped, no X server here)
 """
 import os
 import shutil
@@ -137,6 +138,21 @@ def stopAndWaitForIdle(dialog):
 
 def scenario(app):
     dialog = wait("the dialog", lambda: window(DIALOG))
+    # The system refuses the solver thread's stack (before any solve: the
+    # system keeps the stack of an ended thread for the next): a box says
+    # so, the inputs stay enabled and no console stays open.
+    if "--sanitized" not in sys.argv:  # a sanitizer's reserved memory would leave no room
+        limit = lambda soft: run("prlimit", "--pid", str(app.pid), "--as=%s:unlimited" % soft)
+        wait("the hand inputs", lambda: handBoxes(dialog))  # all set up
+        limit((int(run("ps", "-o", "vsz=", "-p", str(app.pid))) + 28 * 1024) * 1024)
+        click(dialog, spot(dialog, GREEN))
+        wait("the box", lambda: window("BOX_PRINT"))
+        limit("unlimited")
+        keys("Return")
+        wait("the box to close", lambda: not window("BOX_PRINT"))
+        if window(CONSOLE) or not spot(dialog, GREEN):
+            raise Failed("a refused solver thread kept the inputs disabled")
+
     # A game: player2 leads 3 or 4, the machine beats it with a 2 and wins.
     setHands(dialog, "22", "4 3")
     click(dialog, wait("the start button", lambda: spot(dialog, GREEN)))
@@ -217,14 +233,17 @@ def main():
         except Failed as e:
             shot = tmp + "-failed.png"
             run("import", "-window", "root", shot, check=False)
-            print("FAILED: %s\n(screen in %s; the program said: %s)" %
-                  (e, shot, open(tmp + "/app.log").read()[-2000:]))
+            print("FAILED: %s\n(screen in %s; the program's status %s, and it said: %s)" %
+                  (e, shot, app.poll(), open(tmp + "/app.log").read()[-2000:]))
             return 1
-        print("passed: a game played and two stops made through the X server")
+        print("passed: a refused thread, a game played and two stops, through the X server")
         return 0
     finally:
-        for child in reversed(children):
-            if child.poll() is None:
+        for child in reversed(children):  # asked first, so that Xvfb cleans up
+            child.terminate()
+            try:
+                child.wait(10)
+            except subprocess.TimeoutExpired:
                 child.kill()
                 child.wait()
         shutil.rmtree(tmp, ignore_errors=True)
