@@ -6,6 +6,7 @@
 
 #include "base/format.h"
 #include "rules/cards.h"
+#include "solver/analysis.h"
 #include "solver/fastengine.h"
 #include "solver/fastreplay.h"
 #include "solver/movegen.h"
@@ -122,6 +123,8 @@ class FastAnswers : public Engine {
  public:
   explicit FastAnswers(const EngineSettings& settings)
       : engine_(settings.tableBytes ? settings.tableBytes : FastEngine::DEFAULT_TABLE_BYTES),
+        analysisBytes_(settings.tableBytes ? settings.tableBytes / 2
+                                           : Analysis::DEFAULT_TABLE_BYTES),
         progress_(settings.progress) {
     engine_.setThreads(settings.threads);
     engine_.setRules(settings.rules);
@@ -133,6 +136,7 @@ class FastAnswers : public Engine {
   void reset(fast::Rules rules) override {
     engine_.reset();
     engine_.setRules(rules);
+    if (analysis_) analysis_->reset();
   }
 
   char solve(GameNode* root) override {
@@ -167,6 +171,12 @@ class FastAnswers : public Engine {
     return v;
   }
 
+  Analysis* analysis() override {
+    if (!analysis_) analysis_ = std::make_unique<Analysis>(engine_, analysisBytes_);
+    analysis_->setProgress(progress_);
+    return analysis_.get();
+  }
+
   int64_t positionsSearched() const override {
     return std::max<int64_t>(engine_.positionsSearched(), 1);
   }
@@ -183,6 +193,8 @@ class FastAnswers : public Engine {
 
  private:
   FastEngine engine_;
+  std::unique_ptr<Analysis> analysis_;  // its table is mapped only when asked for
+  std::size_t analysisBytes_;
   bool progress_;
 };
 

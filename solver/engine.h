@@ -18,6 +18,8 @@
 
 namespace zelk {
 
+class Analysis;
+
 enum class EngineKind { Exhaustive, Fast };
 
 // Everything that makes one engine: the kind, the rules it plays by, and
@@ -76,6 +78,11 @@ class Engine {
   // positions kept: the strategy tree under root, or the table's proofs.
   virtual int64_t positionsSearched() const = 0;
   virtual int64_t positionsKept(const GameNode* root) const = 0;
+
+  // Moves to win, every play judged, the machine's replies in practice
+  // (analysis.h): the fast engine's, made at the first call and answering
+  // under the engine's rules; null from the exhaustive engine.
+  virtual Analysis* analysis() { return nullptr; }
 
   // The statistics line after the verdict, for the figures of the last solve.
   virtual std::u16string statisticsLine(const GameNode* root, int64_t openingPlays,

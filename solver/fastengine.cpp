@@ -146,6 +146,10 @@ void FastEngine::poll() {
     shownSearched_.store(searched_, std::memory_order_relaxed);
     return;
   }
+  if (watcher_) {
+    watcher_();
+    return;
+  }
   if (!progress_) return;
   // The seconds of SecondTicker when it runs (the solving run resets them),
   // else the engine's own clock.
@@ -189,23 +193,41 @@ bool FastEngine::prepare(const char* u1, const char* u2, const char* lastPlay, i
   }
   me = turn == RESULT_U2 ? h2 : h1;
   opp = turn == RESULT_U2 ? h1 : h2;
-  const fast::Rules rules = ownRules_ ? *ownRules_ : fast::currentRules();
-  if (rules != rules_) {
-    table_.clear();
-    rules_ = rules;
-  }
-  // Wide entries serve every position, compact ones only those from one
-  // pack. A later position from one pack keeps what the wide ones hold,
-  // until there is nothing to keep.
-  if (!fast::FastTable::fitsCompact(h1, h2))
-    table_.setWide(true);
-  else if (table_.wide() && table_.stored() == 0)
-    table_.setWide(false);
+  useRulesFor(h1, h2);
   startMs_ = tickCount();
   lastSecond_ = tickerRunning() ? tickSeconds.load(std::memory_order_relaxed) : 0;
   lastCount_ = positionsSearched();
   top_ = 0;
   return true;
+}
+
+void FastEngine::useRulesFor(Hand a, Hand b) {
+  const fast::Rules now = nextRules();
+  if (now != rules_) {
+    table_.clear();
+    rules_ = now;
+  }
+  // Wide entries serve every position, compact ones only those from one
+  // pack. A later position from one pack keeps what the wide ones hold,
+  // until there is nothing to keep.
+  if (!fast::FastTable::fitsCompact(a, b))
+    table_.setWide(true);
+  else if (table_.wide() && table_.stored() == 0)
+    table_.setWide(false);
+}
+
+int FastEngine::wins(Hand me, Hand opp, Beat last) {
+  if (stopRequested()) return -1;
+  if (opp == 0) return 0;  // the opponent played out: the game is over
+  if (me == 0) return 1;
+  useRulesFor(me, opp);
+  top_ = 0;
+  try {
+    return search(me, opp, last) ? 1 : 0;
+  } catch (const Stop&) {
+    top_ = 0;
+    return -1;
+  }
 }
 
 char FastEngine::solve(const char* u1, const char* u2, const char* lastPlay, int playType,

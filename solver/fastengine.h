@@ -43,6 +43,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -79,6 +80,14 @@ class FastEngine {
   // The first play in canonical order whose position the mover wins.
   Answer bestMove(const char* u1, const char* u2, const char* lastPlay, int playType, char turn);
 
+  // Who wins a position given in packed form, for the analysis, which asks
+  // this of many positions: 1 when the mover wins, 0 when he loses, -1 when
+  // stopFlag ended the search. A play to beat as beatFromPlay makes it.
+  int wins(fast::Hand me, fast::Hand opp, fast::Beat last);
+  // The rules the next question is answered under: the engine's own
+  // (setRules) or the process-wide switches.
+  fast::Rules nextRules() const { return ownRules_ ? *ownRules_ : fast::currentRules(); }
+
   // Positions searched since the engine was made (or reset), by all its
   // threads, and proofs held.
   int64_t positionsSearched() const { return searched_ + helperSearched_; }
@@ -89,6 +98,10 @@ class FastEngine {
 
   // Writes the progress line once a second while searching (on by default).
   void setProgress(bool on) { progress_ = on; }
+  bool progress() const { return progress_; }
+  // Called instead, about every thousand positions searched, while set: a
+  // caller that searches around the engine writes one line for both.
+  void setWatcher(std::function<void()> watcher) { watcher_ = std::move(watcher); }
   // Forgets every proof and zeroes the counters.
   void reset();
   // The rules of the following calls instead of the process-wide switches;
@@ -133,6 +146,8 @@ class FastEngine {
 
   bool prepare(const char* u1, const char* u2, const char* lastPlay, int playType, char turn,
                fast::Hand& me, fast::Hand& opp, fast::Beat& beat, char& result);
+  // Takes the rules in force and the kind of table entries the hands need.
+  void useRulesFor(fast::Hand a, fast::Hand b);
   // True when the mover wins; proves the position to the end.
   bool search(fast::Hand me, fast::Hand opp, fast::Beat last);
   // Depth-first in canonical order, cut off at the first win; throws
@@ -193,6 +208,7 @@ class FastEngine {
   int64_t budgetEnd_ = 0;
   Tuning tuning_;
   bool progress_ = true;
+  std::function<void()> watcher_;
   // Progress clock.
   uint32_t startMs_ = 0;
   int32_t lastSecond_ = 0;
