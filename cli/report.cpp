@@ -9,7 +9,9 @@ namespace zelk::cli {
 
 std::string jsonString(const std::string& text) {
   std::string out = "\"";
-  for (unsigned char c : text) {
+  // Bytes that are no UTF-8 (echoed from bad input) become U+FFFD: the line
+  // stays valid JSON.
+  for (unsigned char c : utf16ToUtf8(utf8ToUtf16(text))) {
     if (c == '"' || c == '\\') {
       out += '\\';
       out += static_cast<char>(c);

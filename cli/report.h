@@ -8,7 +8,8 @@
 
 namespace zelk::cli {
 
-// A JSON string literal: quotes, backslashes and control characters escaped.
+// A JSON string literal: quotes, backslashes and control characters escaped,
+// bytes that are no UTF-8 replaced by U+FFFD.
 std::string jsonString(const std::string& text);
 
 // The object for a completed run, with a trailing newline. line > 0 puts

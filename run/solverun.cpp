@@ -45,8 +45,6 @@ void seedHand(char (&field)[CARD_FIELD], const std::u16string& typed) {
 
 enum class Step { Go, End };
 
-void memoryFailure(const char* what);
-
 // Where the engine keeps no tree, the position's children (as the
 // exhaustive solver would have kept them) are made when the replay first
 // reaches it.
@@ -238,8 +236,14 @@ void markFailed() {
   lastReport.failed = true;
 }
 
+}  // namespace
+
 void memoryFailure(const char* what) {
-  markFailed();
+  {
+    std::lock_guard<std::mutex> g(reportMutex);
+    lastReport.failed = true;
+    lastReport.failure = std::string("out of memory: ") + (what ? what : "");
+  }
   setStop(1);
   std::u16string text = utf8ToUtf16(what ? what : "");
   if (text.size() > 1024) text.resize(1024);
@@ -247,8 +251,6 @@ void memoryFailure(const char* what) {
   LogPrint(u"zelkmain:内存失败，求解线程将终止!!!\r\n");
   LogPrint(u"ERRORBREAK!\r\n");
 }
-
-}  // namespace
 
 RunReport lastRunReport() {
   std::lock_guard<std::mutex> g(reportMutex);
@@ -262,6 +264,12 @@ int ReadConsoleLine(std::u16string& line) {
   for (;;) {
     char16_t c;
     if (!console || !console->readChar(c)) {
+      // A last line without its line end is a line all the same; the end
+      // of input comes with the next read.
+      if (console && position > 0 && console->error() == END_OF_INPUT_ERROR) {
+        line.assign(buffer, position);
+        return 0;
+      }
       LogPrint(u"ReadConsoleLine:eno %d\r\n", console ? console->error() : NO_CONSOLE_ERROR);
       setStop(1);
       return 1;

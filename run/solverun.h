@@ -47,6 +47,8 @@ struct RunReport {
   uint32_t elapsedMs = 0;     // from the start of the search to the verdict and first play
 };
 RunReport lastRunReport();
+// Memory ran out for the solve: the stop, the log lines and the run report.
+void memoryFailure(const char* what);
 
 // The report of a decision made without a tree (the batch): the same fields
 // the solving run fills in.
