@@ -221,6 +221,7 @@ TEST_F(Solver, NoProgressLineBeforeTheFirstTick) {
     console = std::make_shared<RecordingConsole>();
     setConsole(console);
     tickSeconds = 0;
+    lastReportSecond = 0;
     GameNode* root = position("AA9", "35577JJQQ2", '2');
     ZelkSolver(root, 0);
     deleteNode(root);
