@@ -317,15 +317,18 @@ FastEngine::Answer FastEngine::bestMove(const char* u1, const char* u2, const ch
       answer.result = other;
       return answer;
     }
+    // The plays' positions go straight to the proof-number search: the
+    // quick depth-first try has had its turn at the whole position, and
+    // what the verdict's search left in the table settles many of them.
     std::vector<Move> moves(fast::MAX_MOVES);
     int count = fast::generateMoves(me, beat, rules_, moves.data());
     for (int i = 0; i < count; ++i) {
       const Move& m = moves[static_cast<std::size_t>(i)];
       bool wins;
       if (m.type == TYPE_PASS)
-        wins = !search(opp, me, Beat{});
+        wins = !search(opp, me, Beat{}, false);
       else
-        wins = me == m.cards || !search(opp, me - m.cards, m.beat());
+        wins = me == m.cards || !search(opp, me - m.cards, m.beat(), false);
       if (wins) {
         answer.result = turn;
         answer.cards = fast::moveCards(m);
@@ -355,16 +358,18 @@ FastEngine::Answer FastEngine::bestMove(const char* u1, const char* u2, const ch
 // half of one of its own (no estimates, no table line for every play, no
 // returns and re-expansions), and so few cards leave it little room to go
 // astray.
-bool FastEngine::search(Hand me, Hand opp, Beat last) {
+bool FastEngine::search(Hand me, Hand opp, Beat last, bool quickTry) {
   last = fast::normalizeBeat(fast::rankMasks(me), last);
   fast::Rules rules = rules_ | fast::R_DOMINANCE;
   fast::canonicalize(me, opp, last, rules);
-  const std::size_t top = top_;
-  budgetEnd_ = searched_ + tuning_.quickBudget;
-  try {
-    return alphaBeta(me, opp, last, rules);
-  } catch (const OutOfBudget&) {
-    top_ = top;
+  if (quickTry) {
+    const std::size_t top = top_;
+    budgetEnd_ = searched_ + tuning_.quickBudget;
+    try {
+      return alphaBeta(me, opp, last, rules);
+    } catch (const OutOfBudget&) {
+      top_ = top;
+    }
   }
   depth_ = 0;
   if (threads_ > 1) return searchTogether(me, opp, last, rules);

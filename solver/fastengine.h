@@ -148,8 +148,9 @@ class FastEngine {
                fast::Hand& me, fast::Hand& opp, fast::Beat& beat, char& result);
   // Takes the rules in force and the kind of table entries the hands need.
   void useRulesFor(fast::Hand a, fast::Hand b);
-  // True when the mover wins; proves the position to the end.
-  bool search(fast::Hand me, fast::Hand opp, fast::Beat last);
+  // True when the mover wins; proves the position to the end. quickTry:
+  // the depth-first search's try on a small budget comes first.
+  bool search(fast::Hand me, fast::Hand opp, fast::Beat last, bool quickTry = true);
   // Depth-first in canonical order, cut off at the first win; throws
   // OutOfBudget past budgetEnd_ positions searched. Proves the whole
   // endgame on a small budget, or a small position for mid.
