@@ -24,23 +24,64 @@ std::string jsonString(const std::string& text) {
   return out + "\"";
 }
 
-std::string reportJson(const RunReport& r, const std::u16string& player1,
-                       const std::u16string& player2, long line) {
-  std::string firstPlay = "null", firstType = "null";
-  if (r.firstPlayType >= 0) {
-    firstPlay = jsonString(r.firstPlay);
-    firstType = jsonString(utf16ToUtf8(pt2Str(r.firstPlayType)));
-  }
+StartFields startOf(const SolveRequest& request) {
+  return StartFields{request.mover, request.toBeat, request.toBeatType};
+}
+
+namespace {
+
+std::string typeName(int type) { return jsonString(utf16ToUtf8(pt2Str(type))); }
+
+// The opening of an answer: its line, the hands, and the position where it
+// is not the opening one.
+std::string head(const std::u16string& player1, const std::u16string& player2,
+                 const StartFields& start, long line) {
   std::string out = "{";
   if (line > 0) out += "\"line\":" + std::to_string(line) + ",";
   out += "\"player1\":" + jsonString(utf16ToUtf8(player1));
   out += ",\"player2\":" + jsonString(utf16ToUtf8(player2));
+  if (start.mover != RESULT_U2 || !start.toBeat.empty()) {
+    out += ",\"mover\":" + std::string(1, start.mover);
+    out += ",\"to_beat\":" + (start.toBeat.empty() ? "null" : jsonString(start.toBeat));
+    out += ",\"to_beat_type\":" + (start.toBeat.empty() ? "null" : typeName(start.toBeatType));
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string reportJson(const RunReport& r, const std::u16string& player1,
+                       const std::u16string& player2, long line, const StartFields& start) {
+  std::string firstPlay = "null", firstType = "null";
+  if (r.firstPlayType >= 0) {
+    firstPlay = jsonString(r.firstPlay);
+    firstType = typeName(r.firstPlayType);
+  }
+  std::string out = head(player1, player2, start, line);
   out += ",\"winner\":" + std::string(1, r.winner);
   out += ",\"first_play\":" + firstPlay;
   out += ",\"first_play_type\":" + firstType;
   out += ",\"positions\":" + std::to_string(r.positions);
   out += ",\"tree_positions\":" + std::to_string(r.keptPositions);
   out += ",\"opening_plays\":" + std::to_string(r.openingPlays);
+  out += ",\"elapsed_ms\":" + std::to_string(r.elapsedMs);
+  out += std::string(",\"engine\":\"") + r.engine + "\"}\n";
+  return out;
+}
+
+std::string analysisJson(const RunReport& r, const std::u16string& player1,
+                         const std::u16string& player2, const StartFields& start, long line) {
+  std::string out = head(player1, player2, start, line) + ",\"plays\":[";
+  for (std::size_t i = 0; i < r.plays.size(); ++i) {
+    const AnalysedPlay& p = r.plays[i];
+    if (i > 0) out += ",";
+    out += "{\"play\":" + jsonString(p.cards) + ",\"type\":" + typeName(p.type) +
+           ",\"winner\":" + std::string(1, p.winner) +
+           ",\"moves_to_win\":" + std::to_string(p.movesToWin) + "}";
+  }
+  out += "],\"winner\":" + std::string(1, r.winner);
+  out += ",\"moves_to_win\":" + std::to_string(r.movesToWin);
+  out += ",\"positions\":" + std::to_string(r.positions);
   out += ",\"elapsed_ms\":" + std::to_string(r.elapsedMs);
   out += std::string(",\"engine\":\"") + r.engine + "\"}\n";
   return out;

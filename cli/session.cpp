@@ -19,6 +19,7 @@
 #include "rules/types.h"
 #include "run/solverun.h"
 #include "run/threadctl.h"
+#include "solver/position.h"
 
 namespace zelk::cli {
 
@@ -127,7 +128,22 @@ SolveRequest requestOf(const Options& options) {
   request.engine.threads = options.threads > 1 ? 2 : 1;
   request.replay = !options.noReplay && !options.json;
   request.u1First = options.u1f;
+  request.mode = options.analyse    ? SolveMode::Analyse
+                 : options.practice ? SolveMode::Practice
+                                    : SolveMode::Solve;
   return request;
+}
+
+bool positionOf(const Options& options, SolveRequest& request, std::string& error) {
+  Position p;
+  if (!makePosition(narrow(request.player1), narrow(request.player2),
+                    options.mover ? options.mover : RESULT_U2, options.toBeat, options.toBeatType,
+                    request.engine.rules, p, error))
+    return false;
+  request.mover = p.turn;
+  request.toBeat = p.lastPlay;
+  request.toBeatType = p.playType;
+  return true;
 }
 
 int runSession(const Options& options, SolveRequest request) {
@@ -146,6 +162,7 @@ int runSession(const Options& options, SolveRequest request) {
   }
   console->setTitle(u"ZelkSolver-机器与玩家对局互动窗口:");
   const std::u16string player1 = request.player1, player2 = request.player2;
+  const StartFields start = startOf(request);
   request.console = console;
   watchStopSignals([] { events.postCommand(INTERRUPT); });
 
@@ -181,7 +198,8 @@ int runSession(const Options& options, SolveRequest request) {
   }
   if (options.json) {
     if (!report.completed) return 1;
-    std::string text = reportJson(report, player1, player2);
+    std::string text = options.analyse ? analysisJson(report, player1, player2, start)
+                                       : reportJson(report, player1, player2, 0, start);
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
   }

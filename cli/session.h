@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 #include "cli/options.h"
 #include "run/solverun.h"
@@ -13,6 +14,11 @@ namespace zelk::cli {
 // the session makes): the engine, its rules (the switches as applySwitches
 // set them), table and threads, the replay, the listing mode.
 SolveRequest requestOf(const Options& options);
+
+// The rest of the position the options give (--mover, --to-beat,
+// --to-beat-type), for the hands already in the request. False with a
+// message when it is no position under the request's rules.
+bool positionOf(const Options& options, SolveRequest& request, std::string& error);
 
 // Runs the solve (and the replay) for hands already accepted into the
 // request. Returns the exit status.

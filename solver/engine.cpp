@@ -55,12 +55,13 @@ class ExhaustiveEngine : public Engine {
 
   const char* name() const override { return "exhaustive"; }
   void reset(fast::Rules rules) override { rules_ = rules; }
+  void countMoverPlays(bool on) { moverPlays_ = on; }
 
   char solve(GameNode* root) override {
     // The table of the leader's first plays feeds the progress line.
     tableRoot = newNode();
     copyPosition(tableRoot, root);
-    tableRoot->turn = RESULT_U2;
+    if (!moverPlays_) tableRoot->turn = RESULT_U2;
     ZelkCN(tableRoot, 0);
     topMoveCount = childCount(tableRoot);
     lastReportCount = 0;
@@ -114,6 +115,7 @@ class ExhaustiveEngine : public Engine {
  private:
   SearchFunction search_;
   fast::Rules rules_ = fast::R_ALL;
+  bool moverPlays_ = false;
   int64_t searched_ = 1;
 };
 
@@ -204,6 +206,7 @@ std::unique_ptr<Engine> makeEngine(const EngineSettings& settings) {
   if (settings.kind == EngineKind::Fast) return std::make_unique<FastAnswers>(settings);
   auto engine = std::make_unique<ExhaustiveEngine>(ZelkSolver);
   engine->reset(settings.rules);
+  engine->countMoverPlays(settings.moverPlaysInProgress);
   return engine;
 }
 
@@ -216,6 +219,16 @@ int64_t openingPlayCount(const char* hand, fast::Rules rules) {
   if (!hand || !fast::handFromCards(hand, h) || h == 0) return 0;
   std::vector<fast::Move> moves(fast::MAX_MOVES);
   return fast::generateMoves(h, fast::Beat{}, rules, moves.data());
+}
+
+int64_t moverPlayCount(const Position& p, fast::Rules rules) {
+  fast::Hand h = 0;
+  fast::Beat beat;
+  if (!fast::handFromCards(p.turn == RESULT_U1 ? p.u1Cards : p.u2Cards, h) || h == 0 ||
+      !fast::beatFromPlay(p.lastPlay, p.playType, beat))
+    return 0;
+  std::vector<fast::Move> moves(fast::MAX_MOVES);
+  return fast::generateMoves(h, beat, rules, moves.data());
 }
 
 }  // namespace zelk
