@@ -51,11 +51,14 @@ class ScriptConsole : public Console {
   std::u16string out_;
 };
 
+// Without the statistics line and the progress lines, which a slow machine
+// prints once a search takes more than a second.
 std::string withoutStatistics(const std::string& text) {
   std::istringstream in(text);
   std::string line, out;
   while (std::getline(in, line))
-    if (line.find("推演牌局总数") == std::string::npos) out += line + "\n";
+    if (line.find("推演牌局总数") == std::string::npos && line.rfind("sec ", 0) != 0)
+      out += line + "\n";
   return out;
 }
 
