@@ -37,8 +37,10 @@ Analysis* analysisOf(Engine& engine) {
 // After a stop, or for a position that is none (already reported in the log).
 bool answered(const Analysis::Outcome& outcome) {
   if (outcome.winner == RESULT_U1 || outcome.winner == RESULT_U2) return true;
-  if (outcome.winner != RESULT_STOPPED) analysisFailed(u"zelkmain:异常，没有算出最终胜利方\r\n");
-  stopCheck();
+  if (outcome.winner == RESULT_STOPPED)
+    stopCheck();
+  else
+    analysisFailed(u"zelkmain:异常，没有算出最终胜利方\r\n");
   return false;
 }
 

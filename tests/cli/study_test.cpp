@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -127,6 +128,19 @@ TEST(Analyse, JsonOfAPositionFromMidGame) {
   for (const Analysis::JudgedPlay& j : study.plays(p)) lines.push_back(judged(j));
   lines.push_back(std::string("最终获胜方是 player") + o.winner + " \r\n");
   expectInOrder(text.out, lines);
+}
+
+// A long analysis shows its progress line and stops on Ctrl-C as a solve does.
+TEST(Analyse, CtrlCStopsALongAnalysis) {
+  using namespace std::chrono_literals;
+  zelktest::Terminal t(
+      {"--analyse", "--player1", "34677888990QKKA22", "--player2", "345667790JJJJQKA2"});
+  ASSERT_TRUE(t.started());
+  ASSERT_TRUE(t.waitFor("sec 1  推演", 30s)) << t.seen;
+  t.type(3);
+  EXPECT_EQ(t.exitWithin(10s), 130);
+  EXPECT_EQ(t.seen.find("最终获胜方"), std::string::npos) << t.seen;
+  EXPECT_EQ(t.err, "zelk: stopped\n");
 }
 
 TEST(Position, RefusalsExitWithStatus2) {
