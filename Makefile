@@ -21,7 +21,10 @@ build: deps
 	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
 	cmake --build $(RELEASE) -j$(JOBS)
 
-run: build
+# Only what runs: the programs, not the tests.
+run: deps
+	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(RELEASE) -j$(JOBS) --target programs
 	@bash scripts/run.sh $(RELEASE)
 
 test: test-format test-release test-asan test-tsan test-release-build

@@ -14,7 +14,16 @@ bool CZelkSApp::InitInstance() {
   QSettings::setDefaultFormat(QSettings::IniFormat);
   setWindowIcon(QIcon(QStringLiteral(":/icon/128")));
 
+  // Shown without a modal loop of its own: a modal dialog would block the
+  // input of every other window of the program, the replay console among
+  // them, which has no parent. The program ends with the dialog, even while
+  // the console window (which refuses to close) is still open: exit(), not
+  // quit(), which asks every window first.
   CZelkSDlg dlg;
-  dlg.exec();
+  connect(
+      &dlg, &QDialog::finished, this, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+  setQuitOnLastWindowClosed(false);
+  dlg.show();
+  exec();
   return false;
 }

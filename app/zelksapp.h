@@ -9,7 +9,7 @@ class CZelkSApp : public QApplication {
  public:
   CZelkSApp(int& argc, char** argv);
 
-  // Runs the dialog until it closes. Returns false: once the dialog has
-  // closed there is nothing left to run.
+  // Shows the dialog and runs the event loop until the dialog closes.
+  // Returns false: once the dialog has closed there is nothing left to run.
   bool InitInstance();
 };

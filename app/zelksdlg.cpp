@@ -34,17 +34,18 @@ using zelk::LogPrint;
 
 namespace {
 
-// The version of the compiler that built us, major * 100 + minor, in the
-// place where the desktop build prints its compiler's version.
-constexpr int compilerVersion() {
+// The compiler that built us and its version, major * 100 + minor, where the
+// desktop build names its own.
 #if defined(__clang__)
-  return __clang_major__ * 100 + __clang_minor__;
+constexpr const char16_t* COMPILER = u"Clang";
+constexpr int COMPILER_VERSION = __clang_major__ * 100 + __clang_minor__;
 #elif defined(__GNUC__)
-  return __GNUC__ * 100 + __GNUC_MINOR__;
+constexpr const char16_t* COMPILER = u"GCC";
+constexpr int COMPILER_VERSION = __GNUC__ * 100 + __GNUC_MINOR__;
 #else
-  return 0;
+constexpr const char16_t* COMPILER = u"C++";
+constexpr int COMPILER_VERSION = 0;
 #endif
-}
 
 QString idName(int id) { return QStringLiteral("idc%1").arg(id); }
 
@@ -287,8 +288,8 @@ void CZelkSDlg::OnInitDialog() {
 
 void CZelkSDlg::writeStartupLines() {
   const IdentityTexts id = identityTexts();
-  LogPrint(u"ZelkSolver %s %s %s %d 位, MSVC version %d\r\n", ZELK_VERSION_TEXT, u"release",
-           u"UNICODE", static_cast<int>(sizeof(void*) * 8), compilerVersion());
+  LogPrint(u"ZelkSolver %s %s %s %d 位, %s version %d\r\n", ZELK_VERSION_TEXT, u"release",
+           u"UNICODE", static_cast<int>(sizeof(void*) * 8), COMPILER, COMPILER_VERSION);
   LogPrint(u"%s %s  %s  %s \r\n", id.name, id.ver, id.credit, id.homepage);
   LogPrint(u"如果发现任何异常，请和作者邮箱联系,以便改进!\r\n");
   LogPrint(u"%s\r\n", id.email);
@@ -344,7 +345,13 @@ void CZelkSDlg::OnBnClickedButtonDo() {
   zelk::SolveRequest request = solveRequest(std::move(a), std::move(b));
   if (m_practice && !m_fastEngine) LogPrint(u"残局练习用快速引擎求解\r\n");
   openConsole();
-  zelk::startSolverThread(std::move(request));
+  if (int error = zelk::startSolverThread(std::move(request))) {
+    // No solve: the console goes again and the inputs stay as they are.
+    if (std::shared_ptr<zelk::Console> console = zelk::currentConsole()) console->detach();
+    zelk::setConsole(nullptr);
+    BoxPrint(u"OnBnClickedButtonDo:启动求解线程失败(eno %d)\r\n", error);
+    return;
+  }
   enableInputs(false);
   enableStop(true);
 

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "platform/clock.h"
@@ -113,11 +114,19 @@ int openLogFile(const std::string& path, bool& needsMark) {
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
+    errno = EINVAL;
     return -1;
   }
   // An empty file (its maker died before the mark) gets the mark too.
   if (st.st_size == 0) needsMark = true;
   return fd;
+}
+
+// The record is dropped; the first error is kept for a front end to tell.
+std::atomic<int> firstLogFileError{0};
+void noteLogFileError(int error) {
+  int none = 0;
+  firstLogFileError.compare_exchange_strong(none, error);
 }
 
 bool writeAll(int fd, const char* data, std::size_t size) {
@@ -155,11 +164,15 @@ void AppendLogFile(const std::u16string& text) {
     }
     // One write of the whole record: with O_APPEND it lands at the end in one
     // piece, even beside another process appending to the same file.
-    writeAll(fd, bytes.data(), bytes.size());  // a failed record is dropped silently
+    if (!writeAll(fd, bytes.data(), bytes.size())) noteLogFileError(errno ? errno : EIO);
     ::close(fd);
+  } else {
+    noteLogFileError(errno);
   }
   logFileMutex->unlock();
 }
+
+int logFileError() { return firstLogFileError.load(); }
 
 int consoleWrite(const std::u16string& text, unsigned delayMs) {
   if (text.empty()) return 0;
@@ -216,15 +229,19 @@ struct LogQueueDiscarder::State {
 
 LogQueueDiscarder::LogQueueDiscarder() : state_(std::make_unique<State>()) {
   State* st = state_.get();
-  st->thread = std::thread([st] {
-    std::unique_lock<std::mutex> l(st->m);
-    while (!st->stop) {
-      l.unlock();
-      discardLogQueue();
-      l.lock();
-      st->cv.wait_for(l, std::chrono::milliseconds(100), [st] { return st->stop; });
-    }
-  });
+  try {
+    st->thread = std::thread([st] {
+      std::unique_lock<std::mutex> l(st->m);
+      while (!st->stop) {
+        l.unlock();
+        discardLogQueue();
+        l.lock();
+        st->cv.wait_for(l, std::chrono::milliseconds(100), [st] { return st->stop; });
+      }
+    });
+  } catch (const std::system_error&) {
+    // No thread to spare: the texts wait in the queue until the destructor.
+  }
 }
 
 LogQueueDiscarder::~LogQueueDiscarder() {
@@ -233,7 +250,7 @@ LogQueueDiscarder::~LogQueueDiscarder() {
     state_->stop = true;
   }
   state_->cv.notify_all();
-  state_->thread.join();
+  if (state_->thread.joinable()) state_->thread.join();
   discardLogQueue();
 }
 

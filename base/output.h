@@ -83,6 +83,9 @@ void QueueLogText(const std::u16string& text);
 // under the log-file mutex, so records of different threads never mix. A
 // record that cannot be written is dropped without a word.
 void AppendLogFile(const std::u16string& text);
+// The error (an errno value) of the first record that could not be written,
+// 0 while every one was.
+int logFileError();
 // Moves at most ten queued texts into the log view (user-interface thread,
 // every 100 ms); trims the oldest thirty-second of the view's text when it
 // comes within 1,000 characters of 32,767.

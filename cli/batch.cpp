@@ -27,6 +27,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -119,14 +120,14 @@ class Pipeline {
         next = std::move(it->second);
         finished_.erase(it);
       }
-      const bool ok = writeOut(next);
+      const int error = writeOut(next);
       {
         std::lock_guard<std::mutex> g(m_);
         ++written_;
         room_.notify_all();
       }
-      if (!ok) {
-        outputFailed_.store(true);
+      if (error) {
+        outputError_.store(error);
         halt();
         return;
       }
@@ -152,24 +153,11 @@ class Pipeline {
   }
 
   bool interrupted() const { return interrupted_.load(); }
-  bool outputFailed() const { return outputFailed_.load(); }
+  int outputError() const { return outputError_.load(); }  // 0 while every answer was written
   std::atomic<bool> anyBad{false};
   std::atomic<bool> anyFailed{false};
 
  private:
-  static bool writeOut(const std::string& text) {
-    const char* data = text.data();
-    std::size_t size = text.size();
-    while (size > 0) {
-      ssize_t n = ::write(STDOUT_FILENO, data, size);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      data += n;
-      size -= static_cast<std::size_t>(n);
-    }
-    return true;
-  }
-
   const std::size_t window_;
   const int wakeFd_;
   std::mutex m_;
@@ -183,7 +171,7 @@ class Pipeline {
   bool halted_ = false;
   std::mutex writeMutex_;
   std::atomic<bool> interrupted_{false};
-  std::atomic<bool> outputFailed_{false};
+  std::atomic<int> outputError_{0};
 };
 
 // Lines of a file descriptor, read as they come; a byte on wakeFd ends the
@@ -193,6 +181,8 @@ class LineReader {
   LineReader(int fd, int wakeFd) : fd_(fd), wakeFd_(wakeFd) {}
 
   enum class Got { Line, TooLong, End };
+  // Why the input ended early (an errno value); 0 at its true end.
+  int error() const { return error_; }
 
   // The next line without its line end. TooLong: a line past MAX_LINE bytes,
   // skipped up to its end. End: the end of input, a read error or a wake.
@@ -228,6 +218,7 @@ class LineReader {
       pollfd fds[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
       if (::poll(fds, 2, -1) < 0) {
         if (errno == EINTR) continue;
+        error_ = errno;
         ended_ = true;
         return true;
       }
@@ -236,6 +227,7 @@ class LineReader {
       char chunk[65536];
       ssize_t n = ::read(fd_, chunk, sizeof chunk);
       if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      if (n < 0) error_ = errno;  // a read error is no end of input: it is reported
       if (n <= 0) {
         ended_ = true;
       } else {
@@ -246,6 +238,7 @@ class LineReader {
   }
 
   const int fd_, wakeFd_;
+  int error_ = 0;
   std::string buffer_;
   std::size_t start_ = 0;
   bool ended_ = false;
@@ -298,13 +291,14 @@ bool positionFields(std::vector<std::string>& fields, std::string& mover, std::s
                          : key == "type" ? &type
                                          : nullptr;
     if (eq == std::string::npos) {
-      error = "'" + f + "' after a key=value field: PLAYER1 PLAYER2 [OFFLIST] come first";
+      error =
+          std::string("'") + f + "' after a key=value field: PLAYER1 PLAYER2 [OFFLIST] come first";
     } else if (!value) {
-      error = "unknown field '" + key + "' (known: mover, beat, type)";
+      error = std::string("unknown field '") + key + "' (known: mover, beat, type)";
     } else if (!value->empty()) {
-      error = "field '" + key + "' given twice";
+      error = std::string("field '") + key + "' given twice";
     } else if (eq + 1 == f.size()) {
-      error = "field '" + key + "' needs a value";
+      error = std::string("field '") + key + "' needs a value";
     } else {
       *value = f.substr(eq + 1);
     }
@@ -470,8 +464,16 @@ int runBatch(const Options& options) {
   watchStopSignals([] { pipeline->interrupt(); });
 
   std::vector<std::thread> workers;
-  for (unsigned i = 0; i < jobs; ++i)
-    workers.emplace_back(work, std::ref(*pipeline), std::ref(*engines[i]), options.analyse);
+  int refused = 0;  // a worker the system would not start
+  for (unsigned i = 0; i < jobs && !refused; ++i) {
+    try {
+      workers.emplace_back(work, std::ref(*pipeline), std::ref(*engines[i]), options.analyse);
+    } catch (const std::system_error& e) {
+      refused = e.code().value();
+    }
+  }
+  // Fewer workers only take longer; none would leave every line unanswered.
+  if (workers.empty()) return failWith("cannot start a worker thread", refused);
 
   LineReader reader(STDIN_FILENO, wake[0]);
   long lineNumber = 0;
@@ -492,10 +494,9 @@ int runBatch(const Options& options) {
     std::fputs("zelk: stopped\n", stderr);
     return 130;
   }
-  if (pipeline->outputFailed()) {
-    std::fputs("zelk: cannot write the answers\n", stderr);
-    return 1;
-  }
+  warnIfTheLogFails(options);
+  if (pipeline->outputError()) return failWith("cannot write the answers", pipeline->outputError());
+  if (reader.error()) return failWith("cannot read standard input", reader.error());
   if (pipeline->anyFailed.load()) return 1;
   return pipeline->anyBad.load() ? 2 : 0;
 }

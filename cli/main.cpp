@@ -13,6 +13,7 @@
 
 int main(int argc, char** argv) {
   using namespace zelk;
+  cli::reserveStandardDescriptors();
   cli::blockStopSignals();
   cli::Options options;
   std::string error;
@@ -20,13 +21,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "zelk: %s\nTry 'zelk --help'.\n", error.c_str());
     return 2;
   }
-  if (options.help) {
-    std::fputs(cli::USAGE, stdout);
-    return 0;
-  }
-  if (options.version) {
-    std::printf("zelk %s\n", utf16ToUtf8(ZELK_VERSION_TEXT).c_str());
-    return 0;
+  if (options.help || options.version) {
+    const std::string text =
+        options.help ? cli::USAGE : "zelk " + utf16ToUtf8(ZELK_VERSION_TEXT) + "\n";
+    const int failed = cli::writeOut(text);
+    return failed ? cli::failWith("cannot write to standard output", failed) : 0;
   }
   cli::applySwitches(options);
   if (options.batch) return cli::runBatch(options);
@@ -38,6 +37,7 @@ int main(int argc, char** argv) {
   }
   LogPrint(u"玩家1:%s[%d]\r\n", a, static_cast<int>(a.size()));
   LogPrint(u"玩家2:%s[%d]\r\n", b, static_cast<int>(b.size()));
+  cli::warnIfTheLogFails(options);  // before the run, which may take long
   SolveRequest request = cli::requestOf(options);
   request.player1 = std::move(a);
   request.player2 = std::move(b);

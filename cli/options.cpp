@@ -204,6 +204,8 @@ bool parseOffList(const std::string& list, std::vector<std::string>& names, std:
       if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     if (!name.empty()) {
       if (!knownSwitch(name)) {
+        // The echo of a name that may be anything is kept short.
+        if (name.size() > 40) name = name.substr(0, 40) + "...";
         error = "unknown rule switch '" + name +
                 "' in --off (known: D,3,31,32,411,422,F,F11,F22,SZ,LD,ZD,WZ)";
         return false;

@@ -9,7 +9,9 @@ namespace zelk::cli {
 
 std::string jsonString(const std::string& text) {
   std::string out = "\"";
-  for (unsigned char c : text) {
+  // Bytes that are no UTF-8 (echoed from bad input) become U+FFFD: the line
+  // stays valid JSON.
+  for (unsigned char c : utf16ToUtf8(utf8ToUtf16(text))) {
     if (c == '"' || c == '\\') {
       out += '\\';
       out += static_cast<char>(c);
@@ -37,13 +39,15 @@ std::string typeName(int type) { return jsonString(utf16ToUtf8(pt2Str(type))); }
 std::string head(const std::u16string& player1, const std::u16string& player2,
                  const StartFields& start, long line) {
   std::string out = "{";
-  if (line > 0) out += "\"line\":" + std::to_string(line) + ",";
-  out += "\"player1\":" + jsonString(utf16ToUtf8(player1));
-  out += ",\"player2\":" + jsonString(utf16ToUtf8(player2));
+  if (line > 0) out.append("\"line\":").append(std::to_string(line)).append(",");
+  out.append("\"player1\":").append(jsonString(utf16ToUtf8(player1)));
+  out.append(",\"player2\":").append(jsonString(utf16ToUtf8(player2)));
   if (start.mover != RESULT_U2 || !start.toBeat.empty()) {
-    out += ",\"mover\":" + std::string(1, start.mover);
-    out += ",\"to_beat\":" + (start.toBeat.empty() ? "null" : jsonString(start.toBeat));
-    out += ",\"to_beat_type\":" + (start.toBeat.empty() ? "null" : typeName(start.toBeatType));
+    const bool free = start.toBeat.empty();
+    out.append(",\"mover\":").append(1, start.mover);
+    out.append(",\"to_beat\":").append(free ? std::string("null") : jsonString(start.toBeat));
+    out.append(",\"to_beat_type\":")
+        .append(free ? std::string("null") : typeName(start.toBeatType));
   }
   return out;
 }
@@ -71,19 +75,21 @@ std::string reportJson(const RunReport& r, const std::u16string& player1,
 
 std::string analysisJson(const RunReport& r, const std::u16string& player1,
                          const std::u16string& player2, const StartFields& start, long line) {
-  std::string out = head(player1, player2, start, line) + ",\"plays\":[";
+  std::string out = head(player1, player2, start, line);
+  out.append(",\"plays\":[");
   for (std::size_t i = 0; i < r.plays.size(); ++i) {
     const AnalysedPlay& p = r.plays[i];
-    if (i > 0) out += ",";
-    out += "{\"play\":" + jsonString(p.cards) + ",\"type\":" + typeName(p.type) +
-           ",\"winner\":" + std::string(1, p.winner) +
-           ",\"moves_to_win\":" + std::to_string(p.movesToWin) + "}";
+    if (i > 0) out.append(",");
+    out.append("{\"play\":").append(jsonString(p.cards));
+    out.append(",\"type\":").append(typeName(p.type));
+    out.append(",\"winner\":").append(1, p.winner);
+    out.append(",\"moves_to_win\":").append(std::to_string(p.movesToWin)).append("}");
   }
-  out += "],\"winner\":" + std::string(1, r.winner);
-  out += ",\"moves_to_win\":" + std::to_string(r.movesToWin);
-  out += ",\"positions\":" + std::to_string(r.positions);
-  out += ",\"elapsed_ms\":" + std::to_string(r.elapsedMs);
-  out += std::string(",\"engine\":\"") + r.engine + "\"}\n";
+  out.append("],\"winner\":").append(1, r.winner);
+  out.append(",\"moves_to_win\":").append(std::to_string(r.movesToWin));
+  out.append(",\"positions\":").append(std::to_string(r.positions));
+  out.append(",\"elapsed_ms\":").append(std::to_string(r.elapsedMs));
+  out.append(",\"engine\":\"").append(r.engine).append("\"}\n");
   return out;
 }
 

@@ -8,7 +8,8 @@
 
 namespace zelk::cli {
 
-// A JSON string literal: quotes, backslashes and control characters escaped.
+// A JSON string literal: quotes, backslashes and control characters escaped,
+// bytes that are no UTF-8 replaced by U+FFFD.
 std::string jsonString(const std::string& text);
 
 // The rest of the position a run started from. Only a position other than

@@ -1,11 +1,14 @@
 #include "cli/session.h"
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -98,7 +101,7 @@ sigset_t stopSignals() {
 }  // namespace
 
 void watchStopSignals(std::function<void()> onFirst) {
-  startThread(64 * 1024, [onFirst = std::move(onFirst)] {
+  ThreadHandle watcher = startThread(64 * 1024, [onFirst = std::move(onFirst)] {
     sigset_t set = stopSignals();
     int seen = 0;
     for (;;) {
@@ -111,7 +114,48 @@ void watchStopSignals(std::function<void()> onFirst) {
       if (!first.valid()) onFirst();  // no thread to spare: stop all the same
       first.close();
     }
-  }).close();
+  });
+  if (watcher.valid()) return;
+  // Nobody would take the signals: let them end the program as they do elsewhere.
+  sigset_t set = stopSignals();
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+}
+
+void reserveStandardDescriptors() {
+  // A descriptor that is closed at the start would be the next one opened
+  // (a pipe, say) and then read or written as if it were standard input or
+  // output. Each gets /dev/null opened for reading: input then ends at once,
+  // and a write fails as it would on the closed descriptor.
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int opened = ::open("/dev/null", O_RDONLY);
+    if (opened >= 0 && opened != fd) ::close(opened);
+  }
+}
+
+int writeOut(const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = ::write(STDOUT_FILENO, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : EIO;
+    done += static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
+int failWith(const std::string& what, int error) {
+  std::fprintf(stderr, "zelk: %s: %s\n", what.c_str(), std::strerror(error));
+  return 1;
+}
+
+void warnIfTheLogFails(const Options& options) {
+  static bool warned = false;
+  const int error = logFileError();
+  if (!options.log || error == 0 || warned) return;
+  warned = true;
+  std::fprintf(stderr, "zelk: warning: cannot write the log file %s: %s\n", logFilePath().c_str(),
+               std::strerror(error));
 }
 
 void blockStopSignals() {
@@ -155,10 +199,11 @@ int runSession(const Options& options, SolveRequest request) {
   LogQueueDiscarder discarder;
 
   std::shared_ptr<Console> console;
+  std::shared_ptr<TerminalConsole> terminal;
   if (options.json) {
     console = std::make_shared<NullConsole>();
   } else {
-    console = std::make_shared<TerminalConsole>();
+    console = terminal = std::make_shared<TerminalConsole>();
   }
   console->setTitle(u"ZelkSolver-机器与玩家对局互动窗口:");
   const std::u16string player1 = request.player1, player2 = request.player2;
@@ -171,7 +216,11 @@ int runSession(const Options& options, SolveRequest request) {
   if (!solverIdleTest()) return 1;
   TerminalPanel panel;
   setControlPanel(&panel);
-  startSolverThread(std::move(request));
+  if (int error = startSolverThread(std::move(request))) {
+    setControlPanel(nullptr);
+    setConsole(nullptr);
+    return failWith("cannot start the solver thread", error);
+  }
   bool interrupted = false;
   for (;;) {
     int id = events.wait();
@@ -188,20 +237,26 @@ int runSession(const Options& options, SolveRequest request) {
   setMessageBoxes(nullptr);
 
   RunReport report = lastRunReport();
+  warnIfTheLogFails(options);
   if (interrupted) {
     std::fputs("zelk: stopped\n", stderr);
     return 130;
   }
   if (report.failed) {
-    std::fputs("zelk: the solve failed (see the log with --log)\n", stderr);
+    const std::string log = options.log ? "the log: " + logFilePath() : "--log keeps a log";
+    std::fprintf(stderr, "zelk: %s (%s)\n",
+                 report.failure.empty() ? "the solve failed" : report.failure.c_str(), log.c_str());
     return 1;
   }
+  if (terminal && terminal->readError())
+    return failWith("cannot read standard input", terminal->readError());
+  if (terminal && terminal->writeError())
+    return failWith("cannot write to standard output", terminal->writeError());
   if (options.json) {
     if (!report.completed) return 1;
-    std::string text = options.analyse ? analysisJson(report, player1, player2, start)
-                                       : reportJson(report, player1, player2, 0, start);
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
+    const std::string text = options.analyse ? analysisJson(report, player1, player2, start)
+                                             : reportJson(report, player1, player2, 0, start);
+    if (int error = writeOut(text)) return failWith("cannot write the answer", error);
   }
   return 0;
 }

@@ -28,6 +28,18 @@ int runSession(const Options& options, SolveRequest request);
 // later, so that one thread can wait for them; call first thing in main.
 void blockStopSignals();
 
+// Opens /dev/null (for reading only) on each of the descriptors 0, 1 and 2
+// that is closed, so that no other file takes its number; call first thing.
+void reserveStandardDescriptors();
+
+// Writes all of text to standard output; 0, or the error.
+int writeOut(const std::string& text);
+// "zelk: WHAT: the error's text" on standard error; returns 1, the status.
+int failWith(const std::string& what, int error);
+// With --log: once, a warning on standard error when a record of the log
+// file could not be written.
+void warnIfTheLogFails(const Options& options);
+
 // Starts the thread that waits for SIGINT and SIGTERM (blocked with
 // blockStopSignals): the first one calls onFirst on that thread, a second
 // one ends the program at once with status 130.

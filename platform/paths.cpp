@@ -34,6 +34,14 @@ bool ensureParentDir(const std::string& filePath) {
   std::filesystem::path parent = std::filesystem::path(filePath).parent_path();
   if (parent.empty()) return true;
   std::error_code ec;
+  // A home folder that does not exist is not ours to make (a HOME set
+  // wrongly, a user without one): no folder tree appears under it.
+  std::string home = homeDir();
+  while (home.size() > 1 && home.back() == '/') home.pop_back();
+  const std::string folder = parent.string();
+  const bool underHome = folder.compare(0, home.size(), home) == 0 &&
+                         (folder.size() == home.size() || folder[home.size()] == '/');
+  if (underHome && !std::filesystem::is_directory(home, ec)) return false;
   std::filesystem::create_directories(parent, ec);
   return !ec;
 }

@@ -95,6 +95,10 @@ bool TerminalConsole::readByte(unsigned char& b) {
     pushback_ = -1;
     return true;
   }
+  if (inStart_ < inEnd_) {
+    b = static_cast<unsigned char>(inBuffer_[inStart_++]);
+    return true;
+  }
   for (;;) {
     if (detached_.load()) return fail(DETACHED_ERROR);
     pollfd fds[2] = {{inFd_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
@@ -102,20 +106,32 @@ bool TerminalConsole::readByte(unsigned char& b) {
     int n = ::poll(fds, wakeRead_ >= 0 ? 2 : 1, wakeRead_ >= 0 ? -1 : 100);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return fail(errno);
+      return ioFailure(readError_, errno);
     }
     if (detached_.load() || (wakeRead_ >= 0 && fds[1].revents != 0)) return fail(DETACHED_ERROR);
     if (n == 0) continue;
-    if (fds[0].revents & POLLNVAL) return fail(EBADF);
-    ssize_t r = ::read(inFd_, &b, 1);
-    if (r == 1) return true;
+    if (fds[0].revents & POLLNVAL) return ioFailure(readError_, EBADF);
+    // In blocks: a byte per system call makes a long line take seconds.
+    ssize_t r = ::read(inFd_, inBuffer_, sizeof inBuffer_);
+    if (r > 0) {
+      inStart_ = 1;
+      inEnd_ = static_cast<std::size_t>(r);
+      b = static_cast<unsigned char>(inBuffer_[0]);
+      return true;
+    }
     if (r == 0) {
       endOfInput_ = true;
       return fail(END_OF_INPUT_ERROR);
     }
     if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-    return fail(errno);
+    return ioFailure(readError_, errno);
   }
+}
+
+bool TerminalConsole::ioFailure(std::atomic<int>& first, int error) {
+  int none = 0;
+  first.compare_exchange_strong(none, error);
+  return fail(error);
 }
 
 bool TerminalConsole::readChar(char16_t& c) {
@@ -178,7 +194,7 @@ bool TerminalConsole::writeBytes(const char* data, std::size_t size) {
       continue;
     }
     if (n < 0 && errno == EPIPE) block.sawEpipe();
-    return fail(n < 0 ? errno : EIO);
+    return ioFailure(writeError_, n < 0 ? errno : EIO);
   }
   return true;
 }

@@ -30,11 +30,16 @@ class TerminalConsole : public Console {
   void setTitle(const std::u16string& title) override;
   bool detach() override;
   int error() const override { return error_.load(std::memory_order_relaxed); }
+  // The first failed read or write of the descriptors themselves (an errno
+  // value; neither the end of input nor a detach counts); 0 when none failed.
+  int readError() const { return readError_.load(); }
+  int writeError() const { return writeError_.load(); }
 
  private:
   bool readByte(unsigned char& b);
   bool writeBytes(const char* data, std::size_t size);
   bool fail(int error);
+  bool ioFailure(std::atomic<int>& first, int error);
 
   const int inFd_;
   const int outFd_;
@@ -43,10 +48,14 @@ class TerminalConsole : public Console {
   bool outIsPipe_ = false;  // writes may raise SIGPIPE
   std::atomic<bool> detached_{false};
   std::atomic<int> error_{0};
+  std::atomic<int> readError_{0};
+  std::atomic<int> writeError_{0};
 
   std::mutex readMutex_;
   bool endOfInput_ = false;
-  int pushback_ = -1;        // a byte that broke a sequence, read again next
+  int pushback_ = -1;     // a byte that broke a sequence, read again next
+  char inBuffer_[65536];  // bytes read ahead, from inStart_ to inEnd_
+  std::size_t inStart_ = 0, inEnd_ = 0;
   char16_t pendingLow_ = 0;  // second unit of a pair, handed out next
 
   std::mutex writeMutex_;

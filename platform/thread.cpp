@@ -17,7 +17,7 @@ void* trampoline(void* arg) {
 ThreadHandle startThread(std::size_t stackBytes, std::function<void()> body) {
   ThreadHandle h;
   pthread_attr_t attr;
-  if (pthread_attr_init(&attr) != 0) return h;
+  if ((h.error_ = pthread_attr_init(&attr)) != 0) return h;
   pthread_attr_setstacksize(&attr, stackBytes);
   auto* arg = new std::function<void()>(std::move(body));
   pthread_t tid;
@@ -25,6 +25,7 @@ ThreadHandle startThread(std::size_t stackBytes, std::function<void()> body) {
   pthread_attr_destroy(&attr);
   if (rc != 0) {
     delete arg;
+    h.error_ = rc;
     return h;
   }
   h.id_ = static_cast<unsigned long>(tid);
@@ -35,13 +36,14 @@ ThreadHandle startThread(std::size_t stackBytes, std::function<void()> body) {
 ThreadHandle::~ThreadHandle() { close(); }
 
 ThreadHandle::ThreadHandle(ThreadHandle&& other) noexcept
-    : id_(other.id_), started_(std::exchange(other.started_, false)) {}
+    : id_(other.id_), started_(std::exchange(other.started_, false)), error_(other.error_) {}
 
 ThreadHandle& ThreadHandle::operator=(ThreadHandle&& other) noexcept {
   if (this != &other) {
     close();
     id_ = other.id_;
     started_ = std::exchange(other.started_, false);
+    error_ = other.error_;
   }
   return *this;
 }

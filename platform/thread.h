@@ -26,6 +26,8 @@ class ThreadHandle {
   ThreadHandle& operator=(const ThreadHandle&) = delete;
 
   bool valid() const { return started_; }
+  // Why the thread could not be started (an errno value); 0 otherwise.
+  int error() const { return error_; }
   void join();   // waits for the thread to end; the handle becomes empty
   void close();  // forgets the thread (it runs on); the handle becomes empty
 
@@ -33,9 +35,11 @@ class ThreadHandle {
   friend ThreadHandle startThread(std::size_t, std::function<void()>);
   unsigned long id_ = 0;
   bool started_ = false;
+  int error_ = 0;
 };
 
-// Starts body on a new thread with the given stack size; an empty handle on failure.
+// Starts body on a new thread with the given stack size; an empty handle
+// that tells the error on failure (a stack the system refuses, say).
 ThreadHandle startThread(std::size_t stackBytes, std::function<void()> body);
 
 }  // namespace zelk

@@ -4,13 +4,13 @@
 
 #include "platform/text.h"
 #include "rules/cards.h"
+#include "rules/plays.h"
 #include "rules/playtypes.h"
 
 namespace zelk {
 
 namespace {
 
-constexpr int RANK_A = 11;  // runs end here
 constexpr int RANK_2 = 12;
 
 struct TypeName {
@@ -48,21 +48,6 @@ std::string typesOf(const std::vector<TypedPlay>& readings) {
 
 using Counts = std::array<int, RANK_COUNT>;
 
-// The cards with ranks from..to taken `each` times first, then the rest
-// ascending: how the generator writes a play.
-std::string written(const Counts& c, int from, int to, int each) {
-  std::string main, rest;
-  for (int r = 0; r < RANK_COUNT; ++r) {
-    int k = c[r];
-    if (r >= from && r <= to) {
-      main.append(static_cast<std::size_t>(each), RANK_ORDER[r]);
-      k -= each;
-    }
-    rest.append(static_cast<std::size_t>(k), RANK_ORDER[r]);
-  }
-  return main + rest;
-}
-
 }  // namespace
 
 const char* playTypeCode(int type) {
@@ -80,55 +65,26 @@ int playTypeByName(std::string_view name) {
 
 std::vector<TypedPlay> readPlay(std::string_view text) {
   Counts c{};
+  plays::CardCounts whole = 0;
   int n = 0;
   for (char ch : typed(text)) {
     const int r = rankOf(static_cast<unsigned char>(ch));
     if (r < 0 || ++c[r] > (r > RANK_2 ? 1 : 4)) return {};
+    whole += plays::rankUnit(r);
     ++n;
   }
-  int ranks = 0, lo = -1, hi = -1, with[5] = {-1, -1, -1, -1, -1}, many[5] = {};
-  for (int r = 0; r < RANK_COUNT; ++r) {
-    if (!c[r]) continue;
-    if (lo < 0) lo = r;
-    hi = r;
-    ++ranks;
-    ++many[c[r]];
-    if (with[c[r]] < 0) with[c[r]] = r;
-  }
+  // The plays a hand of just these cards can lead that take all of them,
+  // every split into triples and wings included.
   std::vector<TypedPlay> out;
-  auto add = [&](int type, int from = -1, int to = -1, int each = 0) {
-    out.push_back(TypedPlay{written(c, from, to, each), type});
-  };
-  // Consecutive ranks within 3 to A, each held `each` times, `least` to `most` of them.
-  auto run = [&](int each, int least, int most) {
-    return hi <= RANK_A && ranks == hi - lo + 1 && many[each] == ranks && ranks >= least &&
-           ranks <= most;
-  };
-  // `t` consecutive ranks from a, within 3 to A, each held exactly three times.
-  auto triples = [&](int a, int t) {
-    if (a + t - 1 > RANK_A) return false;
-    for (int r = a; r < a + t; ++r)
-      if (c[r] != 3) return false;
+  auto take = [&](const plays::Candidate& p) {
+    if (p.cards == whole) {
+      char cards[4 * RANK_COUNT];
+      out.push_back(TypedPlay{std::string(cards, p.write(cards)), p.type});
+    }
     return true;
   };
-  if (n == 2 && ranks == 1) add(TYPE_D);
-  if (n == 3 && ranks == 1) add(TYPE_3);
-  if (run(1, 5, 12)) add(TYPE_SZ);
-  if (n == 4 && ranks == 2 && with[3] >= 0) add(TYPE_31, with[3], with[3], 3);
-  if (n == 5 && ranks == 2 && with[3] >= 0 && with[2] >= 0) add(TYPE_32, with[3], with[3], 3);
-  if (n == 6 && with[4] >= 0) add(TYPE_411, with[4], with[4], 4);
-  if (n == 8 && ranks == 3 && many[4] == 1 && many[2] == 2) add(TYPE_422, with[4], with[4], 4);
-  if (run(2, 3, 10)) add(TYPE_LD);
-  if (run(3, 2, 7)) add(TYPE_F);
-  for (int t = 2; t <= 3; ++t)
-    for (int a = 0; n == 4 * t && a <= RANK_A; ++a)
-      if (triples(a, t)) add(TYPE_F11, a, a + t - 1, 3);
-  for (int t = 2; t <= 3; ++t)
-    for (int a = 0; n == 5 * t && a <= RANK_A; ++a)
-      if (triples(a, t) && ranks == 2 * t && many[2] == t) add(TYPE_F22, a, a + t - 1, 3);
-  if (n == 4 && ranks == 1) add(TYPE_ZD);
-  if (n == 2 && c[RANK_COUNT - 2] && c[RANK_COUNT - 1]) add(TYPE_WZ);
-  if (n == 1) add(TYPE_G);
+  constexpr plays::Options FORMS{.pass = false, .oneLength = true, .allForms = true};
+  if (n > 0) plays::forEachPlay<FORMS>(plays::HandRanks::counted(c.data()), {}, R_ALL, take, n);
   return out;
 }
 
@@ -144,9 +100,14 @@ bool parsePlayToBeat(std::string_view cards, std::string_view typeName,
   for (char ch : text) {
     const int r = rankOf(static_cast<unsigned char>(ch));
     if (r < 0) {
-      error = "'" + std::string(1, ch) +
-              "' is not a card (cards: Y X 2 A K Q J 0 9 8 7 6 5 4 3; Y big joker, X small "
-              "joker, 0 is ten)";
+      // Built piece by piece in a new string: GCC 12 reports a false -Wrestrict
+      // where a literal goes in front of a string or replaces one.
+      std::string message(1, '\'');
+      message += ch;
+      message +=
+          "' is not a card (cards: Y X 2 A K Q J 0 9 8 7 6 5 4 3; Y big joker, X small "
+          "joker, 0 is ten)";
+      error = std::move(message);
       return false;
     }
     if (++c[r] > (r > RANK_2 ? 1 : 4)) {
@@ -200,7 +161,13 @@ bool parsePlayToBeat(std::string_view cards, std::string_view typeName,
     return true;
   }
   error = text + " can be read as several plays:";
-  for (const TypedPlay& p : allowed) error += " " + describe(p.type) + " " + p.cards + ",";
+  for (const TypedPlay& p : allowed) {
+    error += ' ';
+    error += describe(p.type);
+    error += ' ';
+    error += p.cards;
+    error += ',';
+  }
   error.back() = ';';
   error += " name the type, and for two readings of one type write the cards in the order shown";
   return false;

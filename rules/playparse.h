@@ -29,7 +29,9 @@ struct TypedPlay {
 
 // Every play type the cards form (blanks and letter case as typed are
 // fine), in the canonical kind order and, within a kind, lowest deciding
-// rank first; each reading with its cards as the generator writes them.
+// rank first; each reading with its cards as the generator writes them
+// (the readings are the plays of the canonical enumeration, rules/plays.h,
+// that take all the cards).
 // Empty when the text holds something other than card characters, more of
 // a card than one pack has, or cards that form no play.
 std::vector<TypedPlay> readPlay(std::string_view cards);

@@ -36,4 +36,31 @@ void resetRuleSwitches() {
   for (const RuleSwitch& s : RULE_SWITCHES) setFlag(*s.flag, 1);
 }
 
+namespace {
+
+// Each switch's bit in Rules.
+struct SwitchBit {
+  Flag* flag;
+  Rules bit;
+};
+const SwitchBit SWITCH_BITS[RULE_SWITCH_COUNT] = {
+    {&F_TYPE_D, R_D},     {&F_TYPE_3, R_3},     {&F_TYPE_31, R_31}, {&F_TYPE_32, R_32},
+    {&F_TYPE_SZ, R_SZ},   {&F_TYPE_LD, R_LD},   {&F_TYPE_ZD, R_ZD}, {&F_TYPE_WZ, R_WZ},
+    {&F_TYPE_411, R_411}, {&F_TYPE_422, R_422}, {&F_TYPE_F, R_F},   {&F_TYPE_F11, R_F11},
+    {&F_TYPE_F22, R_F22},
+};
+
+}  // namespace
+
+Rules currentRules() {
+  Rules r = 0;
+  for (const SwitchBit& s : SWITCH_BITS)
+    if (on(*s.flag)) r |= s.bit;
+  return r;
+}
+
+void applyRules(Rules rules) {
+  for (const SwitchBit& s : SWITCH_BITS) setFlag(*s.flag, (rules & s.bit) ? 1 : 0);
+}
+
 }  // namespace zelk

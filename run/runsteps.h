@@ -15,8 +15,6 @@ namespace zelk::runsteps {
 bool stopCheck();
 // The run failed: the front end says so.
 void markFailed();
-// Memory ran out: the log lines, the stop, the failure.
-void memoryFailure(const char* what);
 // Changes the last run's report under its lock.
 void updateReport(const std::function<void(RunReport&)>& change);
 

@@ -48,16 +48,6 @@ void markFailed() {
   lastReport.failed = true;
 }
 
-void memoryFailure(const char* what) {
-  markFailed();
-  setStop(1);
-  std::u16string text = utf8ToUtf16(what ? what : "");
-  if (text.size() > 1024) text.resize(1024);
-  LogPrint(u"zelkmain:catched CMemoryException(%s)!\r\n", text);
-  LogPrint(u"zelkmain:内存失败，求解线程将终止!!!\r\n");
-  LogPrint(u"ERRORBREAK!\r\n");
-}
-
 void updateReport(const std::function<void(RunReport&)>& change) {
   std::lock_guard<std::mutex> g(reportMutex);
   change(lastReport);
@@ -90,7 +80,6 @@ char otherSide(char side) { return side == RESULT_U1 ? RESULT_U2 : RESULT_U1; }
 namespace {
 
 using runsteps::markFailed;
-using runsteps::memoryFailure;
 using runsteps::otherSide;
 using runsteps::positionLine;
 using runsteps::stopCheck;
@@ -273,6 +262,20 @@ void listingMode(GameNode* root) {
 
 }  // namespace
 
+void memoryFailure(const char* what) {
+  {
+    std::lock_guard<std::mutex> g(reportMutex);
+    lastReport.failed = true;
+    lastReport.failure = std::string("out of memory: ") + (what ? what : "");
+  }
+  setStop(1);
+  std::u16string text = utf8ToUtf16(what ? what : "");
+  if (text.size() > 1024) text.resize(1024);
+  LogPrint(u"zelkmain:catched CMemoryException(%s)!\r\n", text);
+  LogPrint(u"zelkmain:内存失败，求解线程将终止!!!\r\n");
+  LogPrint(u"ERRORBREAK!\r\n");
+}
+
 RunReport lastRunReport() {
   std::lock_guard<std::mutex> g(reportMutex);
   return lastReport;
@@ -285,6 +288,12 @@ int ReadConsoleLine(std::u16string& line) {
   for (;;) {
     char16_t c;
     if (!console || !console->readChar(c)) {
+      // A last line without its line end is a line all the same; the end
+      // of input comes with the next read.
+      if (console && position > 0 && console->error() == END_OF_INPUT_ERROR) {
+        line.assign(buffer, position);
+        return 0;
+      }
       LogPrint(u"ReadConsoleLine:eno %d\r\n", console ? console->error() : NO_CONSOLE_ERROR);
       setStop(1);
       return 1;

@@ -77,6 +77,8 @@ struct RunReport {
   int movesToWin = 0;
 };
 RunReport lastRunReport();
+// Memory ran out for the solve: the stop, the log lines and the run report.
+void memoryFailure(const char* what);
 
 // The report of a decision made without a tree (the batch): the same fields
 // the solving run fills in.

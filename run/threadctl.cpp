@@ -84,10 +84,14 @@ bool solverIdleTest() {
   return true;
 }
 
-void startSolverThread(SolveRequest request) {
+int startSolverThread(SolveRequest request) {
   if (request.console) setConsole(request.console);
   solverThread.close();
   solverThread = startThread(SOLVER_STACK, [request = std::move(request)] { p_thread(request); });
+  if (solverThread.valid()) return 0;
+  // No thread, so no completion will come: the front end says so and stays idle.
+  LogPrint(u"startSolverThread:eno %d\r\n", solverThread.error());
+  return solverThread.error();
 }
 
 int p_thread(const SolveRequest& request) {
@@ -103,10 +107,7 @@ int p_thread(const SolveRequest& request) {
       root = newNode();
     } catch (const CMemoryException& e) {
       // Not even the root fits: report it like a failed search.
-      setStop(1);
-      LogPrint(u"zelkmain:catched CMemoryException(%s)!\r\n", e.what());
-      LogPrint(u"zelkmain:内存失败，求解线程将终止!!!\r\n");
-      LogPrint(u"ERRORBREAK!\r\n");
+      memoryFailure(e.what());
     }
     if (root) {
       zelkmain(root, request);
@@ -145,13 +146,17 @@ void Destroy() {
   if (ControlPanel* p = panel.load()) p->enableStop(false);
 }
 
+std::u16string destroyOkText(uint32_t d, uint64_t waiting) {
+  return formatText(u"DestroyOk:成功停止(%d.%d)(%I64u)\r\n", static_cast<int>(d / 1000),
+                    static_cast<int>(d % 1000), waiting);
+}
+
 void DestroyOk() {
   int ignored;
   detachConsole(&ignored);
   doneTick = tickCount();
   uint64_t waiting = qZelk2Free.size();
-  uint32_t d = doneTick - stopTick;
-  LogPrint(u"DestroyOk:成功停止(%d.%d)(%I64u)\r\n", d / 1000, d % 1000, waiting);
+  LogPrint(u"%s", destroyOkText(doneTick - stopTick, waiting));
   if (ControlPanel* p = panel.load()) {
     p->enableInputs(true);
     p->enableStop(false);

@@ -23,8 +23,9 @@ std::u16string solveMutexName();
 // The busy test: false (after its box and log line) when a solve is running.
 bool solverIdleTest();
 // Starts p_thread on a 32 MiB stack for this solve; its console, if any,
-// becomes the output hub's console first.
-void startSolverThread(SolveRequest request);
+// becomes the output hub's console first. Returns 0, or the error when the
+// system refuses the thread (after logging it); then no ID_SOLVE_DONE follows.
+int startSolverThread(SolveRequest request);
 // How p_thread tries solveMutex: NamedMutex::tryLock. Tests put a failing
 // attempt in its place to reach the start's failure path; it is changed
 // only while no solve runs.
@@ -35,6 +36,10 @@ int p_thread(const SolveRequest& request);
 void Destroy();
 // Handler of ID_SOLVE_DONE.
 void DestroyOk();
+// Its log line: d milliseconds from the stop as seconds and the remainder,
+// which keeps no leading zeros (1,005 ms shows as 1.5), and the number of
+// trees still waiting for release.
+std::u16string destroyOkText(uint32_t d, uint64_t waiting);
 
 // What the thread control needs of the window: its inputs (the start button,
 // both hands and the rule switches) and its stop button on or off, and the

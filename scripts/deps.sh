@@ -10,6 +10,7 @@ packages=(
   qt6-base-dev qt6-webengine-dev libqt6opengl6-dev libgl-dev
   fonts-wqy-microhei
   xvfb xauth
+  openbox xdotool xclip x11-utils imagemagick
   clang libclang-rt-14-dev
   python3
 )

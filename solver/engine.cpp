@@ -51,7 +51,8 @@ Pace paceOf(int64_t positions, uint32_t elapsedMs) {
 // strategy tree while it searches, so the replay only walks it.
 class ExhaustiveEngine : public Engine {
  public:
-  explicit ExhaustiveEngine(SearchFunction search) : search_(search) {}
+  // `search` stands in for ZelkSolver (tests); without it the engine plays by its rules.
+  explicit ExhaustiveEngine(SearchFunction search = nullptr) : search_(search) {}
 
   const char* name() const override { return "exhaustive"; }
   void reset(fast::Rules rules) override { rules_ = rules; }
@@ -62,13 +63,13 @@ class ExhaustiveEngine : public Engine {
     tableRoot = newNode();
     copyPosition(tableRoot, root);
     if (!moverPlays_) tableRoot->turn = RESULT_U2;
-    ZelkCN(tableRoot, 0);
+    ZelkCN(tableRoot, 0, rules_);
     topMoveCount = childCount(tableRoot);
     lastReportCount = 0;
     tickSeconds.exchange(0);
     lastReportSecond = 0;
     topNode = nullptr;  // never a node of an earlier, released tree
-    root->result = search_(root, 0);
+    root->result = search_ ? search_(root, 0) : ZelkSolver(root, 0, rules_);
     // The table's positions are not the search's.
     searched_ = std::max<int64_t>(nodeCount - countNodes(tableRoot), 1);
     return root->result;
@@ -204,7 +205,7 @@ class FastAnswers : public Engine {
 
 std::unique_ptr<Engine> makeEngine(const EngineSettings& settings) {
   if (settings.kind == EngineKind::Fast) return std::make_unique<FastAnswers>(settings);
-  auto engine = std::make_unique<ExhaustiveEngine>(ZelkSolver);
+  auto engine = std::make_unique<ExhaustiveEngine>();
   engine->reset(settings.rules);
   engine->countMoverPlays(settings.moverPlaysInProgress);
   return engine;

@@ -6,12 +6,12 @@
 // same packed counts plus what a reply has to match: its type code, its
 // number of cards and its deciding rank.
 //
-// generateMoves yields exactly the plays of the canonical enumeration, in
-// its order, with its duplicate drops: of two plays with the same cards
-// only the first one generated exists. The drops happen only among the
-// four-with-two plays and the airplanes with single wings, and there the
-// cards of a candidate tell in advance whether an earlier candidate had
-// them, so no list of siblings is ever searched.
+// generateMoves walks the canonical enumeration (rules/plays.h), so it
+// yields exactly its plays, in its order, with its duplicate drops: of two
+// plays with the same cards only the first one generated exists. The drops
+// happen only among the four-with-two plays and the airplanes with single
+// wings, and there the cards of a candidate tell in advance whether an
+// earlier candidate had them, so no list of siblings is ever searched.
 #pragma once
 
 #include <bit>
@@ -20,6 +20,8 @@
 #include <string_view>
 #include <utility>
 
+#include "rules/plays.h"
+#include "rules/switches.h"
 #include "rules/types.h"
 
 namespace zelk::fast {
@@ -46,31 +48,28 @@ bool handFromCards(std::string_view cards, Hand& hand);
 // The hand as an ascending card string.
 std::string handToCards(Hand h);
 
-// The thirteen rule switches as bits, read once per solve.
-using Rules = uint16_t;
-enum : Rules {
-  R_D = 1 << 0,
-  R_3 = 1 << 1,
-  R_31 = 1 << 2,
-  R_32 = 1 << 3,
-  R_SZ = 1 << 4,
-  R_LD = 1 << 5,
-  R_ZD = 1 << 6,
-  R_WZ = 1 << 7,
-  R_411 = 1 << 8,
-  R_422 = 1 << 9,
-  R_F = 1 << 10,
-  R_F11 = 1 << 11,
-  R_F22 = 1 << 12,
-  R_ALL = (1 << 13) - 1,
-  R_SEQUENCES = R_SZ | R_LD | R_F | R_F11 | R_F22,
-  // Not a switch: set by the search (see generateMoves) to leave out plays
-  // that another play beats for sure.
-  R_DOMINANCE = 1 << 13,
-};
-Rules currentRules();
-// Sets the process-wide switches from bits (tests and benchmarks).
-void applyRules(Rules rules);
+// The thirteen rule switches as bits, read once per solve (rules/switches.h).
+using zelk::applyRules;
+using zelk::currentRules;
+using zelk::R_3;
+using zelk::R_31;
+using zelk::R_32;
+using zelk::R_411;
+using zelk::R_422;
+using zelk::R_ALL;
+using zelk::R_D;
+using zelk::R_F;
+using zelk::R_F11;
+using zelk::R_F22;
+using zelk::R_LD;
+using zelk::R_SEQUENCES;
+using zelk::R_SZ;
+using zelk::R_WZ;
+using zelk::R_ZD;
+using zelk::Rules;
+// Not a switch: set by the search (see generateMoves) to leave out plays
+// that another play beats for sure.
+inline constexpr Rules R_DOMINANCE = 1 << 13;
 
 // The play to beat as far as a reply is concerned: type 0 means the mover leads.
 struct Beat {
@@ -195,12 +194,7 @@ std::string moveCards(const Move& m);
 namespace detail {
 
 // Starts of `width` consecutive ranks below the 2 that are all in `m`.
-inline uint32_t runStarts(uint32_t m, int width) {
-  m &= (1u << RANK_2) - 1;
-  uint32_t starts = m;
-  for (int i = 1; i < width; ++i) starts &= m >> i;
-  return starts & ((1u << (RANK_2 - width + 1)) - 1);
-}
+using plays::runStarts;
 
 }  // namespace detail
 

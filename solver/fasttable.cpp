@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <string>
 #include <system_error>
 #include <thread>
 
@@ -41,6 +42,14 @@ inline uint64_t compactValue(ProofNumbers value, uint64_t workClass, uint16_t ge
          (uint64_t(generation) << 58);
 }
 
+// The error names the size refused, so that the user knows what to ask for
+// instead (--table-mib).
+CMemoryException refused(std::size_t bytes) {
+  return CMemoryException("FastTable: the system refused " +
+                          std::to_string((bytes + (std::size_t(1) << 20) - 1) >> 20) +
+                          " MiB for the transposition table");
+}
+
 }  // namespace
 
 FastTable::FastTable(std::size_t bytes) {
@@ -51,12 +60,12 @@ FastTable::FastTable(std::size_t bytes) {
   // now and not in the middle of a search; only the part in use is faulted
   // in. The table grows and shrinks within it.
   buckets_ = static_cast<Bucket*>(mapBlock(reservedBuckets_ * sizeof(Bucket), false));
-  if (!buckets_) throw CMemoryException("FastTable: no memory for the transposition table");
+  if (!buckets_) throw refused(reservedBuckets_ * sizeof(Bucket));
   bucketCount_ = std::min(maxBuckets_, FIRST_BUCKETS);
   mask_ = bucketCount_ - 1;
   if (!populateBlock(buckets_, bucketCount_ * sizeof(Bucket))) {
     unmapBlock(buckets_, reservedBuckets_ * sizeof(Bucket));
-    throw CMemoryException("FastTable: no memory for the transposition table");
+    throw refused(bucketCount_ * sizeof(Bucket));
   }
   touched_ = bucketCount_;
   used_ = bucketCount_;

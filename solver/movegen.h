@@ -1,14 +1,13 @@
-// The canonical enumeration of player2's legal plays in a position.
+// Player2's legal plays in a position, as game-state nodes.
 //
-// The kinds, their order, the order of candidates within a kind and the
-// strings written for them are the system's one definition of what a play
-// is: the replay accepts a typed play only when it matches a generated one,
-// and the exhaustive solver enumerates in the same order with the same
-// shapes. The generator runs once per solve (the table of first plays), so it
-// favours plain, checkable loops over speed; it still allocates nothing per
-// candidate but the node itself.
+// The plays, their order and the strings written for them are those of the
+// canonical enumeration (rules/plays.h), which the exhaustive solver and the
+// fast engine walk too: the replay accepts a typed play only when it matches
+// a generated one. The generator runs once per solve (the table of first
+// plays); it allocates nothing per candidate but the node itself.
 #pragma once
 
+#include "rules/switches.h"
 #include "solver/gamenode.h"
 
 namespace zelk {
@@ -20,6 +19,8 @@ namespace zelk {
 // generating when player1 is to move, '3' (with a diagnostic) for any other
 // turn than '2', and '1' after generating. `depth` only labels the call.
 // Node creation may throw CMemoryException; the list stays well formed.
+// Plays by `rules`, or by the rule switches as they are.
+char ZelkCN(GameNode* node, int depth, Rules rules);
 char ZelkCN(GameNode* node, int depth);
 
 }  // namespace zelk

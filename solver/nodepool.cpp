@@ -1,14 +1,14 @@
 #include "solver/nodepool.h"
 
-#include <unistd.h>
-
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 
+#include "platform/memlimit.h"
 #include "platform/memory.h"
 #include "solver/gamenode.h"
 
@@ -45,12 +45,13 @@ std::atomic<std::size_t> reserved{0};
 std::atomic<std::size_t> budget{0};
 
 std::size_t defaultBudget() {
-  long pages = sysconf(_SC_PHYS_PAGES);
-  long pageSize = sysconf(_SC_PAGE_SIZE);
-  if (pages <= 0 || pageSize <= 0) return std::size_t(4) << 30;
+  // Within a container's limit too: past it the process would be killed
+  // instead of reporting the memory failure.
+  const uint64_t usable = usableMemoryBytes();
+  if (usable == 0) return std::size_t(4) << 30;
   // Leave room for the rest of the program, the desktop and the other trees
   // still waiting for release.
-  return static_cast<std::size_t>(pages) * static_cast<std::size_t>(pageSize) / 5 * 3;
+  return static_cast<std::size_t>(usable / 5 * 3);
 }
 
 // Fresh memory is slow to touch the first time: the system has to find and
@@ -104,7 +105,11 @@ void* takePreparedBlock() {
     std::lock_guard<std::mutex> g(s.m);
     if (!s.started) {
       s.started = true;
-      std::thread(prepareBlocks).detach();
+      try {
+        std::thread(prepareBlocks).detach();
+      } catch (const std::system_error&) {
+        s.failed = true;  // no thread to spare: blocks are mapped where they are needed
+      }
     }
     if (s.readyCount > 0) block = s.ready[--s.readyCount];
   }
@@ -209,7 +214,10 @@ GameNode* refill() {
   }
   void* block = nodes == BLOCK_NODES ? takePreparedBlock() : nullptr;
   if (!block) block = mapBlock(nodes * sizeof(GameNode), false);
-  if (!block) throw CMemoryException("out of memory");
+  if (!block)
+    throw CMemoryException("the system refused " +
+                           std::to_string((nodes * sizeof(GameNode) + (1 << 20) - 1) >> 20) +
+                           " MiB for the game tree");
   reserved.fetch_add(nodes * sizeof(GameNode));
   {
     std::lock_guard<std::mutex> g(sharedMutex);
@@ -262,13 +270,28 @@ void release(GameNode* node) {
 
 void flushThreadCache() { giveAll(); }
 
+namespace {
+// Slots neither in the shared list nor free in this thread's cache (sharedMutex held).
+std::size_t takenSlots() {
+  const ThreadState& c = local;
+  const std::size_t uncarved =
+      c.bump ? static_cast<std::size_t>(c.bumpEnd - c.bump) / sizeof(GameNode) : 0;
+  std::size_t untouched = 0;  // blocks not carved again since the pool was last idle
+  for (std::size_t i = nextBlock; i < blocks.size(); ++i) untouched += blocks[i].nodes;
+  return totalNodes - sharedCount - c.count - (c.spare ? BATCH : 0) - uncarved - untouched;
+}
+}  // namespace
+
+std::size_t liveNodes() {
+  std::lock_guard<std::mutex> g(sharedMutex);
+  return takenSlots();
+}
+
 bool recycleIfIdle() {
   ThreadState& c = local;
   std::lock_guard<std::mutex> g(sharedMutex);
-  const std::size_t uncarved =
-      c.bump ? static_cast<std::size_t>(c.bumpEnd - c.bump) / sizeof(GameNode) : 0;
   // Every slot is free and none sits in another thread's cache.
-  if (sharedCount + c.count + (c.spare ? BATCH : 0) + uncarved != totalNodes) return false;
+  if (takenSlots() != 0) return false;
   sharedBatches = nullptr;
   sharedCount = 0;
   c.head = c.spare = nullptr;

@@ -36,6 +36,12 @@ void flushThreadCache();
 // solver thread calls it before every solve.
 bool recycleIfIdle();
 
+// Nodes handed out and not given back, as far as this thread can tell: the
+// nodes alive, and any free ones another thread still keeps in its own
+// cache. Exact once the threads that freed nodes have handed their caches
+// over (a thread does when it ends, the release thread after every tree).
+std::size_t liveNodes();
+
 // Budget in bytes of node storage; 0 restores the default.
 void setBudgetBytes(std::size_t bytes);
 std::size_t budgetBytes();

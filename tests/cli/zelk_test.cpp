@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -356,6 +358,91 @@ TEST(Zelk, CtrlCStopsAWaitingReplay) {
   EXPECT_GT(indexOf(stop, "ERRORBREAK!\r\n"), failed);
   EXPECT_GT(indexOf(stop, "p_thread:over\r\n"), indexOf(stop, "ERRORBREAK!\r\n"));
   EXPECT_GT(indexOf(stop, "DestroyOk:成功停止("), indexOf(stop, "p_thread:over\r\n"));
+}
+
+// zelk as a shell runs it, with zelk on the PATH.
+Result shell(const std::string& command, const std::string& input = "") {
+  const std::string dir = std::filesystem::path(ZELK_BINARY).parent_path().string();
+  return runZelk({"-c", command}, input, {"PATH=" + dir + ":" + std::getenv("PATH")}, "/bin/sh");
+}
+
+// Whether every line is one flat JSON object in valid UTF-8.
+bool jsonLines(const std::string& text) {
+  static const std::string string = R"("(?:[^"\\\x00-\x1f]|\\["\\/bfnrt]|\\u[0-9a-f]{4})*")";
+  static const std::string member = string + ":(?:" + string + "|-?\\d+|null)";
+  static const std::regex object("\\{" + member + "(?:," + member + ")*\\}");
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);)
+    if (!std::regex_match(line, object) || line.size() > 400) return false;
+  return zelk::utf16ToUtf8(zelk::utf8ToUtf16(text)) == text && !text.empty();
+}
+
+// Failures of the surroundings: each ends with its reason on standard error
+// (all of it: "zelk: " `err`) and the status, losing nothing.
+TEST(Zelk, FailuresAreReported) {
+  struct Row {
+    const char *command, *err, *out;  // err: a regular expression, empty for none
+    int status;
+  } rows[] = {
+    {"zelk <&-", "", "player2:", 0},  // closed input: its end, not our own pipe
+    {"zelk --batch <&-", "", "", 0},
+    {"zelk --json >&-", "cannot write the answer: Bad file descriptor", "", 1},
+    {"zelk --json >/dev/full", "cannot write the answer: No space left on device", "", 1},
+    {"zelk --no-replay >/dev/full", "cannot write to standard output: No space left.*", "", 1},
+    {"zelk >&-", "cannot write to standard output: Bad file descriptor", "", 1},
+    {"echo A KKK5 | zelk --batch >/dev/full", "cannot write the answers: No space left.*", "", 1},
+    {"zelk --help >/dev/full", "cannot write to standard output: .*", "", 1},
+    {"zelk </", "cannot read standard input: Is a directory", "", 1},
+    {"zelk --batch </", "cannot read standard input: Is a directory", "", 1},
+    {"printf 4 | zelk --player1 2 --player2 34", "", "player2出牌:4\nplayer1出牌:2\n", 0},
+    {"printf '4\\r\\n' | zelk --player1 2 --player2 34", "", "player2出牌:4\nplayer1出牌:2\n", 0},
+    {"XDG_STATE_HOME=/dev/null zelk --log --json",
+     "warning: cannot write the log file /dev/null/.*: Not a directory", "\"winner\"", 0},
+    {"HOME=\"$HOME/no\" XDG_STATE_HOME= zelk --log --json && test ! -e \"$HOME/no\"",
+     "warning: cannot write the log file .*/no/.*: No such file or directory", "\"winner\"", 0},
+    {"zelk --json --engine fast --table-mib 1048576 --log",
+     "out of memory: .* refused 1048576 MiB .*\\(the log: .*ZelkSolver.log\\)", "", 1},
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)  // they need the address space
+    {"ulimit -v 40000; zelk --json", "cannot start the solver thread: .+", "", 1},
+#endif
+  };
+  for (const Row& row : rows) {
+    Result r = shell(row.command);
+    EXPECT_EQ(r.status, row.status) << row.command << "\n" << r.err;
+    const std::string err = *row.err ? std::string("zelk: ") + row.err + "\n" : "";
+    EXPECT_TRUE(std::regex_match(r.err, std::regex(err))) << row.command << "\n" << r.err;
+    EXPECT_NE(r.out.find(row.out), std::string::npos) << row.command << "\n" << r.out;
+  }
+  // Bytes that are no UTF-8, control characters and a very long name in
+  // bad lines: every answer is still a line of JSON.
+  Result batch = shell(
+      "printf 'A KKK5 D,\\377\\n\\377\\001 3\\nA KKK5 %s\\n' $(printf %3000s | tr ' ' x)"
+      " | zelk --batch");
+  EXPECT_EQ(batch.status, 2) << batch.err;
+  EXPECT_TRUE(jsonLines(batch.out)) << batch.out;
+}
+
+// The README's examples, run as written; a line typed at a prompt is input.
+TEST(Zelk, TheReadmeExamplesHold) {
+  auto mask = [](std::string text) {
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return std::regex_replace(maskTiming(text), std::regex(R"("elapsed_ms":\d+)"), "T");
+  };
+  std::ifstream readme(ZELK_README);
+  int examples = 0;
+  for (std::string line; std::getline(readme, line);) {
+    if (line.rfind("$ ", 0) != 0) continue;
+    std::string command = line.substr(2), input, expected;
+    while (std::getline(readme, line) && line != "```") {
+      const bool typed =
+          line.size() > 8 && std::regex_match(line.substr(0, 8), std::regex("player[12]:"));
+      if (typed) input += line.substr(8) + "\n";
+      expected += typed ? line.substr(0, 8) : line + "\n";  // a pipe echoes nothing typed
+    }
+    EXPECT_EQ(mask(shell(command, input).out), mask(expected)) << command;
+    ++examples;
+  }
+  EXPECT_EQ(examples, 8);
 }
 
 // The second stop signal ends the program at once, even while the first

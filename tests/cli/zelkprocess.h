@@ -26,8 +26,9 @@ struct Result {
 class Command {
  public:
   // `env`: "NAME=value" entries that replace or add to this process's environment.
-  Command(const std::vector<std::string>& args, const std::vector<std::string>& env) {
-    strings_.push_back(ZELK_BINARY);
+  Command(const std::vector<std::string>& args, const std::vector<std::string>& env,
+          const char* program = ZELK_BINARY) {
+    strings_.push_back(program);
     strings_.insert(strings_.end(), args.begin(), args.end());
     std::size_t argc = strings_.size();
     for (char** e = environ; *e; ++e) {
@@ -46,7 +47,7 @@ class Command {
     envp_ = argv_.data() + argc + 1;
   }
   [[noreturn]] void exec() {
-    execve(ZELK_BINARY, argv_.data(), envp_);
+    execve(argv_[0], argv_.data(), envp_);
     _exit(127);
   }
 
@@ -56,10 +57,11 @@ class Command {
   char** envp_ = nullptr;
 };
 
-// Runs zelk with the arguments, feeding `input` on standard input.
+// Runs zelk (or another program) with the arguments, feeding `input` on
+// standard input.
 inline Result runZelk(const std::vector<std::string>& args, const std::string& input,
-                      const std::vector<std::string>& env = {}) {
-  Command command(args, env);
+                      const std::vector<std::string>& env = {}, const char* program = ZELK_BINARY) {
+  Command command(args, env, program);
   int in[2], out[2], err[2];
   EXPECT_EQ(pipe(in), 0);
   EXPECT_EQ(pipe(out), 0);

@@ -6,6 +6,10 @@
 
 #include <cstdint>
 #include <cstring>
+#include <map>
+#include <string>
+
+#include "platform/memlimit.h"
 
 namespace zelk {
 namespace {
@@ -35,6 +39,29 @@ TEST(MapBlock, ImpossibleSizesAreRefused) {
   EXPECT_EQ(mapBlock(std::size_t(1) << 62, true), nullptr);
   EXPECT_EQ(mapBlock(SIZE_MAX, false), nullptr);  // no wrap-around when rounding up
   unmapBlock(nullptr, 0);                         // harmless
+}
+
+// The cgroup's limit from the files a container shows: the smallest of the
+// group's and its parents', where "max" and v1's unlimited value are none.
+TEST(CgroupMemoryLimit, FromTheFilesOfTheGroupAndItsParents) {
+  const std::map<std::string, std::string> files = {
+      {"/sys/fs/cgroup/memory.max", "536870912\n"},
+      {"/sys/fs/cgroup/a/b/memory.max", "max\n"},
+      {"/sys/fs/cgroup/a/memory.max", "268435456\n"},
+      {"/sys/fs/cgroup/c/memory.max", "134217728"},
+      {"/sys/fs/cgroup/memory/d/memory.limit_in_bytes", "67108864\n"},
+      {"/sys/fs/cgroup/memory/memory.limit_in_bytes", "9223372036854771712\n"}};
+  const FileReader read = [&](const std::string& path) -> std::optional<std::string> {
+    auto it = files.find(path);
+    return it == files.end() ? std::nullopt : std::optional<std::string>(it->second);
+  };
+  const std::pair<const char*, uint64_t> rows[] = {
+      {"0::/\n", 512u << 20},  {"0::/a/b\n", 256u << 20},
+      {"0::/c\n", 128u << 20}, {"3:cpu:/x\n11:memory:/d\n", 64u << 20},
+      {"5:memory:/e\n", 0},    {"3:cpu:/x\nno colons\n", 0}};
+  for (const auto& [groups, limit] : rows)
+    EXPECT_EQ(cgroupMemoryLimit(groups, read), limit) << groups;
+  EXPECT_GT(usableMemoryBytes(), 0u);
 }
 
 }  // namespace

@@ -252,5 +252,14 @@ TEST_F(ThreadControl, FailedSolveMutexRefusesOneStart) {
                               [] { solveLockAttempt = [](NamedMutex& m) { return m.tryLock(); }; });
 }
 
+// The stop time: whole seconds, then the remainder as a number of its own.
+TEST(DestroyOkText, RemainderWithoutLeadingZeros) {
+  const std::pair<uint32_t, const char*> rows[] = {
+      {1005, "(1.5)(1)"}, {10, "(0.10)(1)"}, {999, "(0.999)(1)"}, {60000, "(60.0)(1)"}};
+  for (const auto& [ms, shown] : rows)
+    EXPECT_EQ(utf16ToUtf8(destroyOkText(ms, 1)),
+              std::string("DestroyOk:成功停止") + shown + "\r\n");
+}
+
 }  // namespace
 }  // namespace zelk

@@ -11,6 +11,7 @@
 
 #include "fastref.h"
 #include "rules/cards.h"
+#include "solver/movegen_testutil.h"
 
 namespace zelk::fast {
 namespace {
@@ -142,28 +143,55 @@ std::string dealRich(std::mt19937& rng, int n) {
   return sortedAsc(deck.substr(0, static_cast<std::size_t>(n)));
 }
 
+// A random position for round `round`: the mover's hand, and a lead or a
+// play the other hand could make.
+struct RandomPosition {
+  Rules rules;
+  std::string H, L;
+  int T = 0;
+};
+RandomPosition randomPosition(std::mt19937& rng, int round) {
+  RandomPosition p;
+  p.rules = (round % 3 == 0) ? static_cast<Rules>(R_ALL) : static_cast<Rules>(rng() & R_ALL);
+  int n = 1 + static_cast<int>(rng() % 20);
+  p.H = round % 2 ? deal(rng, n) : dealRich(rng, n);
+  if (round % 4 != 0) {
+    std::string other = round % 2 ? deal(rng, 20) : dealRich(rng, 20);
+    auto plays = ref::generate(other, "", 0, p.rules | R_ALL);
+    const ref::Play& play = plays[rng() % plays.size()];
+    p.L = play.cards;
+    p.T = play.type;
+  }
+  return p;
+}
+
 TEST(FastMoves, MatchesTheLiteralEnumeration) {
   std::mt19937 rng(20240611);
   int compared = 0;
   for (int round = 0; round < 1500; ++round) {
-    Rules rules = (round % 3 == 0) ? static_cast<Rules>(R_ALL) : static_cast<Rules>(rng() & R_ALL);
-    int n = 1 + static_cast<int>(rng() % 20);
-    std::string H = round % 2 ? deal(rng, n) : dealRich(rng, n);
-    // Something to beat: a lead, or a play the other hand could make.
-    std::string L;
-    int T = 0;
-    if (round % 4 != 0) {
-      std::string other = round % 2 ? deal(rng, 20) : dealRich(rng, 20);
-      auto plays = ref::generate(other, "", 0, rules | R_ALL);
-      const ref::Play& p = plays[rng() % plays.size()];
-      L = p.cards;
-      T = p.type;
-    }
-    ASSERT_EQ(listFast(H, L, T, rules), listRef(H, L, T, rules))
-        << "hand " << H << " last " << L << "/" << T << " rules " << rules;
+    const RandomPosition p = randomPosition(rng, round);
+    ASSERT_EQ(listFast(p.H, p.L, p.T, p.rules), listRef(p.H, p.L, p.T, p.rules))
+        << "hand " << p.H << " last " << p.L << "/" << p.T << " rules " << p.rules;
     ++compared;
   }
   EXPECT_EQ(compared, 1500);
+}
+
+// The table of first plays (ZelkCN, player2's plays as nodes) lists the
+// same plays in the same order with the same strings.
+TEST(FastMoves, SameListAsTheTableOfFirstPlays) {
+  std::mt19937 rng(15);
+  testutil::ConsoleCapture console;
+  for (int round = 0; round < 1500; ++round) {
+    const RandomPosition p = randomPosition(rng, round);
+    testutil::SwitchGuard guard(p.rules);
+    std::vector<std::string> table;
+    for (const testutil::Child& c : testutil::generate("3", p.H, p.L, p.T))
+      table.insert(table.begin(), c.play + "/" + std::to_string(c.type));
+    ASSERT_EQ(listFast(p.H, p.L, p.T, p.rules), table)
+        << "hand " << p.H << " last " << p.L << "/" << p.T << " rules " << p.rules;
+  }
+  EXPECT_EQ(console.text(), u"");
 }
 
 // Positions at each depth below the start, every play and pass followed.

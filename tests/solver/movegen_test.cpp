@@ -266,6 +266,9 @@ const CountCase COUNT_CASES[] = {
     {"WrongLengthStraightMadeAndDropped", "456789", "34567", TYPE_SZ, 4, 3},
     {"DuplicateMadeAndDropped", "3333556", "", TYPE_PASS, 13, 12},
     {"LowBombMadeAndDropped", "44446", "5555", TYPE_ZD, 2, 1},
+    // 45 two-triple picks of the wrong size, the four triples once from
+    // each of two starts (the second dropped), the pass.
+    {"RepeatedAirplaneCardsMadeAndDropped", "444555666777", "333444555789", TYPE_F11, 48, 2},
 };
 
 INSTANTIATE_TEST_SUITE_P(Movegen, NodesCreated, ::testing::ValuesIn(COUNT_CASES),

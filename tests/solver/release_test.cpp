@@ -14,6 +14,7 @@
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "solver/gamenode.h"
+#include "solver/nodepool.h"
 #include "solver/solver.h"
 
 namespace zelk {
@@ -73,6 +74,25 @@ TEST(Release, HandOverDeletesTheTableAndQueuesTheRoot) {
   ASSERT_TRUE(queued);
   EXPECT_EQ(*queued, root);
   deleteNode(root);
+}
+
+// Every node handed over goes back to the pool (in a fresh process, where
+// no other test's nodes live).
+TEST(Release, NoNodeOfAHandedOverTreeStaysAlive) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        // Handed over by a solver thread of its own, which ends.
+        std::thread([] {
+          tableRoot = smallTree("3", "4");
+          handOverTree(smallTree("5", "6"));
+        }).join();
+        if (nodepool::liveNodes() != 7) std::exit(1);  // the root and its six
+        startReleaseThreads();
+        for (int i = 0; i < 1000 && nodepool::liveNodes() != 0; ++i) sleepMs(10);
+        std::exit(nodepool::liveNodes() == 0 ? 0 : 2);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
