@@ -7,8 +7,9 @@
 //
 // For each endgame, each question from empty tables: the fast solve (the
 // verdict), the plain fast solve as `zelk --engine fast` times it (the
-// verdict and the first winning play in canonical order), the position's
-// moves to win (judge), the machine's reply, the
+// verdict and the first winning play in canonical order), then who wins
+// after each play of the leader by the fast engine alone (the floor of the
+// analysis: it must know that much), the position's moves to win (judge), the machine's reply, the
 // winning plays alone (the hint in practice) and the whole analysis (every
 // play of the leader judged); then a practice game from the deal, the user
 // winning by the fewest plays and the machine holding out longest, with the
@@ -45,7 +46,8 @@ double median(std::vector<double> v) {
 }
 
 struct Times {
-  std::vector<double> solve, first, judge, reply, winning, analyse, ratio, practice;
+  std::vector<double> solve, first, verdicts, judge, reply, winning, analyse, ratio, floor,
+      practice;
 };
 
 // The position after a play of its mover.
@@ -105,40 +107,56 @@ bool runOne(zelk::FastEngine& engine, Analysis& analysis, const std::string& pla
     engine.solve(p.u1Cards.c_str(), p.u2Cards.c_str(), "", 0, zelk::RESULT_U2);
     engine.bestMove(p.u1Cards.c_str(), p.u2Cards.c_str(), "", 0, zelk::RESULT_U2);
   }));
+  t.verdicts.push_back(timed([&] {
+    engine.solve(p.u1Cards.c_str(), p.u2Cards.c_str(), "", 0, zelk::RESULT_U2);
+    engine.bestMove(p.u1Cards.c_str(), p.u2Cards.c_str(), "", 0, zelk::RESULT_U2);
+    zelk::fast::Hand me = 0, opp = 0;
+    zelk::fast::handFromCards(p.u2Cards, me);
+    zelk::fast::handFromCards(p.u1Cards, opp);
+    std::vector<zelk::fast::Move> moves(zelk::fast::MAX_MOVES);
+    const int n = zelk::fast::generateMoves(me, zelk::fast::Beat{}, engine.rules(), moves.data());
+    for (int i = 0; i < n; ++i)
+      if (moves[i].cards != me) engine.wins(opp, me - moves[i].cards, moves[i].beat());
+  }));
   t.judge.push_back(timed([&] { judged = analysis.judge(p); }));
   t.reply.push_back(timed([&] { reply = analysis.reply(p); }));
   t.winning.push_back(timed([&] { winning = analysis.analyse(p, wins, true); }));
   t.analyse.push_back(timed([&] { all = analysis.analyse(p, plays); }));
   t.ratio.push_back(t.analyse.back() / std::max(t.first.back(), 1e-6));
+  t.floor.push_back(t.verdicts.back() / std::max(t.first.back(), 1e-6));
   double slowest = 0;
   const bool practised = practiceGame(engine, analysis, p, t, slowest);
   const bool agree = practised && judged.winner == w && all.winner == w && winning.winner == w &&
                      all.movesToWin == judged.movesToWin &&
                      winning.movesToWin == judged.movesToWin && reply.after.winner == w &&
                      reply.after.movesToWin == judged.movesToWin;
-  std::printf("  %-22s %-22s player%c %3d %9.4f %9.4f %9.4f %9.4f %9.4f %9.4f %4zu %9.4f %7.1f%s\n",
-              p.u2Cards.c_str(), p.u1Cards.c_str(), w, judged.movesToWin, t.solve.back(),
-              t.first.back(), t.judge.back(), t.reply.back(), t.winning.back(), t.analyse.back(),
-              plays.size(), slowest, t.ratio.back(), agree ? "" : "  DISAGREE");
+  std::printf(
+      "  %-22s %-22s player%c %3d %9.4f %9.4f %9.4f %9.4f %9.4f %9.4f %9.4f %4zu %9.4f %7.1f%s\n",
+      p.u2Cards.c_str(), p.u1Cards.c_str(), w, judged.movesToWin, t.solve.back(), t.first.back(),
+      t.verdicts.back(), t.judge.back(), t.reply.back(), t.winning.back(), t.analyse.back(),
+      plays.size(), slowest, t.ratio.back(), agree ? "" : "  DISAGREE");
   std::fflush(stdout);
   return agree;
 }
 
 void header() {
-  std::printf("  %-22s %-22s %-7s %3s %9s %9s %9s %9s %9s %9s %4s %9s %7s\n", "player2", "player1",
-              "winner", "mtw", "solve s", "first s", "judge s", "reply s", "winning s", "analyse s",
-              "plays", "game s", "ratio");
+  std::printf("  %-22s %-22s %-7s %3s %9s %9s %9s %9s %9s %9s %9s %4s %9s %7s\n", "player2",
+              "player1", "winner", "mtw", "solve s", "first s", "verdict s", "judge s", "reply s",
+              "winning s", "analyse s", "plays", "game s", "ratio");
 }
 
 void summary(const Times& t) {
   auto worst = [](const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); };
-  std::printf("  %-56s %9.4f %9.4f %9.4f %9.4f %9.4f %9.4f\n", "median", median(t.solve),
-              median(t.first), median(t.judge), median(t.reply), median(t.winning),
-              median(t.analyse));
-  std::printf("  %-56s %9.4f %9.4f %9.4f %9.4f %9.4f %9.4f\n", "worst", worst(t.solve),
-              worst(t.first), worst(t.judge), worst(t.reply), worst(t.winning), worst(t.analyse));
+  std::printf("  %-56s %9.4f %9.4f %9.4f %9.4f %9.4f %9.4f %9.4f\n", "median", median(t.solve),
+              median(t.first), median(t.verdicts), median(t.judge), median(t.reply),
+              median(t.winning), median(t.analyse));
+  std::printf("  %-56s %9.4f %9.4f %9.4f %9.4f %9.4f %9.4f %9.4f\n", "worst", worst(t.solve),
+              worst(t.first), worst(t.verdicts), worst(t.judge), worst(t.reply), worst(t.winning),
+              worst(t.analyse));
   std::printf("  analysis / (solve and first play): median %.1f, worst %.1f\n", median(t.ratio),
               worst(t.ratio));
+  std::printf("  every play's verdict alone / (solve and first play): median %.1f, worst %.1f\n",
+              median(t.floor), worst(t.floor));
   std::printf("  machine replies in practice: %zu, median %.4f s, worst %.4f s\n",
               t.practice.size(), median(t.practice), worst(t.practice));
 }
