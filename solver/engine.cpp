@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "base/format.h"
@@ -62,8 +63,16 @@ class ExhaustiveEngine : public Engine {
     // The table of the leader's first plays feeds the progress line.
     tableRoot = newNode();
     copyPosition(tableRoot, root);
-    if (!moverPlays_) tableRoot->turn = RESULT_U2;
+    // The generator makes player2's plays: player1's are made with the hands
+    // swapped, and swapped back so that the progress line finds them.
+    const bool player1Moves = moverPlays_ && root->turn == RESULT_U1;
+    if (player1Moves) std::swap(tableRoot->u1Cards, tableRoot->u2Cards);
+    tableRoot->turn = RESULT_U2;
     ZelkCN(tableRoot, 0, rules_);
+    if (player1Moves) {
+      std::swap(tableRoot->u1Cards, tableRoot->u2Cards);
+      for (GameNode* c = tableRoot->child; c; c = c->next) std::swap(c->u1Cards, c->u2Cards);
+    }
     topMoveCount = childCount(tableRoot);
     lastReportCount = 0;
     tickSeconds.exchange(0);
