@@ -21,10 +21,7 @@ using zelktest::runZelk;
 struct Study {
   FastEngine engine{std::size_t(64) << 20};
   Analysis analysis{engine, std::size_t(64) << 20};
-  Study() {
-    engine.setProgress(false);
-    analysis.setProgress(false);
-  }
+  Study() { engine.setProgress(false), analysis.setProgress(false); }
   std::vector<Analysis::JudgedPlay> plays(const Position& p, bool winningOnly = false) {
     std::vector<Analysis::JudgedPlay> out;
     analysis.analyse(p, out, winningOnly);
