@@ -34,7 +34,8 @@ Analysis* analysisOf(Engine& engine) {
   return analysis;
 }
 
-// After a stop, or for a position that is none (already reported in the log).
+// True for a verdict; false after a stop, or for a position that is none
+// (the analysis has logged why).
 bool answered(const Analysis::Outcome& outcome) {
   if (outcome.winner == RESULT_U1 || outcome.winner == RESULT_U2) return true;
   if (outcome.winner == RESULT_STOPPED)
@@ -92,7 +93,6 @@ void analyseRun(Engine& engine, const Position& position, fast::Rules rules) {
       }
     }
   });
-  stopCheck();
 }
 
 namespace {
