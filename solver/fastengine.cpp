@@ -1,6 +1,7 @@
 #include "solver/fastengine.h"
 
 #include <algorithm>
+#include <bit>
 #include <system_error>
 #include <thread>
 
@@ -50,16 +51,23 @@ inline uint16_t tableBeat(Beat b, fast::Rules rules) {
   return static_cast<uint16_t>(fast::packBeat(b) | ((rules & fast::R_SEQUENCES) ? 0 : 1u << 13));
 }
 
-// The rules after a play: bit 2 of the play's key marks where the kinds of
-// consecutive ranks end.
+// What the search notes on each play of a position it expands (Move::marks).
+enum : uint16_t {
+  UNANSWERED = 1,     // the opponent can only pass: the child is the mover's next lead
+  SEQUENCES_END = 2,  // the kinds of consecutive ranks end with this play
+  LEFT_OUT = 4,       // never better than a play kept (see isWholeFreeRank)
+};
+
+// The rules after a play.
 inline fast::Rules childRules(const Move& m, fast::Rules rules) {
-  return (m.key & 2) ? static_cast<fast::Rules>((rules & ~fast::R_SEQUENCES) | fast::R_DOMINANCE)
-                     : rules;
+  return (m.marks & SEQUENCES_END)
+             ? static_cast<fast::Rules>((rules & ~fast::R_SEQUENCES) | fast::R_DOMINANCE)
+             : rules;
 }
 
 // Among plays that look equally good, the one worked on first: a play the
 // opponent cannot answer, then the one that sheds most cards.
-inline int rank(const Move& m) { return (m.key & 1) * 64 + fast::cardCount(m.cards); }
+inline int rank(const Move& m) { return (m.marks & UNANSWERED) * 64 + fast::cardCount(m.cards); }
 
 // Unanswerable plays that are all the cards of a free rank (see
 // fast::freeRanks), of a kind where of two such plays the higher is never
@@ -73,6 +81,58 @@ inline bool isWholeFreeRank(const Move& m, Hand me, uint16_t freeMe) {
 }
 inline unsigned wholeRankKind(int type) {
   return type == TYPE_G ? 1u : type == TYPE_D ? 2u : type == TYPE_3 ? 4u : 8u;
+}
+
+// True when the mover, leading, wins by playing his ranks whole: each
+// rank's cards as one play (the jokers together as the rocket), a triple
+// carrying a single or a pair of another rank where that helps, and all
+// of them but the last one plays the opponent cannot answer. He only
+// passes, and the last play empties the hand.
+// Set bits of a mask of ranks (fifteen at most), without a library call
+// where the processor has no instruction for it.
+inline int rankCount(uint32_t m) {
+  m = m - ((m >> 1) & 0x5555);
+  m = (m & 0x3333) + ((m >> 2) & 0x3333);
+  return static_cast<int>((((m + (m >> 4)) & 0x0F0F) * 0x0101) >> 8 & 0x1F);
+}
+
+// `k` and `o`: the masks of `me` and of the opponent's hand.
+bool leadsOut(Hand me, const fast::RankMasks& k, const fast::RankMasks& o, fast::Rules rules) {
+  constexpr Hand LOW = 0x1111111111111111ULL;
+  constexpr uint32_t BELOW_X = (1u << fast::RANK_X) - 1;
+  constexpr uint32_t JOKERS = (1u << fast::RANK_X) | (1u << fast::RANK_Y);
+  uint32_t ones = k.ge1 & ~k.ge2, twos = k.ge2 & ~k.ge3, threes = k.ge3 & ~k.eq4;
+  const uint32_t fours = k.eq4;
+  // Two of a joker or five of a rank (a second pack) make no such play.
+  const Hand five = ((me >> 2) & (me | (me >> 1)) & LOW) | ((me >> 3) & LOW);
+  if (five || (twos & JOKERS) || (twos && !(rules & fast::R_D)) ||
+      (threes && !(rules & fast::R_3)) || (fours && !(rules & fast::R_ZD)))
+    return false;
+  if ((rules & fast::R_WZ) && (ones & JOKERS) == JOKERS)
+    ones &= ~JOKERS;  // the rocket: one play, and nothing answers it
+  // The ranks of a kind the opponent cannot answer: those at or above his
+  // highest of that kind, when he has no bomb (and none at all against
+  // his rocket).
+  const bool oppRocket = (rules & fast::R_WZ) && (o.ge1 & JOKERS) == JOKERS;
+  const bool oppBomb = oppRocket || ((rules & fast::R_ZD) && (o.eq4 & BELOW_X));
+  auto from = [](uint32_t opp) -> uint32_t {  // the ranks at or above the highest of `opp`
+    return opp ? ~((1u << (31 - std::countl_zero(opp))) - 1) : ~0u;
+  };
+  const uint32_t safe1 = oppBomb ? 0 : from(o.ge1);
+  const uint32_t safe2 = oppBomb ? 0 : from(o.ge2 & BELOW_X);
+  const uint32_t safe3 = oppBomb ? 0 : from(o.ge3 & BELOW_X);
+  const uint32_t safe4 = oppRocket ? 0 : from(o.eq4 & BELOW_X);
+  const int singles = rankCount(ones & ~safe1), pairs = rankCount(twos & ~safe2);
+  const int answered = singles + pairs + rankCount(threes & ~safe3) + rankCount(fours & ~safe4);
+  if (answered <= 1) return true;
+  // Each unanswerable three takes along an answerable single or pair, as
+  // far as the switches let it.
+  const int carriers = rankCount(threes & safe3);
+  const int carriable = ((rules & fast::R_31) ? singles : 0) + ((rules & fast::R_32) ? pairs : 0);
+  return answered - std::min(carriers, carriable) <= 1;
+}
+inline bool leadsOut(Hand me, Hand opp, fast::Rules rules) {
+  return leadsOut(me, fast::rankMasks(me), fast::rankMasks(opp), rules);
 }
 
 }  // namespace
@@ -394,7 +454,7 @@ bool FastEngine::steer(std::size_t base, int count, int depth, uint32_t pn, uint
   // The other thread may have moved its numbers on.
   ProofNumbers fresh;
   if (table_.probe(key, fresh)) {
-    if (arena_[base + static_cast<std::size_t>(best)].key & 1)
+    if (arena_[base + static_cast<std::size_t>(best)].marks & UNANSWERED)
       fresh = ProofNumbers{fresh.dn, fresh.pn};
     ProofNumbers& k = kids_[base + static_cast<std::size_t>(best)];
     if (fresh.pn != k.pn || fresh.dn != k.dn) {
@@ -428,6 +488,14 @@ bool FastEngine::steer(std::size_t base, int count, int depth, uint32_t pn, uint
   return false;
 }
 
+inline void FastEngine::reservePlays(std::size_t base) {
+  if (base + fast::MAX_MOVES > arena_.size()) {
+    arena_.resize(arena_.size() * 2);
+    kids_.resize(arena_.size());
+    keys_.resize(arena_.size());
+  }
+}
+
 bool FastEngine::alphaBeta(Hand me, Hand opp, Beat last, fast::Rules rules) {
   using fast::PN_INF;
   using fast::ProofNumbers;
@@ -438,12 +506,9 @@ bool FastEngine::alphaBeta(Hand me, Hand opp, Beat last, fast::Rules rules) {
   ProofNumbers known;
   if (table_.probe(key, known) && (known.pn == 0 || known.dn == 0)) return known.pn == 0;
   if (formsOf(me, rules).beats(last)) return true;
+  if (last.type == TYPE_PASS && leadsOut(me, opp, rules)) return true;
   const std::size_t base = top_;
-  if (base + fast::MAX_MOVES > arena_.size()) {
-    arena_.resize(arena_.size() * 2);
-    kids_.resize(arena_.size());
-    keys_.resize(arena_.size());
-  }
+  reservePlays(base);
   const int count = fast::generateMoves(me, last, rules, &arena_[base]);
   top_ = base + static_cast<std::size_t>(count);
   const fast::WholeHand oppOut = formsOf(opp, rules);
@@ -499,9 +564,11 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
   const fast::FastTable::Key key = table_.key(me, opp, tableBeat(last, rules));
   prefetchForms(me, rules);
   prefetchForms(opp, rules);
+  // Known well enough, played out at once, or small enough for the
+  // depth-first search: no expansion.
   ProofNumbers known;
   if (table_.probe(key, known) && (known.pn >= thpn || known.dn >= thdn)) return known;
-  if (formsOf(me, rules).beats(last)) {
+  if (formsOf(me, rules).beats(last) || (last.type == TYPE_PASS && leadsOut(me, opp, rules))) {
     ProofNumbers won{0, PN_INF};
     table_.store(key, won, 1, !owner_);
     return won;
@@ -518,86 +585,123 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
     path_[static_cast<std::size_t>(depth)].store(key.hash, std::memory_order_relaxed);
 
   const std::size_t base = top_;
-  if (base + fast::MAX_MOVES > arena_.size()) {
-    arena_.resize(arena_.size() * 2);
-    kids_.resize(arena_.size());
-    keys_.resize(arena_.size());
-  }
+  const int count = expand(me, opp, last, rules, base);
+  const int64_t before = searched_;
+  const ProofNumbers result = workOnPlays(base, count, depth, rules, thpn, thdn);
+  top_ = base;
+  --depth_;
+  if (publish_ && depth < PATH_DEPTH)
+    path_[static_cast<std::size_t>(depth)].store(0, std::memory_order_relaxed);
+  table_.store(key, result, static_cast<uint64_t>(searched_ - before), !owner_);
+  return result;
+}
+
+// The plays of the position at arena_[base], each with its marks, the
+// table key of the position it leads to and that position's numbers.
+[[gnu::always_inline]] inline int FastEngine::expand(Hand me, Hand opp, Beat last,
+                                                     fast::Rules rules, std::size_t base) {
+  reservePlays(base);
   const int count = fast::generateMoves(me, last, rules, &arena_[base]);
   top_ = base + static_cast<std::size_t>(count);
+  markPlays(me, opp, rules, base, count);
+  // Every child's table line was asked for before the first one is read, so
+  // the memory fetches overlap.
+  startNumbers(opp, rules, base, count);
+  return count;
+}
+
+// A play the opponent cannot answer leaves him only the pass, and the
+// position after it is the mover's lead with what he has left: the child
+// is taken as that lead, seen from the other side, so forced passes take
+// neither a search step nor a table entry. The play's marks say so.
+[[gnu::always_inline]] inline void FastEngine::markPlays(Hand me, Hand opp, fast::Rules rules,
+                                                         std::size_t base, int count) {
   const fast::RankMasks oppMasks = fast::rankMasks(opp);
   const bool oppSequences = (rules & fast::R_SEQUENCES) && fast::sequencesPossible(opp, rules);
-  // A play the opponent cannot answer leaves him only the pass, and the
-  // position after it is the mover's lead with what he has left: the child
-  // is taken as that lead, seen from the other side, so forced passes take
-  // neither a search step nor a table entry. The play's key marks it.
   unsigned wholeRankLeads = 0;  // kinds of which such a play was kept
   const uint16_t freeMe = fast::freeRanks(me, rules);
   for (int i = 0; i < count; ++i) {
     Move& m = arena_[base + static_cast<std::size_t>(i)];
-    fast::FastTable::Key& key = keys_[base + static_cast<std::size_t>(i)];
+    fast::FastTable::Key& childKey = keys_[base + static_cast<std::size_t>(i)];
     const Hand rest = me - m.cards;
     if (m.type == TYPE_PASS) {
-      m.key = 0;
-      key = table_.key(opp, rest, tableBeat(Beat{}, rules));  // same ranks: in form
+      m.marks = 0;
+      childKey = table_.key(opp, rest, tableBeat(Beat{}, rules));  // same ranks: in form
     } else {
       Beat next = fast::normalizeBeat(oppMasks, m.beat());
-      m.key = fast::cannotAnswer(oppMasks, next, rules) ? 1 : 0;
+      m.marks = fast::cannotAnswer(oppMasks, next, rules) ? UNANSWERED : 0;
       // Of two such plays of one kind that are a whole free rank, the
       // higher is left out (see isWholeFreeRank).
-      if (m.key && isWholeFreeRank(m, me, freeMe)) {
+      if (m.marks && isWholeFreeRank(m, me, freeMe)) {
         const unsigned kind = wholeRankKind(m.type);
         if (wholeRankLeads & kind) {
-          m.key = 4;
+          m.marks = LEFT_OUT;
           continue;
         }
         wholeRankLeads |= kind;
       }
-      Hand mover = m.key ? rest : opp, other = m.key ? opp : rest;
-      if (m.key) next = Beat{};
+      Hand mover = m.marks ? rest : opp, other = m.marks ? opp : rest;
+      if (m.marks) next = Beat{};
       fast::Rules after = rules;
       if (!fast::formKept(me, rest, opp, rules, oppSequences))
         fast::canonicalize(mover, other, next, after);
-      key = table_.key(mover, other, tableBeat(next, after));
-      m.key |= after == rules ? 0 : 2;  // the kinds of consecutive ranks end here
-      m.len = next.len;                 // the play as the opponent's position keys it
+      childKey = table_.key(mover, other, tableBeat(next, after));
+      if (after != rules) m.marks |= SEQUENCES_END;
+      m.len = next.len;  // the play as the opponent's position keys it
       m.rank = next.rank;
       // Its forms are read below unless it is in the table, and are not
       // the opponent's hand as it stands (looked up once for all).
-      if (!(m.key & 1) && (mover != opp || (m.key & 2))) prefetchForms(mover, after);
+      if (!(m.marks & UNANSWERED) && (mover != opp || (m.marks & SEQUENCES_END)))
+        prefetchForms(mover, after);
     }
-    table_.prefetch(key);
+    table_.prefetch(childKey);
   }
-  // Every child's table line was asked for before the first one is read, so
-  // the memory fetches overlap.
+}
+
+// Each play's numbers: from the table, or estimated for a position no
+// search has seen yet.
+[[gnu::always_inline]] inline void FastEngine::startNumbers(Hand opp, fast::Rules rules,
+                                                            std::size_t base, int count) {
+  using fast::PN_INF;
+  using fast::ProofNumbers;
   const fast::WholeHand oppForms = formsOf(opp, rules);
   for (int i = 0; i < count; ++i) {
     const Move& m = arena_[base + static_cast<std::size_t>(i)];
     ProofNumbers& k = kids_[base + static_cast<std::size_t>(i)];
-    const fast::FastTable::Key& key = keys_[base + static_cast<std::size_t>(i)];
-    if (m.key & 4) {  // left out: as good as lost, it never decides the position
+    const fast::FastTable::Key& childKey = keys_[base + static_cast<std::size_t>(i)];
+    if (m.marks & LEFT_OUT) {  // as good as lost: it never decides the position
       k = ProofNumbers{0, PN_INF};
       continue;
     }
-    if (m.key & 1) {
+    if (m.marks & UNANSWERED) {
       ProofNumbers mine;
-      if (!table_.probe(key, mine)) mine = estimate(key.mover, key.opponent);
+      if (!table_.probe(childKey, mine))
+        mine = leadsOut(childKey.mover, childKey.opponent, rules)
+                   ? ProofNumbers{0, PN_INF}
+                   : estimate(childKey.mover, childKey.opponent);
       k = ProofNumbers{mine.dn, mine.pn};
       continue;
     }
-    if (!table_.probe(key, k)) {
+    if (!table_.probe(childKey, k)) {
       // Mostly the opponent's hand as it stands: its forms are looked up once.
-      const bool asIs = key.mover == opp && !(m.key & 2);
-      const fast::WholeHand& forms = asIs ? oppForms : formsOf(key.mover, childRules(m, rules));
-      if (forms.beats(m.type == TYPE_PASS ? Beat{} : m.beat()))
+      const bool asIs = childKey.mover == opp && !(m.marks & SEQUENCES_END);
+      const fast::WholeHand& forms =
+          asIs ? oppForms : formsOf(childKey.mover, childRules(m, rules));
+      if (forms.beats(m.type == TYPE_PASS ? Beat{} : m.beat()) ||
+          (m.type == TYPE_PASS && leadsOut(childKey.mover, childKey.opponent, rules)))
         k = ProofNumbers{0, PN_INF};
       else
-        k = estimate(key.mover, key.opponent, m.type == TYPE_PASS ? 0 : 1);
+        k = estimate(childKey.mover, childKey.opponent, m.type == TYPE_PASS ? 0 : 1);
     }
   }
+}
 
-  const int64_t before = searched_;
-  ProofNumbers result;
+// Works on the most promising play until the position's numbers reach a
+// threshold or it is proven either way; returns the numbers.
+[[gnu::always_inline]] inline fast::ProofNumbers FastEngine::workOnPlays(
+    std::size_t base, int count, int depth, fast::Rules rules, uint32_t thpn, uint32_t thdn) {
+  using fast::PN_INF;
+  using fast::ProofNumbers;
   for (;;) {
     const ProofNumbers* kid = &kids_[base];  // again each time: the search below may move it
     // The least disproof number of the plays, the next least, and the sum
@@ -614,8 +718,7 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
     uint32_t dn = sum >= PN_INF - 1 ? PN_INF - 1 : static_cast<uint32_t>(sum);
     if (pn == 0) dn = PN_INF;
     if (dn == 0) pn = PN_INF;
-    result = ProofNumbers{pn, dn};
-    if (pn >= thpn || dn >= thdn || pn == 0 || dn == 0) break;
+    if (pn >= thpn || dn >= thdn || pn == 0 || dn == 0) return ProofNumbers{pn, dn};
     // The play worked on: of those closest to a proof, the first of the
     // best rank.
     int best = -1, bestRank = -1;
@@ -634,24 +737,19 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
     const uint64_t childPn = uint64_t(thdn) - dn + k.pn;
     const uint32_t childThpn = childPn >= PN_INF ? PN_INF : static_cast<uint32_t>(childPn);
     const Move m = arena_[base + static_cast<std::size_t>(best)];
-    const fast::FastTable::Key key = keys_[base + static_cast<std::size_t>(best)];
+    const fast::FastTable::Key childKey = keys_[base + static_cast<std::size_t>(best)];
     ProofNumbers r;
     const fast::Rules after = childRules(m, rules);
-    if (m.key & 1) {
-      const ProofNumbers mine = mid(key.mover, key.opponent, Beat{}, after, childThdn, childThpn);
+    if (m.marks & UNANSWERED) {
+      const ProofNumbers mine =
+          mid(childKey.mover, childKey.opponent, Beat{}, after, childThdn, childThpn);
       r = ProofNumbers{mine.dn, mine.pn};
     } else {
-      r = mid(key.mover, key.opponent, m.type == TYPE_PASS ? Beat{} : m.beat(), after, childThpn,
-              childThdn);
+      r = mid(childKey.mover, childKey.opponent, m.type == TYPE_PASS ? Beat{} : m.beat(), after,
+              childThpn, childThdn);
     }
     kids_[base + static_cast<std::size_t>(best)] = r;
   }
-  top_ = base;
-  --depth_;
-  if (publish_ && depth < PATH_DEPTH)
-    path_[static_cast<std::size_t>(depth)].store(0, std::memory_order_relaxed);
-  table_.store(key, result, static_cast<uint64_t>(searched_ - before), !owner_);
-  return result;
 }
 
 }  // namespace zelk

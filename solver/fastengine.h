@@ -160,6 +160,15 @@ class FastEngine {
   // disproof number thdn (or it is proven); returns its numbers.
   fast::ProofNumbers mid(fast::Hand me, fast::Hand opp, fast::Beat last, fast::Rules rules,
                          uint32_t thpn, uint32_t thdn);
+  // The steps of mid. Room in the arena for a position's plays at `base`.
+  void reservePlays(std::size_t base);
+  // Generates the position's plays at `base`, marks them, keys their
+  // positions and gives each its numbers; returns their count.
+  int expand(fast::Hand me, fast::Hand opp, fast::Beat last, fast::Rules rules, std::size_t base);
+  void markPlays(fast::Hand me, fast::Hand opp, fast::Rules rules, std::size_t base, int count);
+  void startNumbers(fast::Hand opp, fast::Rules rules, std::size_t base, int count);
+  fast::ProofNumbers workOnPlays(std::size_t base, int count, int depth, fast::Rules rules,
+                                 uint32_t thpn, uint32_t thdn);
   void poll();
   int64_t countSoFar() const;
   // The plays a whole hand forms, from a small cache: hands recur against

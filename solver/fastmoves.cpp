@@ -83,8 +83,8 @@ template <plays::Options O, class Sink>
     const uint32_t twice = ge2 & ~ge3 & free;
     hand.kicker = (ge1 & ~lone) | (lone & (0u - lone));
     hand.kickers = (ge1 & ~lone) | lowestTwo(lone);
-    hand.pair = ge3 | (twice & (0u - twice));
-    hand.pairs = ge3 | lowestTwo(twice);
+    hand.pair = (ge2 & ~twice) | (twice & (0u - twice));
+    hand.pairs = (ge2 & ~twice) | lowestTwo(twice);
   }
   auto visit = [&](const plays::Candidate& c) {
     return sink(Move{c.cards, static_cast<uint8_t>(c.type), static_cast<uint8_t>(c.length),

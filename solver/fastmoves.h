@@ -90,7 +90,7 @@ struct Move {
   uint8_t type = TYPE_PASS;
   uint8_t len = 0;
   uint8_t rank = 0;
-  uint16_t key = 0;  // search order, used by the engine only
+  uint16_t marks = 0;  // bits the engine's search notes on the play; 0 as generated
 
   Beat beat() const { return Beat{type, len, rank}; }
 };

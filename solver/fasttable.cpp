@@ -63,19 +63,15 @@ FastTable::FastTable(std::size_t bytes) {
   if (!buckets_) throw refused(reservedBuckets_ * sizeof(Bucket));
   bucketCount_ = std::min(maxBuckets_, FIRST_BUCKETS);
   mask_ = bucketCount_ - 1;
-  if (!populateBlock(buckets_, bucketCount_ * sizeof(Bucket))) {
-    unmapBlock(buckets_, reservedBuckets_ * sizeof(Bucket));
-    throw refused(bucketCount_ * sizeof(Bucket));
-  }
-  touched_ = bucketCount_;
+  // Nothing is faulted in yet: most endgames are small and touch a few
+  // pages of the first size, and a process that starts, answers and ends
+  // pays for every page it touches (see store() for the bigger ones).
+  touched_ = 0;
   used_ = bucketCount_;
-  filled_.store(touched_, std::memory_order_relaxed);
-  // Any search worth the name grows the table through its first doublings
-  // within milliseconds: their memory is faulted in from the start.
-  startFiller(std::min(maxBuckets_, AHEAD_BUCKETS));
 }
 
 FastTable::~FastTable() {
+  fillerStop_.store(true, std::memory_order_relaxed);
   reapFiller(true);
   unmapBlock(buckets_, reservedBuckets_ * sizeof(Bucket));
 }
@@ -86,7 +82,7 @@ void FastTable::startFiller(std::size_t to) {
   fillerDone_.store(false, std::memory_order_relaxed);
   try {
     filler_ = std::thread([this, from, to] {
-      for (std::size_t at = from; at < to;) {
+      for (std::size_t at = from; at < to && !fillerStop_.load(std::memory_order_relaxed);) {
         const std::size_t end = std::min(to, at + FILL_STEP_BUCKETS);
         if (!populateBlock(buckets_ + at, (end - at) * sizeof(Bucket))) break;
         filled_.store(end, std::memory_order_release);
@@ -206,8 +202,11 @@ void FastTable::store(const Key& k, ProofNumbers value, uint64_t work, bool owne
       else
         grow();
     } else if (bucketCount_ * 2 > touched_) {
+      // The first time, a search worth the name: it will grow the table
+      // through its first doublings within milliseconds.
       reapFiller(false);
-      if (!filler_.joinable()) startFiller(bucketCount_ * 2);
+      if (!filler_.joinable())
+        startFiller(std::max(bucketCount_ * 2, std::min(maxBuckets_, AHEAD_BUCKETS)));
     }
   }
   Bucket& b = buckets_[k.hash & mask_];

@@ -161,6 +161,7 @@ class FastTable {
   std::thread filler_;
   std::atomic<std::size_t> filled_{0};  // buckets faulted in by filler_, from the start
   std::atomic<bool> fillerDone_{true};
+  std::atomic<bool> fillerStop_{false};  // the table is going away
   void startFiller(std::size_t to);
   void reapFiller(bool wait);
   // Entries taken: by the owner, and by the helper (which tells a batch at

@@ -27,7 +27,11 @@ struct FreeNode {
 static_assert(sizeof(GameNode) >= sizeof(FreeNode));
 
 constexpr std::size_t BLOCK_NODES = 1 << 16;  // 6 MiB of nodes per system allocation
-constexpr std::size_t BATCH = 4096;           // nodes traded with the shared list at once
+// The first block is small: a process whose tree stays small (the fast
+// engine keeps only the replay's) then faults in a few pages of it, not a
+// huge page, and starts no helper thread (see takePreparedBlock).
+constexpr std::size_t FIRST_BLOCK_NODES = 1 << 12;  // 384 KiB
+constexpr std::size_t BATCH = 4096;                 // nodes traded with the shared list at once
 
 std::mutex sharedMutex;
 FreeNode* sharedBatches = nullptr;  // guarded by sharedMutex
@@ -201,7 +205,7 @@ GameNode* refill() {
   // A new block from the system, within the budget.
   std::size_t limit = budgetBytes();
   std::size_t used = reserved.load();
-  std::size_t nodes = BLOCK_NODES;
+  std::size_t nodes = used == 0 ? FIRST_BLOCK_NODES : BLOCK_NODES;
   if (used + nodes * sizeof(GameNode) > limit) {
     nodes = used < limit ? (limit - used) / sizeof(GameNode) : 0;
   }

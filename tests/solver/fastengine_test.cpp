@@ -153,6 +153,37 @@ INSTANTIATE_TEST_SUITE_P(Table, PublishedEndgames,
                          ::testing::Values(Published{"KK5543", "225543", '2'},
                                            Published{"2KK0077554", "AA8", '1'}));
 
+// player1 to move wins each of these by attaching a pair of a rank held
+// exactly twice that a run of pairs could still use (QQQ with JJ first, in
+// the first row). The search once never attached such pairs.
+struct RunRankPair {
+  const char* player1;
+  const char* player2;
+  fast::Rules rules;
+};
+
+void PrintTo(const RunRankPair& p, std::ostream* os) { *os << p.player1 << " / " << p.player2; }
+
+class PairsFromRunRanks : public FastEngineTest,
+                          public ::testing::WithParamInterface<RunRankPair> {};
+
+TEST_P(PairsFromRunRanks, Verdict) {
+  const RunRankPair& p = GetParam();
+  fast::applyRules(p.rules);
+  FastEngine engine(std::size_t(1) << 20);
+  engine.setProgress(false);
+  const char expected = ref::solve(p.player1, p.player2, "", 0, '1', p.rules);
+  EXPECT_EQ(expected, '1');
+  EXPECT_EQ(engine.solve(p.player1, p.player2, "", 0, '1'), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, PairsFromRunRanks,
+                         ::testing::Values(RunRankPair{"000JJQQQ", "JKKK", 4331},
+                                           RunRankPair{"333344556", "455662X", 7784},
+                                           RunRankPair{"333344556", "6X", 1726},
+                                           RunRankPair{"667778889", "6999", 4715},
+                                           RunRankPair{"444556667", "45777Y", 8189}));
+
 TEST_F(FastEngineTest, EdgePositions) {
   FastEngine engine(std::size_t(1) << 20);
   engine.setProgress(false);

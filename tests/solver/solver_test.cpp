@@ -215,10 +215,19 @@ TEST_F(Solver, ProgressLineNamesTheFirstPlayBeingSearched) {
 }
 
 TEST_F(Solver, NoProgressLineBeforeTheFirstTick) {
-  GameNode* root = position("AA9", "35577JJQQ2", '2');
-  ZelkSolver(root, 0);
+  // The seconds ticker of an earlier test may run on; a solve that a tick
+  // reached (a loaded machine) is tried again.
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    console = std::make_shared<RecordingConsole>();
+    setConsole(console);
+    tickSeconds = 0;
+    lastReportSecond = 0;
+    GameNode* root = position("AA9", "35577JJQQ2", '2');
+    ZelkSolver(root, 0);
+    deleteNode(root);
+    if (tickSeconds.load() == 0) break;
+  }
   EXPECT_EQ(console->text(), "");
-  deleteNode(root);
 }
 
 // Runs in a fresh process so that no node freed by an earlier test can be
