@@ -29,6 +29,16 @@ std::optional<std::string> readWhole(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// The controllers field is a comma-separated list; "memory" must be a whole item.
+bool listsMemory(std::string_view controllers) {
+  while (true) {
+    const std::size_t comma = controllers.find(',');
+    if (controllers.substr(0, comma) == "memory") return true;
+    if (comma == std::string_view::npos) return false;
+    controllers.remove_prefix(comma + 1);
+  }
+}
+
 }  // namespace
 
 uint64_t cgroupMemoryLimit(std::string_view procSelfCgroup, const FileReader& read) {
@@ -45,7 +55,7 @@ uint64_t cgroupMemoryLimit(std::string_view procSelfCgroup, const FileReader& re
     if (hierarchy == "0" && controllers.empty()) {
       folder = "/sys/fs/cgroup";
       file = "/memory.max";
-    } else if (("," + std::string(controllers) + ",").find(",memory,") != std::string::npos) {
+    } else if (listsMemory(controllers)) {
       folder = "/sys/fs/cgroup/memory";
       file = "/memory.limit_in_bytes";
     } else {
