@@ -24,7 +24,8 @@ inline constexpr int DEBUG_BOX = 1041;    // hidden debug switches: F_DEBUG,
 inline constexpr int U1F_BOX = 1043;      // F_U1F,
 inline constexpr int LOG_BOX = 1055;      // F_LOG
 inline constexpr int DUMP = 1044;         // the small debug-dump button
-inline constexpr int FAST_ENGINE = 1061;  // the fast engine's box: the next free id
+inline constexpr int FAST_ENGINE = 1061;  // the fast engine's box
+inline constexpr int PRACTICE = 1062;     // the practice box: the next free id
 
 inline constexpr int DEBUG_BOXES[3] = {DEBUG_BOX, U1F_BOX, LOG_BOX};
 

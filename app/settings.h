@@ -14,7 +14,8 @@ inline constexpr char APPLICATION[] = "ZelkSolver";
 inline constexpr char SECTION[] = "section";
 inline constexpr char INPUT_A[] = "testinputA";
 inline constexpr char INPUT_B[] = "testinputB";
-inline constexpr char FAST_ENGINE[] = "F_FAST";  // 1: the fast engine decides, default 0
+inline constexpr char FAST_ENGINE[] = "F_FAST";   // 1: the fast engine decides, default 0
+inline constexpr char PRACTICE[] = "F_PRACTICE";  // 1: the user practises the win, default 0
 inline constexpr char16_t DEFAULT_INPUT_A[] = u"AA9";
 inline constexpr char16_t DEFAULT_INPUT_B[] = u"2QQJJ77553";
 

@@ -24,6 +24,7 @@ void CZelkSDlg::loadRuleSwitches() {
     zelk::setFlag(*rule.flag, settings::readInt(rule.name, current));
   }
   m_fastEngine = settings::readInt(settings::FAST_ENGINE, 0) != 0;
+  m_practice = settings::readInt(settings::PRACTICE, 0) != 0;
 }
 
 void CZelkSDlg::showRuleSwitches() {
@@ -35,6 +36,7 @@ void CZelkSDlg::showRuleSwitches() {
   if (auto* box = qobject_cast<QCheckBox*>(control(ids::FAST_ENGINE))) {
     box->setChecked(m_fastEngine);
   }
+  if (auto* box = qobject_cast<QCheckBox*>(control(ids::PRACTICE))) box->setChecked(m_practice);
 }
 
 void CZelkSDlg::OnFastEngine(QCheckBox* box) {
@@ -42,6 +44,13 @@ void CZelkSDlg::OnFastEngine(QCheckBox* box) {
   m_fastEngine = value != 0;
   LogPrint(u"F_FAST     = %d \r\n", value);
   settings::writeInt(settings::FAST_ENGINE, value);
+}
+
+void CZelkSDlg::OnPractice(QCheckBox* box) {
+  const int value = box->checkState() == Qt::Checked ? 1 : 0;
+  m_practice = value != 0;
+  LogPrint(u"F_PRACTICE = %d \r\n", value);
+  settings::writeInt(settings::PRACTICE, value);
 }
 
 void CZelkSDlg::OnRuleSwitch(const zelk::RuleSwitch& rule, QCheckBox* box) {

@@ -151,7 +151,14 @@ void CZelkSDlg::buildControls() {
   auto* fast =
       named(new QCheckBox(QString::fromUtf16(u"快速引擎（置换表）"), this), ids::FAST_ENGINE);
   connect(fast, &QCheckBox::clicked, this, [this, fast] { OnFastEngine(fast); });
-  switches->addWidget(fast, zelk::RULE_SWITCH_COUNT / 3, zelk::RULE_SWITCH_COUNT % 3, 1, 2);
+  auto* practice =
+      named(new QCheckBox(QString::fromUtf16(u"残局练习（我走必胜方）"), this), ids::PRACTICE);
+  connect(practice, &QCheckBox::clicked, this, [this, practice] { OnPractice(practice); });
+  auto* engineRow = new QHBoxLayout;
+  engineRow->addWidget(fast);
+  engineRow->addWidget(practice);
+  engineRow->addStretch(1);
+  switches->addLayout(engineRow, zelk::RULE_SWITCH_COUNT / 3, zelk::RULE_SWITCH_COUNT % 3, 1, 2);
   auto* debugRow = new QHBoxLayout;
   struct DebugBox {
     int id;
@@ -336,6 +343,7 @@ void CZelkSDlg::OnBnClickedButtonDo() {
 
   // 8-10. The console, the solver thread, the controls.
   zelk::SolveRequest request = solveRequest(std::move(a), std::move(b));
+  if (m_practice && !m_fastEngine) LogPrint(u"残局练习用快速引擎求解\r\n");
   openConsole();
   if (int error = zelk::startSolverThread(std::move(request))) {
     // No solve: the console goes again and the inputs stay as they are.
@@ -364,6 +372,12 @@ zelk::SolveRequest CZelkSDlg::solveRequest(std::u16string player1, std::u16strin
   // stay the same; the positions counted vary a little from run to run).
   request.engine.threads = std::thread::hardware_concurrency() >= 2 ? 2 : 1;
   request.u1First = zelk::on(zelk::F_U1F);
+  // Practice asks for moves to win, which only the fast engine gives; the
+  // listing mode has no practice.
+  if (m_practice && !request.u1First) {
+    request.mode = zelk::SolveMode::Practice;
+    request.engine.kind = zelk::EngineKind::Fast;
+  }
   return request;
 }
 
@@ -385,8 +399,9 @@ void CZelkSDlg::openConsole() {
 
 void CZelkSDlg::enableInputs(bool enable) {
   for (int id : ids::INPUTS) control(id)->setEnabled(enable);
-  // The engine stays as it is while a solve runs, like the rules.
+  // The engine and the mode stay as they are while a solve runs, like the rules.
   control(ids::FAST_ENGINE)->setEnabled(enable);
+  control(ids::PRACTICE)->setEnabled(enable);
 }
 
 void CZelkSDlg::enableStop(bool enable) { control(ids::STOP)->setEnabled(enable); }

@@ -75,6 +75,7 @@ class CZelkSDlg : public QDialog, public zelk::ControlPanel {
   void OnRuleSwitch(const zelk::RuleSwitch& rule, QCheckBox* box);
   void OnDebugSwitch(zelk::Flag& flag, const char16_t* message, QCheckBox* box);
   void OnFastEngine(QCheckBox* box);
+  void OnPractice(QCheckBox* box);
 
   CMyRichEditCtrl* m_log = nullptr;  // 1034
   CButtonST* m_btnDo = nullptr;      // 1000
@@ -83,6 +84,7 @@ class CZelkSDlg : public QDialog, public zelk::ControlPanel {
   QLineEdit* m_editA = nullptr;      // 1001, player1
   QLineEdit* m_editB = nullptr;      // 1002, player2
   bool m_fastEngine = false;         // the fast engine decides (its box, stored as F_FAST)
+  bool m_practice = false;           // the user practises the win (its box, F_PRACTICE)
   QWidget* m_webPanel = nullptr;     // 1004
   QTimer m_drainTimer;               // the desktop dialog's timer 2
   QPointer<ConsoleWindow> m_console;

@@ -6,10 +6,16 @@
 //   analysisbench [--deals N] [--size CARDS]... [--table MiB]
 //
 // For each endgame, each question from empty tables: the fast solve (the
-// verdict), the position's moves to win (judge), the machine's reply, the
+// verdict), the plain fast solve as `zelk --engine fast` times it (the
+// verdict and the first winning play in canonical order), then who wins
+// after each play of the leader by the fast engine alone (the floor of the
+// analysis: it must know that much), the position's moves to win (judge), the machine's reply, the
 // winning plays alone (the hint in practice) and the whole analysis (every
-// play of the leader judged); then the medians and the worst times of each
-// size, and the median of the analysis's time over the solve's.
+// play of the leader judged); then a practice game from the deal, the user
+// winning by the fewest plays and the machine holding out longest, with the
+// time of each machine reply (the tables kept through the game, as practice
+// keeps them). Then the medians and the worst times of each size, and the
+// median of the analysis's time over the solve's.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -40,8 +46,45 @@ double median(std::vector<double> v) {
 }
 
 struct Times {
-  std::vector<double> solve, judge, reply, winning, analyse, ratio;
+  std::vector<double> solve, first, verdicts, judge, reply, winning, analyse, ratio, floor,
+      practice;
 };
+
+// The position after a play of its mover.
+zelk::Position after(zelk::Position p, const Analysis::JudgedPlay& play) {
+  std::string& hand = p.turn == zelk::RESULT_U1 ? p.u1Cards : p.u2Cards;
+  for (char c : play.cards) hand.erase(hand.find(c), 1);
+  p.lastPlay = play.cards;
+  p.playType = play.type;
+  p.turn = p.turn == zelk::RESULT_U1 ? zelk::RESULT_U2 : zelk::RESULT_U1;
+  return p;
+}
+
+// A practice game from p; returns the slowest machine reply, and false when
+// a reply contradicts the position's moves to win.
+bool practiceGame(zelk::FastEngine& engine, Analysis& analysis, zelk::Position p, Times& t,
+                  double& slowest) {
+  engine.reset();
+  analysis.reset();
+  const Analysis::Outcome start = analysis.judge(p);
+  int userPlays = 0;
+  slowest = 0;
+  while (!p.u1Cards.empty() && !p.u2Cards.empty()) {
+    const bool machine = p.turn != start.winner;
+    const auto t0 = Clock::now();
+    const Analysis::JudgedPlay play = analysis.reply(p);
+    const double s = std::chrono::duration<double>(Clock::now() - t0).count();
+    if (play.after.winner != start.winner) return false;
+    if (machine) {
+      t.practice.push_back(s);
+      slowest = std::max(slowest, s);
+    } else if (!play.cards.empty()) {
+      ++userPlays;
+    }
+    p = after(p, play);
+  }
+  return userPlays == start.movesToWin;
+}
 
 // One endgame, every question from empty tables; false when they disagree.
 bool runOne(zelk::FastEngine& engine, Analysis& analysis, const std::string& player1,
@@ -60,35 +103,62 @@ bool runOne(zelk::FastEngine& engine, Analysis& analysis, const std::string& pla
   std::vector<Analysis::JudgedPlay> plays, wins;
   t.solve.push_back(timed(
       [&] { w = engine.solve(p.u1Cards.c_str(), p.u2Cards.c_str(), "", 0, zelk::RESULT_U2); }));
+  t.first.push_back(timed([&] {
+    engine.solve(p.u1Cards.c_str(), p.u2Cards.c_str(), "", 0, zelk::RESULT_U2);
+    engine.bestMove(p.u1Cards.c_str(), p.u2Cards.c_str(), "", 0, zelk::RESULT_U2);
+  }));
+  t.verdicts.push_back(timed([&] {
+    engine.solve(p.u1Cards.c_str(), p.u2Cards.c_str(), "", 0, zelk::RESULT_U2);
+    engine.bestMove(p.u1Cards.c_str(), p.u2Cards.c_str(), "", 0, zelk::RESULT_U2);
+    zelk::fast::Hand me = 0, opp = 0;
+    zelk::fast::handFromCards(p.u2Cards, me);
+    zelk::fast::handFromCards(p.u1Cards, opp);
+    std::vector<zelk::fast::Move> moves(zelk::fast::MAX_MOVES);
+    const int n = zelk::fast::generateMoves(me, zelk::fast::Beat{}, engine.rules(), moves.data());
+    for (int i = 0; i < n; ++i)
+      if (moves[i].cards != me) engine.wins(opp, me - moves[i].cards, moves[i].beat());
+  }));
   t.judge.push_back(timed([&] { judged = analysis.judge(p); }));
   t.reply.push_back(timed([&] { reply = analysis.reply(p); }));
   t.winning.push_back(timed([&] { winning = analysis.analyse(p, wins, true); }));
   t.analyse.push_back(timed([&] { all = analysis.analyse(p, plays); }));
-  t.ratio.push_back(t.analyse.back() / std::max(t.solve.back(), 1e-6));
-  const bool agree = judged.winner == w && all.winner == w && winning.winner == w &&
+  t.ratio.push_back(t.analyse.back() / std::max(t.first.back(), 1e-6));
+  t.floor.push_back(t.verdicts.back() / std::max(t.first.back(), 1e-6));
+  double slowest = 0;
+  const bool practised = practiceGame(engine, analysis, p, t, slowest);
+  const bool agree = practised && judged.winner == w && all.winner == w && winning.winner == w &&
                      all.movesToWin == judged.movesToWin &&
                      winning.movesToWin == judged.movesToWin && reply.after.winner == w &&
                      reply.after.movesToWin == judged.movesToWin;
-  std::printf("  %-22s %-22s player%c %3d %9.4f %9.4f %9.4f %9.4f %9.4f %4zu%s\n",
-              p.u2Cards.c_str(), p.u1Cards.c_str(), w, judged.movesToWin, t.solve.back(),
-              t.judge.back(), t.reply.back(), t.winning.back(), t.analyse.back(), plays.size(),
-              agree ? "" : "  DISAGREE");
+  std::printf(
+      "  %-22s %-22s player%c %3d %9.4f %9.4f %9.4f %9.4f %9.4f %9.4f %9.4f %4zu %9.4f %7.1f%s\n",
+      p.u2Cards.c_str(), p.u1Cards.c_str(), w, judged.movesToWin, t.solve.back(), t.first.back(),
+      t.verdicts.back(), t.judge.back(), t.reply.back(), t.winning.back(), t.analyse.back(),
+      plays.size(), slowest, t.ratio.back(), agree ? "" : "  DISAGREE");
   std::fflush(stdout);
   return agree;
 }
 
 void header() {
-  std::printf("  %-22s %-22s %-7s %3s %9s %9s %9s %9s %9s %4s\n", "player2", "player1", "winner",
-              "mtw", "solve s", "judge s", "reply s", "winning s", "analyse s", "plays");
+  std::printf("  %-22s %-22s %-7s %3s %9s %9s %9s %9s %9s %9s %9s %4s %9s %7s\n", "player2",
+              "player1", "winner", "mtw", "solve s", "first s", "verdict s", "judge s", "reply s",
+              "winning s", "analyse s", "plays", "game s", "ratio");
 }
 
 void summary(const Times& t) {
   auto worst = [](const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); };
-  std::printf("  %-56s %9.4f %9.4f %9.4f %9.4f %9.4f\n", "median", median(t.solve), median(t.judge),
-              median(t.reply), median(t.winning), median(t.analyse));
-  std::printf("  %-56s %9.4f %9.4f %9.4f %9.4f %9.4f\n", "worst", worst(t.solve), worst(t.judge),
-              worst(t.reply), worst(t.winning), worst(t.analyse));
-  std::printf("  analysis / solve: median %.1f, worst %.1f\n", median(t.ratio), worst(t.ratio));
+  std::printf("  %-56s %9.4f %9.4f %9.4f %9.4f %9.4f %9.4f %9.4f\n", "median", median(t.solve),
+              median(t.first), median(t.verdicts), median(t.judge), median(t.reply),
+              median(t.winning), median(t.analyse));
+  std::printf("  %-56s %9.4f %9.4f %9.4f %9.4f %9.4f %9.4f %9.4f\n", "worst", worst(t.solve),
+              worst(t.first), worst(t.verdicts), worst(t.judge), worst(t.reply), worst(t.winning),
+              worst(t.analyse));
+  std::printf("  analysis / (solve and first play): median %.1f, worst %.1f\n", median(t.ratio),
+              worst(t.ratio));
+  std::printf("  every play's verdict alone / (solve and first play): median %.1f, worst %.1f\n",
+              median(t.floor), worst(t.floor));
+  std::printf("  machine replies in practice: %zu, median %.4f s, worst %.4f s\n",
+              t.practice.size(), median(t.practice), worst(t.practice));
 }
 
 }  // namespace

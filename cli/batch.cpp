@@ -41,8 +41,10 @@
 #include "rules/types.h"
 #include "run/handinput.h"
 #include "run/solverun.h"
+#include "solver/analysis.h"
 #include "solver/engine.h"
 #include "solver/fastengine.h"
+#include "solver/position.h"
 
 namespace zelk::cli {
 
@@ -61,6 +63,8 @@ struct Job {
   uint64_t seq = 0;  // place among the answers
   long line = 0;     // 1-based line number in the input
   std::u16string player1, player2;
+  Position position;  // the whole position, the hands as cards
+  StartFields start;  // what the answer echoes of it
   fast::Rules rules = 0;
   std::string error;  // a bad line: the answer's message
 };
@@ -272,9 +276,45 @@ std::vector<std::string> blankSeparated(const std::string& text) {
   return fields;
 }
 
+// The position fields of a line (mover=1|2 beat=CARDS type=NAME), which
+// follow the others: into mover, beat and type. False with a message.
+bool positionFields(std::vector<std::string>& fields, std::string& mover, std::string& beat,
+                    std::string& type, std::string& error) {
+  std::size_t first = 0;
+  while (first < fields.size() && fields[first].find('=') == std::string::npos) ++first;
+  for (std::size_t i = first; i < fields.size(); ++i) {
+    const std::string& f = fields[i];
+    const std::size_t eq = f.find('=');
+    const std::string key = eq == std::string::npos ? f : f.substr(0, eq);
+    std::string* value = key == "mover"  ? &mover
+                         : key == "beat" ? &beat
+                         : key == "type" ? &type
+                                         : nullptr;
+    if (eq == std::string::npos) {
+      error =
+          std::string("'") + f + "' after a key=value field: PLAYER1 PLAYER2 [OFFLIST] come first";
+    } else if (!value) {
+      error = std::string("unknown field '") + key + "' (known: mover, beat, type)";
+    } else if (!value->empty()) {
+      error = std::string("field '") + key + "' given twice";
+    } else if (eq + 1 == f.size()) {
+      error = std::string("field '") + key + "' needs a value";
+    } else {
+      *value = f.substr(eq + 1);
+    }
+    if (!error.empty()) return false;
+  }
+  fields.resize(first);
+  if (!mover.empty() && mover != "1" && mover != "2") {
+    error = "mover is 1 (player1) or 2 (player2)";
+    return false;
+  }
+  return true;
+}
+
 // The job of one input line; false for a line without an endgame (blank or
 // a comment). A bad line gets its message in job.error, checked in the
-// order of the single run: the switches, then the hands.
+// order of the single run: the switches, then the hands, then the position.
 bool jobFromLine(std::string text, bool tooLong, const LineRules& rules, Job& job) {
   if (tooLong) {
     job.error = "line longer than " + std::to_string(MAX_LINE) + " bytes";
@@ -283,6 +323,8 @@ bool jobFromLine(std::string text, bool tooLong, const LineRules& rules, Job& jo
   if (!text.empty() && text.back() == '\r') text.pop_back();
   std::vector<std::string> fields = blankSeparated(text);
   if (fields.empty() || fields[0][0] == '#') return false;
+  std::string mover, beat, type;
+  if (!positionFields(fields, mover, beat, type, job.error)) return true;
   if (fields.size() > 3 || fields.size() < 2) {
     job.error = "a line holds PLAYER1 PLAYER2 [OFFLIST], found " + std::to_string(fields.size()) +
                 (fields.size() == 1 ? " field" : " fields");
@@ -302,6 +344,10 @@ bool jobFromLine(std::string text, bool tooLong, const LineRules& rules, Job& jo
     job.error = utf16ToUtf8(box);
     return true;
   }
+  if (!makePosition(narrow(a), narrow(b), mover.empty() ? RESULT_U2 : mover[0], beat, type,
+                    job.rules, job.position, job.error))
+    return true;
+  job.start = StartFields{job.position.turn, job.position.lastPlay, job.position.playType};
   job.player1 = std::move(a);
   job.player2 = std::move(b);
   return true;
@@ -309,15 +355,38 @@ bool jobFromLine(std::string text, bool tooLong, const LineRules& rules, Job& jo
 
 enum class Outcome { Solved, Failed, Stopped };
 
+// Every play of the position judged, as `zelk --analyse --json` answers.
+Outcome analyseEndgame(Engine& engine, const Job& job, std::string& answer) {
+  Analysis* analysis = engine.analysis();
+  std::vector<Analysis::JudgedPlay> plays;
+  const uint32_t t0 = tickCount();
+  const Analysis::Outcome o = analysis->analyse(job.position, plays);
+  const uint32_t t1 = tickCount();
+  if (o.winner == RESULT_STOPPED) return Outcome::Stopped;
+  if (o.winner != RESULT_U1 && o.winner != RESULT_U2) {
+    answer = errorJson(job.line, SOLVE_FAILED);
+    return Outcome::Failed;
+  }
+  RunReport r;
+  r.winner = o.winner;
+  r.movesToWin = o.movesToWin;
+  for (const Analysis::JudgedPlay& p : plays)
+    r.plays.push_back(AnalysedPlay{p.cards, p.type, p.after.winner, p.after.movesToWin});
+  r.positions = std::max<int64_t>(analysis->positionsSearched(), 1);
+  r.elapsedMs = std::max<uint32_t>(t1 - t0, 1);
+  r.engine = engine.name();
+  answer = analysisJson(r, job.player1, job.player2, job.start, job.line);
+  return Outcome::Solved;
+}
+
 // Decides one endgame as the solving run does with the fast engine: the
-// verdict and the leader's first winning play, whose search the counts and
+// verdict and the mover's first winning play, whose search the counts and
 // the time include.
-Outcome solveEndgame(Engine& engine, const Job& job, std::string& answer) {
-  Position position;
-  position.u1Cards = narrow(job.player1);
-  position.u2Cards = narrow(job.player2);
+Outcome solveEndgame(Engine& engine, const Job& job, bool analyse, std::string& answer) {
+  const Position& position = job.position;
   try {
     engine.reset(job.rules);
+    if (analyse) return analyseEndgame(engine, job, answer);
     const uint32_t t0 = tickCount();
     const Verdict verdict = engine.decide(position);
     const uint32_t t1 = tickCount();
@@ -326,9 +395,11 @@ Outcome solveEndgame(Engine& engine, const Job& job, std::string& answer) {
       answer = errorJson(job.line, SOLVE_FAILED);
       return Outcome::Failed;
     }
-    const int64_t openingPlays = openingPlayCount(position.u2Cards.c_str(), job.rules);
+    const bool opening = position.turn == RESULT_U2 && position.lastPlay.empty();
+    const int64_t openingPlays = opening ? openingPlayCount(position.u2Cards.c_str(), job.rules)
+                                         : moverPlayCount(position, job.rules);
     answer = reportJson(reportOf(engine, verdict, openingPlays, t1 - t0), job.player1, job.player2,
-                        job.line);
+                        job.line, job.start);
     return Outcome::Solved;
   } catch (const CMemoryException& e) {
     answer = errorJson(job.line, std::string("the solve failed: ") + e.what());
@@ -338,7 +409,7 @@ Outcome solveEndgame(Engine& engine, const Job& job, std::string& answer) {
   return Outcome::Failed;
 }
 
-void work(Pipeline& pipeline, Engine& engine) {
+void work(Pipeline& pipeline, Engine& engine, bool analyse) {
   Job job;
   while (pipeline.take(job)) {
     std::string answer;
@@ -346,7 +417,7 @@ void work(Pipeline& pipeline, Engine& engine) {
       answer = errorJson(job.line, job.error);
       pipeline.anyBad.store(true);
     } else {
-      Outcome outcome = solveEndgame(engine, job, answer);
+      Outcome outcome = solveEndgame(engine, job, analyse, answer);
       if (outcome == Outcome::Stopped) return;
       if (outcome == Outcome::Failed) pipeline.anyFailed.store(true);
     }
@@ -396,7 +467,7 @@ int runBatch(const Options& options) {
   int refused = 0;  // a worker the system would not start
   for (unsigned i = 0; i < jobs && !refused; ++i) {
     try {
-      workers.emplace_back(work, std::ref(*pipeline), std::ref(*engines[i]));
+      workers.emplace_back(work, std::ref(*pipeline), std::ref(*engines[i]), options.analyse);
     } catch (const std::system_error& e) {
       refused = e.code().value();
     }

@@ -41,5 +41,9 @@ int main(int argc, char** argv) {
   SolveRequest request = cli::requestOf(options);
   request.player1 = std::move(a);
   request.player2 = std::move(b);
+  if (!cli::positionOf(options, request, error)) {
+    std::fprintf(stderr, "zelk: %s\n", error.c_str());
+    return 2;
+  }
   return cli::runSession(options, std::move(request));
 }

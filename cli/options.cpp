@@ -9,7 +9,9 @@ namespace zelk::cli {
 
 const char* const USAGE =
     "Usage: zelk [OPTIONS]\n"
-    "       zelk --batch [--off LIST] [--jobs N] [--table-mib N] < ENDGAMES\n"
+    "       zelk --analyse [OPTIONS]\n"
+    "       zelk --practice [OPTIONS]\n"
+    "       zelk --batch [--analyse] [--off LIST] [--jobs N] [--table-mib N] < ENDGAMES\n"
     "\n"
     "Decides who wins a two-hand Zelk endgame with perfect play, prints the\n"
     "search statistics, then plays the winning side against you: type one play\n"
@@ -17,9 +19,58 @@ const char* const USAGE =
     "\n"
     "Cards: Y X 2 A K Q J 0 9 8 7 6 5 4 3  (Y big joker, X small joker, 0 is ten)\n"
     "\n"
+    "A position is both hands, the play on the table that the mover must beat\n"
+    "(or none: he leads) and the mover. The opening position is player2\n"
+    "leading. The moves to win of a position are the card plays (passes do not\n"
+    "count) the winning side still makes until its hand is empty, the winner\n"
+    "playing to make them few and the loser to make them many; a play that\n"
+    "empties the hand counts 1. Those of one play of the mover: the moves to\n"
+    "win of the position it leads to, plus 1 when the mover wins and the play\n"
+    "is not a pass.\n"
+    "\n"
+    "Play types, by the names --off and --to-beat-type take:\n"
+    "  G    个子            single (no switch: always allowed)\n"
+    "  D    对子            pair\n"
+    "  3    三个            three of a kind\n"
+    "  31   三带一          three with a single\n"
+    "  32   三带二          three with a pair\n"
+    "  411  四带两个        four of a kind with two more cards (or a pair)\n"
+    "  422  四带两对        four with two pairs\n"
+    "  F    飞机            airplane: 2 to 7 triples of running ranks (3 to A)\n"
+    "  F11  飞机带个子翅膀  airplane of 2 or 3 triples with a single each\n"
+    "  F22  飞机带对子翅膀  airplane of 2 or 3 triples with a pair each\n"
+    "  SZ   顺子            straight: 5 to 12 cards of running ranks (3 to A)\n"
+    "  LD   连对            pair run: 3 to 10 pairs of running ranks (3 to A)\n"
+    "  ZD   炸弹            bomb: four of a kind\n"
+    "  WZ   王炸            rocket: both jokers\n"
+    "\n"
     "Options:\n"
     "  --player1 HAND   player1's cards, who plays second (default AA9)\n"
     "  --player2 HAND   player2's cards, who leads (default 2QQJJ77553)\n"
+    "  --mover 1|2      who moves in the position (default 2)\n"
+    "                   e.g. zelk --mover 1 --player1 AA9 --player2 2QQJJ\n"
+    "  --to-beat PLAY   the play on the table that the mover must beat, made\n"
+    "                   by the other player (default none: the mover leads);\n"
+    "                   refused when the cards form no play or only types the\n"
+    "                   rule switches turn off\n"
+    "                   e.g. zelk --mover 1 --to-beat 77 --player1 AA9 --player2 2QQJJ553\n"
+    "  --to-beat-type NAME  its type where the cards form several, by code or\n"
+    "                   Chinese name (see above)\n"
+    "                   e.g. zelk --engine fast --to-beat 333444555666 --to-beat-type F11 ...\n"
+    "  --analyse        every legal play of the mover in canonical order (the\n"
+    "                   pass last), each with who wins after it and its moves\n"
+    "                   to win, then the position's winner and moves to win.\n"
+    "                   With --json one object: \"plays\" (play, type, winner,\n"
+    "                   moves_to_win), \"winner\", \"moves_to_win\". Fast engine\n"
+    "                   only; no replay. e.g. zelk --analyse --json\n"
+    "  --practice       you play the side that wins (the other side when the\n"
+    "                   mover loses), the machine defends as long as it can.\n"
+    "                   At your prompt: ? lists the winning plays with their\n"
+    "                   moves to win, u takes back your last play and the\n"
+    "                   machine's answer. A play that throws the win away is\n"
+    "                   played, and the machine then plays to win. Fast engine\n"
+    "                   only; refuses --json, --no-replay and --batch.\n"
+    "                   e.g. zelk --practice --player1 KK9 --player2 2QQJJ77553\n"
     "  --off LIST       rule switches to turn off, comma separated:\n"
     "                   D,3,31,32,411,422,F,F11,F22,SZ,LD,ZD,WZ\n"
     "  --engine NAME    exhaustive (default) or fast: the fast engine proves\n"
@@ -34,8 +85,8 @@ const char* const USAGE =
     "  --json           print one JSON object with the verdict; no replay\n"
     "  --debug          consistency checks, long progress line, verbose replay\n"
     "  --u1f            player1 leads; list its first plays instead of a replay\n"
-    "                   (then echoes each line typed; refuses --json and\n"
-    "                   --no-replay)\n"
+    "                   (then echoes each line typed; refuses --json,\n"
+    "                   --no-replay, --analyse, --practice and a position)\n"
     "  --log            append every message to the log file\n"
     "                   ($XDG_STATE_HOME/ZelkSolver/ZelkSolver.log)\n"
     "  --batch          solve the endgames on standard input with the fast\n"
@@ -47,7 +98,12 @@ const char* const USAGE =
     "                   --engine fast does but with \"line\":N first; a bad\n"
     "                   line gets {\"line\":N,\"error\":\"...\"} and the rest go\n"
     "                   on. Implies --json; refuses --player1, --player2,\n"
-    "                   --debug, --u1f and --engine exhaustive\n"
+    "                   --debug, --u1f, --mover, --to-beat and --engine\n"
+    "                   exhaustive. After those fields a line may give its\n"
+    "                   position as key=value fields: mover=1|2, beat=PLAY,\n"
+    "                   type=NAME (as --mover, --to-beat, --to-beat-type),\n"
+    "                   e.g. AA9 2QQJJ553 mover=1 beat=77. With --analyse each\n"
+    "                   line is analysed as --analyse --json does\n"
     "  --jobs N         --batch: endgames solved at once (default: one per core)\n"
     "  --table-mib N    the fast engine's table in MiB (default 512; with\n"
     "                   --batch 1024 shared by the jobs, at most 512 each).\n"
@@ -81,10 +137,35 @@ bool parseCount(const std::string& text, long lo, long hi, long& n) {
 constexpr long MAX_JOBS = 256;  // each worker keeps about 2 MiB besides its table
 constexpr long MAX_TABLE_MIB = long(1) << 20;
 
+// The analysis and practice: moves to win come from the fast engine, and
+// practice is played on the console. Neither has a listing mode, and
+// neither has the listing mode a position other than player1 leading.
+bool checkModes(const Options& o, std::string& error) {
+  const char* mode = o.analyse ? "--analyse" : "--practice";
+  if (o.analyse && o.practice)
+    error = "--analyse does not go with --practice";
+  else if ((o.analyse || o.practice) && !o.fastEngine)
+    error = std::string(mode) + " works with the fast engine only";
+  else if ((o.analyse || o.practice) && o.u1f)
+    error = std::string("--u1f does not go with ") + mode;
+  else if (o.practice && (o.json || o.noReplay || o.batch))
+    error = std::string("--practice does not go with ") +
+            (o.json       ? "--json"
+             : o.noReplay ? "--no-replay"
+                          : "--batch") +
+            ": practice is played on the console";
+  else if (o.positionGiven && o.u1f)
+    error = "--u1f does not go with --mover or --to-beat (--mover 1 lets player1 lead)";
+  else if (o.positionGiven && o.batch)
+    error = "--batch reads the position from each line (mover=, beat=, type=)";
+  return error.empty();
+}
+
 // Options that have no meaning beside --batch, or none without it, and
 // those that contradict --u1f: its listing is console text, read to the end
 // of the input.
 bool checkCombination(const Options& o, std::string& error) {
+  if (!checkModes(o, error)) return false;
   if (o.threads != 0 && (!o.fastEngine || o.batch)) {
     error = o.batch ? "--threads does not go with --batch: it solves one endgame a core"
                     : "--threads goes with --engine fast";
@@ -198,6 +279,24 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
       long n = 0;
       if (!needCount(MAX_TABLE_MIB, n)) return false;
       o.tableMib = static_cast<std::size_t>(n);
+    } else if (arg == "--mover") {
+      if (!needValue()) return false;
+      if (value != "1" && value != "2") {
+        error = "--mover is 1 (player1) or 2 (player2)";
+        return false;
+      }
+      o.mover = value[0];
+      o.positionGiven = true;
+    } else if (arg == "--to-beat" || arg == "--to-beat-type") {
+      if (!needValue()) return false;
+      (arg == "--to-beat" ? o.toBeat : o.toBeatType) = value;
+      o.positionGiven = true;
+    } else if (arg == "--analyse" || arg == "--analyze") {
+      if (!noValue()) return false;
+      o.analyse = true;
+    } else if (arg == "--practice") {
+      if (!noValue()) return false;
+      o.practice = true;
     } else if (arg == "--no-replay") {
       if (!noValue()) return false;
       o.noReplay = true;
@@ -222,6 +321,8 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
       return false;
     }
   }
+  // Moves to win come from the fast engine: it is the default there.
+  if ((o.analyse || o.practice) && !o.engineGiven) o.fastEngine = true;
   return o.help || o.version || checkCombination(o, error);
 }
 

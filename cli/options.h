@@ -18,6 +18,13 @@ struct Options {
   int jobs = 0;                            // batch workers; 0: one per core
   std::size_t tableMib = 0;                // fast engine's table; 0: the default
   int threads = 0;                         // fast engine's threads; 0: not given (one)
+  // The position, where it is not the opening one (makePosition checks it).
+  char mover = 0;              // --mover: '1' or '2'; 0 when not given (player2)
+  std::string toBeat;          // --to-beat: the play the mover must beat
+  std::string toBeatType;      // --to-beat-type: its type, where the cards form several
+  bool positionGiven = false;  // --mover, --to-beat or --to-beat-type on the command line
+  bool analyse = false;        // judge every play by its moves to win
+  bool practice = false;       // the user plays the winning side
   bool noReplay = false;
   bool json = false;
   bool debug = false;

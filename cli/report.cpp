@@ -26,17 +26,42 @@ std::string jsonString(const std::string& text) {
   return out + "\"";
 }
 
+StartFields startOf(const SolveRequest& request) {
+  return StartFields{request.mover, request.toBeat, request.toBeatType};
+}
+
+namespace {
+
+std::string typeName(int type) { return jsonString(utf16ToUtf8(pt2Str(type))); }
+
+// The opening of an answer: its line, the hands, and the position where it
+// is not the opening one.
+std::string head(const std::u16string& player1, const std::u16string& player2,
+                 const StartFields& start, long line) {
+  std::string out = "{";
+  if (line > 0) out.append("\"line\":").append(std::to_string(line)).append(",");
+  out.append("\"player1\":").append(jsonString(utf16ToUtf8(player1)));
+  out.append(",\"player2\":").append(jsonString(utf16ToUtf8(player2)));
+  if (start.mover != RESULT_U2 || !start.toBeat.empty()) {
+    const bool free = start.toBeat.empty();
+    out.append(",\"mover\":").append(1, start.mover);
+    out.append(",\"to_beat\":").append(free ? std::string("null") : jsonString(start.toBeat));
+    out.append(",\"to_beat_type\":")
+        .append(free ? std::string("null") : typeName(start.toBeatType));
+  }
+  return out;
+}
+
+}  // namespace
+
 std::string reportJson(const RunReport& r, const std::u16string& player1,
-                       const std::u16string& player2, long line) {
+                       const std::u16string& player2, long line, const StartFields& start) {
   std::string firstPlay = "null", firstType = "null";
   if (r.firstPlayType >= 0) {
     firstPlay = jsonString(r.firstPlay);
-    firstType = jsonString(utf16ToUtf8(pt2Str(r.firstPlayType)));
+    firstType = typeName(r.firstPlayType);
   }
-  std::string out = "{";
-  if (line > 0) out += "\"line\":" + std::to_string(line) + ",";
-  out += "\"player1\":" + jsonString(utf16ToUtf8(player1));
-  out += ",\"player2\":" + jsonString(utf16ToUtf8(player2));
+  std::string out = head(player1, player2, start, line);
   out += ",\"winner\":" + std::string(1, r.winner);
   out += ",\"first_play\":" + firstPlay;
   out += ",\"first_play_type\":" + firstType;
@@ -45,6 +70,26 @@ std::string reportJson(const RunReport& r, const std::u16string& player1,
   out += ",\"opening_plays\":" + std::to_string(r.openingPlays);
   out += ",\"elapsed_ms\":" + std::to_string(r.elapsedMs);
   out += std::string(",\"engine\":\"") + r.engine + "\"}\n";
+  return out;
+}
+
+std::string analysisJson(const RunReport& r, const std::u16string& player1,
+                         const std::u16string& player2, const StartFields& start, long line) {
+  std::string out = head(player1, player2, start, line);
+  out.append(",\"plays\":[");
+  for (std::size_t i = 0; i < r.plays.size(); ++i) {
+    const AnalysedPlay& p = r.plays[i];
+    if (i > 0) out.append(",");
+    out.append("{\"play\":").append(jsonString(p.cards));
+    out.append(",\"type\":").append(typeName(p.type));
+    out.append(",\"winner\":").append(1, p.winner);
+    out.append(",\"moves_to_win\":").append(std::to_string(p.movesToWin)).append("}");
+  }
+  out.append("],\"winner\":").append(1, r.winner);
+  out.append(",\"moves_to_win\":").append(std::to_string(r.movesToWin));
+  out.append(",\"positions\":").append(std::to_string(r.positions));
+  out.append(",\"elapsed_ms\":").append(std::to_string(r.elapsedMs));
+  out.append(",\"engine\":\"").append(r.engine).append("\"}\n");
   return out;
 }
 

@@ -22,6 +22,7 @@
 #include "rules/types.h"
 #include "run/solverun.h"
 #include "run/threadctl.h"
+#include "solver/position.h"
 
 namespace zelk::cli {
 
@@ -171,7 +172,22 @@ SolveRequest requestOf(const Options& options) {
   request.engine.threads = options.threads > 1 ? 2 : 1;
   request.replay = !options.noReplay && !options.json;
   request.u1First = options.u1f;
+  request.mode = options.analyse    ? SolveMode::Analyse
+                 : options.practice ? SolveMode::Practice
+                                    : SolveMode::Solve;
   return request;
+}
+
+bool positionOf(const Options& options, SolveRequest& request, std::string& error) {
+  Position p;
+  if (!makePosition(narrow(request.player1), narrow(request.player2),
+                    options.mover ? options.mover : RESULT_U2, options.toBeat, options.toBeatType,
+                    request.engine.rules, p, error))
+    return false;
+  request.mover = p.turn;
+  request.toBeat = p.lastPlay;
+  request.toBeatType = p.playType;
+  return true;
 }
 
 int runSession(const Options& options, SolveRequest request) {
@@ -191,6 +207,7 @@ int runSession(const Options& options, SolveRequest request) {
   }
   console->setTitle(u"ZelkSolver-机器与玩家对局互动窗口:");
   const std::u16string player1 = request.player1, player2 = request.player2;
+  const StartFields start = startOf(request);
   request.console = console;
   watchStopSignals([] { events.postCommand(INTERRUPT); });
 
@@ -237,8 +254,9 @@ int runSession(const Options& options, SolveRequest request) {
     return failWith("cannot write to standard output", terminal->writeError());
   if (options.json) {
     if (!report.completed) return 1;
-    if (int error = writeOut(reportJson(report, player1, player2)))
-      return failWith("cannot write the answer", error);
+    const std::string text = options.analyse ? analysisJson(report, player1, player2, start)
+                                             : reportJson(report, player1, player2, 0, start);
+    if (int error = writeOut(text)) return failWith("cannot write the answer", error);
   }
   return 0;
 }

@@ -15,6 +15,11 @@ namespace zelk::cli {
 // set them), table and threads, the replay, the listing mode.
 SolveRequest requestOf(const Options& options);
 
+// The rest of the position the options give (--mover, --to-beat,
+// --to-beat-type), for the hands already in the request. False with a
+// message when it is no position under the request's rules.
+bool positionOf(const Options& options, SolveRequest& request, std::string& error);
+
 // Runs the solve (and the replay) for hands already accepted into the
 // request. Returns the exit status.
 int runSession(const Options& options, SolveRequest request);

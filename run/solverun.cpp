@@ -4,6 +4,10 @@
 // console that went away ends the run at the next line. The replay walks the
 // solved tree: the user's play must match a child of the current position,
 // and the machine answers with the first child the solver proved winning.
+//
+// The run starts from any position: the opening one (player2 leads) or one
+// from the middle of a game, with either player to move and a play on the
+// table. The replay then starts with whoever moves there.
 #include "run/solverun.h"
 
 #include <algorithm>
@@ -18,6 +22,7 @@
 #include "rules/cards.h"
 #include "rules/playtypes.h"
 #include "rules/switches.h"
+#include "run/runsteps.h"
 #include "solver/nodepool.h"
 #include "solver/ticker.h"
 
@@ -28,12 +33,56 @@ namespace {
 std::mutex reportMutex;
 RunReport lastReport;
 
-// Ends the run when a stop was requested.
+}  // namespace
+
+namespace runsteps {
+
 bool stopCheck() {
   if (!stopRequested()) return false;
   LogPrint(u"ERRORBREAK!\r\n");
   return true;
 }
+
+void markFailed() {
+  std::lock_guard<std::mutex> g(reportMutex);
+  lastReport.failed = true;
+}
+
+void updateReport(const std::function<void(RunReport&)>& change) {
+  std::lock_guard<std::mutex> g(reportMutex);
+  change(lastReport);
+}
+
+std::u16string typedPlay(const std::u16string& line) {
+  std::u16string typed;
+  for (char16_t c : line) {
+    if (c == u' ') continue;
+    typed.push_back(c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c);
+  }
+  return typed;
+}
+
+const char16_t* positionLine(char mover) {
+  return mover == RESULT_U1 ? u"牌局【player1 %s player2 %s】轮到player1出牌(回车表示过牌)..\n"
+                            : u"牌局【player1 %s player2 %s】轮到player2出牌(回车表示过牌)..\n";
+}
+
+bool showPlayToBeat(const std::string& cards, int type) {
+  if (cards.empty()) return false;
+  ConsolePrint(0, u"要压的牌:%s(%s)\n", cards, pt2Str(type));
+  return stopCheck();
+}
+
+char otherSide(char side) { return side == RESULT_U1 ? RESULT_U2 : RESULT_U1; }
+
+}  // namespace runsteps
+
+namespace {
+
+using runsteps::markFailed;
+using runsteps::otherSide;
+using runsteps::positionLine;
+using runsteps::stopCheck;
 
 // A hand as the root stores it: 8-bit, ascending, at most MAXPN cards.
 void seedHand(char (&field)[CARD_FIELD], const std::u16string& typed) {
@@ -80,7 +129,8 @@ Step machineMove(Engine& engine, GameNode* p, char machine, bool firstLead, Game
   if (pick->lastPlay[0] != '\0') {
     ConsolePrint(0, machine == '1' ? u"player1出牌:%s\n" : u"player2出牌:%s\n", pick->lastPlay);
   } else if (firstLead) {
-    ConsolePrint(0, u"player2出牌:过================异常!!!!!!\n");
+    ConsolePrint(0, machine == '1' ? u"player1出牌:过================异常!!!!!!\n"
+                                   : u"player2出牌:过================异常!!!!!!\n");
   } else {
     ConsolePrint(0, machine == '1' ? u"player1出牌:过\n" : u"player2出牌:过\n");
   }
@@ -102,11 +152,7 @@ Step userMove(Engine& engine, GameNode* p, bool userIsU2, GameNode** out) {
       if (stopRequested()) LogPrint(u"ERRORBREAK!\r\n");
       return Step::End;
     }
-    std::u16string typed;
-    for (char16_t c : line) {
-      if (c == u' ') continue;
-      typed.push_back(c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c);
-    }
+    const std::u16string typed = runsteps::typedPlay(line);
     if (typed.empty()) {
       ConsolePrint(0, userIsU2 ? u"player2过牌\n" : u"player1过牌\n");
     } else {
@@ -145,59 +191,42 @@ Step win(const char16_t* message) {
 const char16_t* const U1_WINS = u"player1赢\r\n";
 const char16_t* const U2_WINS = u"player2赢\r\n";
 
-const char16_t* const POSITION_U2 =
-    u"牌局【player1 %s player2 %s】轮到player2出牌(回车表示过牌)..\n";
-const char16_t* const POSITION_U1 =
-    u"牌局【player1 %s player2 %s】轮到player1出牌(回车表示过牌)..\n";
-
-// The machine plays player1; the user leads as player2.
-Step gameMachineU1(Engine& engine, GameNode* root) {
-  ConsolePrint(0, u"\r\n现在开始游戏...机器扮演player1...玩家扮演player2...\r\n");
+// One game: the machine plays `machine`, the user the other side, and
+// whoever moves at the root begins. From the opening position: the user
+// leads as player2 when the machine plays player1, and the machine leads
+// otherwise.
+Step game(Engine& engine, GameNode* root, char machine) {
+  const char user = otherSide(machine);
+  ConsolePrint(0, machine == RESULT_U1
+                      ? u"\r\n现在开始游戏...机器扮演player1...玩家扮演player2...\r\n"
+                      : u"\r\n现在开始游戏...机器扮演player2...玩家扮演player1...\r\n");
   if (stopCheck()) return Step::End;
+  if (runsteps::showPlayToBeat(root->lastPlay, root->playType)) return Step::End;
   GameNode* current = root;
-  if (current->u1Cards[0] == '\0') return win(U1_WINS);
+  bool machineFirst = root->turn == machine;
   for (;;) {
+    if (current->u1Cards[0] == '\0') return win(U1_WINS);
     if (current->u2Cards[0] == '\0') return win(U2_WINS);
-    ConsolePrint(0, POSITION_U2, current->u1Cards, current->u2Cards);
-    if (stopCheck()) return Step::End;
-    GameNode* played;
-    if (userMove(engine, current, true, &played) == Step::End) return Step::End;
     GameNode* answer;
-    if (machineMove(engine, played, '1', false, &answer) == Step::End) return Step::End;
-    if (!answer) return Step::Go;  // no winning answer: this game cannot go on
-    current = answer;
-    if (current->u1Cards[0] == '\0') return win(U1_WINS);
-  }
-}
-
-// The machine leads as player2; the user plays player1.
-Step gameMachineU2(Engine& engine, GameNode* root) {
-  ConsolePrint(0, u"\r\n现在开始游戏...机器扮演player2...玩家扮演player1...\r\n");
-  if (stopCheck()) return Step::End;
-  GameNode* current = root;
-  bool first = true;
-  for (;;) {
-    if (current->u1Cards[0] == '\0') return win(U1_WINS);
-    if (current->u2Cards[0] == '\0') return win(U2_WINS);
-    if (first) {
-      first = false;
-      ConsolePrint(0, POSITION_U2, root->u1Cards, root->u2Cards);
+    if (machineFirst) {
+      machineFirst = false;
+      ConsolePrint(0, positionLine(machine), root->u1Cards, root->u2Cards);
       if (stopCheck()) return Step::End;
-      GameNode* answer;
-      if (machineMove(engine, root, '2', true, &answer) == Step::End) return Step::End;
+      // Leading, the machine never passes.
+      const bool lead = root->lastPlay[0] == '\0';
+      if (machineMove(engine, root, machine, lead, &answer) == Step::End) return Step::End;
       if (!answer) return Step::Go;
       current = answer;
-      if (current->u1Cards[0] == '\0') return win(U1_WINS);
-      if (current->u2Cards[0] == '\0') return win(U2_WINS);
+      continue;
     }
-    ConsolePrint(0, POSITION_U1, current->u1Cards, current->u2Cards);
+    ConsolePrint(0, positionLine(user), current->u1Cards, current->u2Cards);
     if (stopCheck()) return Step::End;
     GameNode* played;
-    if (userMove(engine, current, false, &played) == Step::End) return Step::End;
-    if (played->u1Cards[0] == '\0') return win(U1_WINS);
-    GameNode* answer;
-    if (machineMove(engine, played, '2', false, &answer) == Step::End) return Step::End;
-    if (!answer) return Step::Go;
+    if (userMove(engine, current, user == RESULT_U2, &played) == Step::End) return Step::End;
+    if ((user == RESULT_U1 ? played->u1Cards : played->u2Cards)[0] == '\0')
+      return win(user == RESULT_U1 ? U1_WINS : U2_WINS);
+    if (machineMove(engine, played, machine, false, &answer) == Step::End) return Step::End;
+    if (!answer) return Step::Go;  // no winning answer: this game cannot go on
     current = answer;
   }
 }
@@ -229,11 +258,6 @@ void listingMode(GameNode* root) {
       return;
     }
   }
-}
-
-void markFailed() {
-  std::lock_guard<std::mutex> g(reportMutex);
-  lastReport.failed = true;
 }
 
 }  // namespace
@@ -303,6 +327,56 @@ RunReport reportOf(const Engine& engine, const Verdict& verdict, int64_t opening
   return r;
 }
 
+bool isOpening(const SolveRequest& request) {
+  return request.mover == RESULT_U2 && request.toBeat.empty();
+}
+
+namespace {
+
+// The opening lines: the hands, and where the run starts from elsewhere than
+// the opening position, who moves and what he must beat.
+bool openingLines(const SolveRequest& request) {
+  ConsolePrint(0, u"player1牌:%s\r\n", request.player1);
+  if (stopCheck()) return false;
+  if (isOpening(request)) {
+    ConsolePrint(0, u"player2牌:%s  ---先出牌者\r\n", request.player2);
+    if (stopCheck()) return false;
+  } else {
+    ConsolePrint(0, u"player2牌:%s\r\n", request.player2);
+    if (stopCheck()) return false;
+    if (request.toBeat.empty())
+      ConsolePrint(0, u"轮到player%c出牌\r\n", request.mover);
+    else
+      ConsolePrint(0, u"轮到player%c出牌，要压的牌:%s(%s)\r\n", request.mover, request.toBeat,
+                   pt2Str(request.toBeatType));
+    if (stopCheck()) return false;
+  }
+  ConsolePrint(0, u"哪方赢?\r\n");
+  return !stopCheck();
+}
+
+// Runs `work`; an exception ends the run as a failed search does. False then.
+template <class Work>
+bool guarded(Work&& work) {
+  try {
+    work();
+    return true;
+  } catch (const CMemoryException& e) {
+    memoryFailure(e.what());
+  } catch (const std::bad_alloc& e) {
+    memoryFailure(e.what());
+  } catch (...) {
+    markFailed();
+    setStop(1);
+    ConsolePrint(0, u"zelkmain:catched expect(未知)\r\n");
+    LogPrint(u"zelkmain:未知异常，求解线程将终止!!!\r\n");
+    LogPrint(u"ERRORBREAK!\r\n");
+  }
+  return false;
+}
+
+}  // namespace
+
 int zelkmain(GameNode* root, const SolveRequest& request) {
   {
     std::lock_guard<std::mutex> g(reportMutex);
@@ -311,47 +385,51 @@ int zelkmain(GameNode* root, const SolveRequest& request) {
   // Opening.
   setStop(0);
   LogPrint(u"zelkmain:\r\n");
-  ConsolePrint(0, u"player1牌:%s\r\n", request.player1);
-  if (stopCheck()) return 1;
-  ConsolePrint(0, u"player2牌:%s  ---先出牌者\r\n", request.player2);
-  if (stopCheck()) return 1;
-  ConsolePrint(0, u"哪方赢?\r\n");
-  if (stopCheck()) return 1;
+  if (!openingLines(request)) return 1;
   seedHand(root->u1Cards, request.player1);
   seedHand(root->u2Cards, request.player2);
-  root->lastPlay[0] = '\0';
-  root->playType = TYPE_PASS;
-  root->turn = '2';
+  std::memcpy(root->lastPlay, request.toBeat.c_str(),
+              std::min<std::size_t>(request.toBeat.size(), MAXPN) + 1);
+  root->lastPlay[MAXPN] = '\0';
+  root->playType = request.toBeatType;
+  root->turn = request.mover;
   root->result = RESULT_OPEN;
+  const Position position{root->u1Cards, root->u2Cards, root->lastPlay, root->playType, root->turn};
+  EngineSettings settings = request.engine;
+  settings.moverPlaysInProgress = !isOpening(request);
+  std::unique_ptr<Engine> engine;
+  if (request.mode != SolveMode::Solve) {
+    ConsolePrint(0, request.mode == SolveMode::Analyse ? u"开始分析每种出法...\r\n"
+                                                       : u"开始计算制胜步数...\r\n");
+    if (stopCheck()) return 1;
+    guarded([&] {
+      engine = request.makeEngine ? request.makeEngine(settings) : makeEngine(settings);
+      tickSeconds.exchange(0);
+      if (request.mode == SolveMode::Analyse)
+        runsteps::analyseRun(*engine, position, settings.rules);
+      else
+        runsteps::practiceRun(*engine, position, settings.rules);
+    });
+    return 1;
+  }
   ConsolePrint(0, u"开始暴力求解...\r\n");
 
-  // Search: the verdict and, where the leader wins, its first play.
+  // Search: the verdict and, where the mover wins, its first play.
   uint32_t t0 = 0, t1 = 0;
-  std::unique_ptr<Engine> engine;
-  const int64_t openingPlays = openingPlayCount(root->u2Cards, request.engine.rules);
-  try {
-    engine = request.makeEngine ? request.makeEngine(request.engine) : makeEngine(request.engine);
+  const int64_t openingPlays = isOpening(request)
+                                   ? openingPlayCount(root->u2Cards, request.engine.rules)
+                                   : moverPlayCount(position, request.engine.rules);
+  const bool searched = guarded([&] {
+    engine = request.makeEngine ? request.makeEngine(settings) : makeEngine(settings);
     if (request.u1First) root->turn = '1';
     tickSeconds.exchange(0);  // the progress lines count from here
     t0 = tickCount();
     engine->solve(root);
     t1 = tickCount();
-    if (request.u1First) {
-      listingMode(root);
-      return 1;
-    }
-  } catch (const CMemoryException& e) {
-    memoryFailure(e.what());
-    return 1;
-  } catch (const std::bad_alloc& e) {
-    memoryFailure(e.what());
-    return 1;
-  } catch (...) {
-    markFailed();
-    setStop(1);
-    ConsolePrint(0, u"zelkmain:catched expect(未知)\r\n");
-    LogPrint(u"zelkmain:未知异常，求解线程将终止!!!\r\n");
-    LogPrint(u"ERRORBREAK!\r\n");
+  });
+  if (!searched) return 1;
+  if (request.u1First) {
+    listingMode(root);
     return 1;
   }
 
@@ -370,7 +448,7 @@ int zelkmain(GameNode* root, const SolveRequest& request) {
     lastReport.openingPlays = openingPlays;
     lastReport.engine = engine->name();
     lastReport.elapsedMs = elapsed;
-    if (root->result == '2' && root->child) {
+    if (root->result == root->turn && root->child) {
       lastReport.firstPlay = root->child->lastPlay;
       lastReport.firstPlayType = root->child->playType;
     }
@@ -381,15 +459,14 @@ int zelkmain(GameNode* root, const SolveRequest& request) {
 
   // Replay, game after game.
   for (;;) {
-    if (root->turn != '2' || (root->result != '1' && root->result != '2')) {
+    if (root->turn != request.mover || (root->result != '1' && root->result != '2')) {
       LogPrint(u"zelkmain:异常，没有算出最终胜利方\r\n");
       markFailed();
       setStop(1);
       LogPrint(u"ERRORBREAK!\r\n");
       return 1;
     }
-    Step game = root->result == '1' ? gameMachineU1(*engine, root) : gameMachineU2(*engine, root);
-    if (game == Step::End) return 1;
+    if (game(*engine, root, root->result) == Step::End) return 1;
     ConsolePrint(0, u"按回车键重玩此局...\r\n");
     std::u16string line;
     if (ReadConsoleLine(line) == 0) {

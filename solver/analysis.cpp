@@ -333,8 +333,10 @@ int Analysis::exact(Hand me, Hand opp, Beat last, Rules rules, bool wins,
   for (int tests = 0; lower < upper; ++tests) {
     if (enough > 0 && lower > 0) return lower;
     if (enough < 0 && upper < 0) return upper;
-    // Tests that go on failing on the side guessed: ask who wins.
-    if (tests == PATIENCE && ask && lower < 0 && upper > 0) {
+    // Tests that go on failing on the side guessed: ask who wins. Where
+    // only the winner counts, after the one test that is cheap: at the
+    // guessed winner's fewest plays.
+    if (tests == (enough ? 1 : PATIENCE) && ask && lower < 0 && upper > 0) {
       // From the winner's fewest plays on, as when it is known.
       if (ask()) {
         lower = 1;
@@ -343,7 +345,7 @@ int Analysis::exact(Hand me, Hand opp, Beat last, Rules rules, bool wins,
         upper = -1;
         g = lower;
       }
-      if (lower >= upper) break;
+      continue;
     }
     const int beta = g == lower ? g + 1 : g;
     g = search(me, opp, last, rules, beta - 1, beta);

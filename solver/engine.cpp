@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "base/format.h"
@@ -56,13 +57,22 @@ class ExhaustiveEngine : public Engine {
 
   const char* name() const override { return "exhaustive"; }
   void reset(fast::Rules rules) override { rules_ = rules; }
+  void countMoverPlays(bool on) { moverPlays_ = on; }
 
   char solve(GameNode* root) override {
     // The table of the leader's first plays feeds the progress line.
     tableRoot = newNode();
     copyPosition(tableRoot, root);
+    // The generator makes player2's plays: player1's are made with the hands
+    // swapped, and swapped back so that the progress line finds them.
+    const bool player1Moves = moverPlays_ && root->turn == RESULT_U1;
+    if (player1Moves) std::swap(tableRoot->u1Cards, tableRoot->u2Cards);
     tableRoot->turn = RESULT_U2;
     ZelkCN(tableRoot, 0, rules_);
+    if (player1Moves) {
+      std::swap(tableRoot->u1Cards, tableRoot->u2Cards);
+      for (GameNode* c = tableRoot->child; c; c = c->next) std::swap(c->u1Cards, c->u2Cards);
+    }
     topMoveCount = childCount(tableRoot);
     lastReportCount = 0;
     tickSeconds.exchange(0);
@@ -115,6 +125,7 @@ class ExhaustiveEngine : public Engine {
  private:
   SearchFunction search_;
   fast::Rules rules_ = fast::R_ALL;
+  bool moverPlays_ = false;
   int64_t searched_ = 1;
 };
 
@@ -205,6 +216,7 @@ std::unique_ptr<Engine> makeEngine(const EngineSettings& settings) {
   if (settings.kind == EngineKind::Fast) return std::make_unique<FastAnswers>(settings);
   auto engine = std::make_unique<ExhaustiveEngine>();
   engine->reset(settings.rules);
+  engine->countMoverPlays(settings.moverPlaysInProgress);
   return engine;
 }
 
@@ -217,6 +229,16 @@ int64_t openingPlayCount(const char* hand, fast::Rules rules) {
   if (!hand || !fast::handFromCards(hand, h) || h == 0) return 0;
   std::vector<fast::Move> moves(fast::MAX_MOVES);
   return fast::generateMoves(h, fast::Beat{}, rules, moves.data());
+}
+
+int64_t moverPlayCount(const Position& p, fast::Rules rules) {
+  fast::Hand h = 0;
+  fast::Beat beat;
+  if (!fast::handFromCards(p.turn == RESULT_U1 ? p.u1Cards : p.u2Cards, h) || h == 0 ||
+      !fast::beatFromPlay(p.lastPlay, p.playType, beat))
+    return 0;
+  std::vector<fast::Move> moves(fast::MAX_MOVES);
+  return fast::generateMoves(h, beat, rules, moves.data());
 }
 
 }  // namespace zelk

@@ -30,6 +30,10 @@ struct EngineSettings {
   std::size_t tableBytes = 0;  // the fast engine's table; 0 for its default
   int threads = 1;             // the fast engine's threads: 1 or 2
   bool progress = true;        // the progress line while a search runs
+  // The exhaustive solver's progress line counts through player2's opening
+  // plays, also where player1 leads in the listing mode; for a position
+  // from the middle of a game, through the root mover's own plays.
+  bool moverPlaysInProgress = false;
 };
 
 // A position as the engines are asked about it; cards as card strings in any order.
@@ -98,5 +102,8 @@ std::unique_ptr<Engine> makeExhaustiveEngine(SearchFunction search);
 
 // The number of legal opening plays of a hand leading under `rules` (N1).
 int64_t openingPlayCount(const char* hand, fast::Rules rules);
+// The number of legal plays of the mover of a position under `rules` (0
+// when the position is none): N1 of a position from the middle of a game.
+int64_t moverPlayCount(const Position& position, fast::Rules rules);
 
 }  // namespace zelk

@@ -168,6 +168,23 @@ struct ThreadExit {
   }
 };
 
+// A node from this thread's own free list, else from the block it carves;
+// null when both are empty.
+inline GameNode* takeLocal(ThreadState& c) {
+  if (c.head) {
+    FreeNode* n = c.head;
+    c.head = n->next;
+    --c.count;
+    return reinterpret_cast<GameNode*>(n);
+  }
+  if (c.bump && c.bump + sizeof(GameNode) <= c.bumpEnd) {
+    auto* n = reinterpret_cast<GameNode*>(c.bump);
+    c.bump += sizeof(GameNode);
+    return n;
+  }
+  return nullptr;
+}
+
 GameNode* refill() {
   static thread_local ThreadExit atExit;
   (void)atExit;
@@ -181,17 +198,7 @@ GameNode* refill() {
       c.count = b->count;
     }
   }
-  if (c.head) {
-    FreeNode* n = c.head;
-    c.head = n->next;
-    --c.count;
-    return reinterpret_cast<GameNode*>(n);
-  }
-  if (c.bump && c.bump + sizeof(GameNode) <= c.bumpEnd) {
-    auto* n = reinterpret_cast<GameNode*>(c.bump);
-    c.bump += sizeof(GameNode);
-    return n;
-  }
+  if (GameNode* n = takeLocal(c)) return n;
   {
     // A block of the pool to carve again, in address order.
     std::lock_guard<std::mutex> g(sharedMutex);
@@ -245,17 +252,7 @@ GameNode* allocate() {
     c.count = BATCH;
     c.spare = nullptr;
   }
-  if (c.head) {
-    FreeNode* n = c.head;
-    c.head = n->next;
-    --c.count;
-    return reinterpret_cast<GameNode*>(n);
-  }
-  if (c.bump && c.bump + sizeof(GameNode) <= c.bumpEnd) {
-    auto* n = reinterpret_cast<GameNode*>(c.bump);
-    c.bump += sizeof(GameNode);
-    return n;
-  }
+  if (GameNode* n = takeLocal(c)) return n;
   return refill();
 }
 

@@ -78,6 +78,7 @@ class TestDialog : public QObject {
   void switchesPersistAcrossARestart();
   void debugSwitchesAreNeitherStoredNorKept();
   void fastEngineBoxIsStoredAndRestored();
+  void practiceBoxIsStoredAndPractisesOnTheFastEngine();
   void debugDumpTogglesAndWritesEveryLine();
   void updateInfoRefreshesTheIdentityTexts();
   void logfWritesTheLogFile();
@@ -356,6 +357,25 @@ void TestDialog::fastEngineBoxIsStoredAndRestored() {
   CZelkSDlg dlg;
   QVERIFY(box(dlg, ids::FAST_ENGINE)->isChecked());
   QVERIFY(dlg.solveRequest(u"2", u"43").engine.kind == zelk::EngineKind::Fast);
+}
+
+void TestDialog::practiceBoxIsStoredAndPractisesOnTheFastEngine() {
+  {
+    CZelkSDlg dlg;
+    QCheckBox* practice = box(dlg, ids::PRACTICE);
+    QCOMPARE(practice->text(), QString::fromUtf16(u"残局练习（我走必胜方）"));
+    QVERIFY(!practice->isChecked());  // off by default
+    QVERIFY(dlg.solveRequest(u"2", u"43").mode == zelk::SolveMode::Solve);
+    practice->click();
+    const zelk::SolveRequest request = dlg.solveRequest(u"2", u"43");
+    QVERIFY(request.mode == zelk::SolveMode::Practice);
+    QVERIFY(request.engine.kind == zelk::EngineKind::Fast);  // the fast box is off
+    QCOMPARE(stored("F_PRACTICE").toString(), QStringLiteral("1"));
+    QVERIFY(logOf(dlg).endsWith(QStringLiteral("F_PRACTICE = 1 \n")));
+  }
+  freshProcessFlags();
+  CZelkSDlg dlg;
+  QVERIFY(box(dlg, ids::PRACTICE)->isChecked());
 }
 
 void TestDialog::debugDumpTogglesAndWritesEveryLine() {

@@ -40,7 +40,8 @@ bool inputsEnabled(CZelkSDlg& dlg, bool enabled) {
   for (int id : ids::INPUTS) {
     if (dlg.control(id)->isEnabled() != enabled) return false;
   }
-  return dlg.control(ids::FAST_ENGINE)->isEnabled() == enabled;
+  return dlg.control(ids::FAST_ENGINE)->isEnabled() == enabled &&
+         dlg.control(ids::PRACTICE)->isEnabled() == enabled;
 }
 
 const QRegularExpression DESTROY_OK(
@@ -63,6 +64,7 @@ class TestSolve : public QObject {
   void closingTheDialogEndsTheRun();
   void theFastEngineDecidesAndReplays();
   void theFastEngineUsesASecondCore();
+  void practiceInTheConsoleWindow();
 
  private:
   // Starts a solve of the two typed hands; the console window must open.
@@ -302,6 +304,24 @@ void TestSolve::theFastEngineUsesASecondCore() {
                            SOLVE_TIMEOUT_MS);
   QVERIFY(console->outputText().contains(QString::fromUtf16(u"最终获胜方是 player2 \n")));
   QVERIFY(console->outputText().contains(QString::fromUtf16(u"player2出牌:8\n")));
+  stopAndWaitForIdle(dlg);
+}
+
+// Practice: the same prompts in the console window; the user plays the
+// winner (player1 here: player2 leads and loses), `?` lists the winning plays.
+void TestSolve::practiceInTheConsoleWindow() {
+  CZelkSDlg dlg;
+  qobject_cast<QAbstractButton*>(dlg.control(ids::PRACTICE))->click();
+  ConsoleWindow* console = start(dlg, QStringLiteral("22"), QStringLiteral("43"));
+  QVERIFY(console);
+  QVERIFY(inputsEnabled(dlg, false));
+  QVERIFY(logOf(dlg).contains(QString::fromUtf16(u"残局练习用快速引擎求解\n")));
+  QTRY_VERIFY_WITH_TIMEOUT(console->outputText().contains(QStringLiteral("player1:")),
+                           SOLVE_TIMEOUT_MS);
+  QVERIFY(console->outputText().contains(QString::fromUtf16(u"你改为扮演player1")));
+  type(console, QStringLiteral("?"));
+  QTRY_VERIFY(
+      console->outputText().contains(QString::fromUtf16(u"必胜出法:\n2(个子): player1赢 2步")));
   stopAndWaitForIdle(dlg);
 }
 

@@ -100,6 +100,27 @@ TEST(ZelkBatch, AnswersInInputOrderAsTheSingleRunWhateverTheJobs) {
   EXPECT_EQ(none.out, "");
 }
 
+// A line's position fields, and --analyse, answer as the single run does.
+TEST(ZelkBatch, PositionFieldsAndAnalysisAsTheSingleRun) {
+  const std::string input = "AA9 2QQJJ553 mover=1 beat=77\nKKQ9 2QQJJ753 , type=D beat=55\n";
+  const std::vector<std::vector<std::string>> single = {
+      {"--player1", "AA9", "--player2", "2QQJJ553", "--mover", "1", "--to-beat", "77"},
+      {"--player1", "KKQ9", "--player2", "2QQJJ753", "--to-beat", "55", "--to-beat-type", "D"}};
+  for (bool analyse : {false, true}) {
+    Result r = runZelk(analyse ? std::vector<std::string>{"--batch", "--analyse"}
+                               : std::vector<std::string>{"--batch"},
+                       input);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> answers = linesOf(maskElapsed(r.out));
+    ASSERT_EQ(answers.size(), 2u) << r.out;
+    for (std::size_t i = 0; i < 2; ++i) {
+      std::vector<std::string> args = single[i];
+      if (analyse) args.push_back("--analyse");
+      EXPECT_EQ(answers[i], singleAnswer(args, static_cast<long>(i + 1)));
+    }
+  }
+}
+
 TEST(ZelkBatch, BadLinesAreAnsweredInPlaceWithTheSingleRunsMessage) {
   struct Row {
     std::string line;
@@ -114,6 +135,12 @@ TEST(ZelkBatch, BadLinesAreAnsweredInPlaceWithTheSingleRunsMessage) {
       {"3 4 5 6", {}, "found 4 fields"},
       {"AA9", {}, "found 1 field"},
       {std::string(5000, '3') + " 4", {}, "line longer than"},
+      {"3 4 beat=34", {"--player1", "3", "--player2", "4", "--to-beat", "34"}, ""},
+      {"3 4 D beat=33", {"--off", "D", "--player1", "3", "--player2", "4", "--to-beat", "33"}, ""},
+      {"3 4 mover=3", {}, "mover is 1 (player1) or 2 (player2)"},
+      {"3 4 beat=3 beat=4", {}, "field 'beat' given twice"},
+      {"3 4 mover=1 D", {}, "'D' after a key=value field"},
+      {"3 4 lead=1", {}, "unknown field 'lead'"},
   };
   std::string input;
   for (const Row& row : rows) input += "3 45\n" + row.line + "\n";

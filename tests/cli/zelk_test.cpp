@@ -442,7 +442,7 @@ TEST(Zelk, TheReadmeExamplesHold) {
     EXPECT_EQ(mask(shell(command, input).out), mask(expected)) << command;
     ++examples;
   }
-  EXPECT_EQ(examples, 3);
+  EXPECT_EQ(examples, 8);
 }
 
 // The second stop signal ends the program at once, even while the first

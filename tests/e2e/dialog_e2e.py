@@ -4,7 +4,8 @@
 (XTest, through xdotool). It types both hands, presses the start button,
 plays a game to its end in the console window, stops the replay, starts a
 long search and stops that, has the system refuse the solver thread, and
-closes the dialog.
+closes the dialog. Started again with practice stored on, it lets the user
+play the winning side: `?` typed in the console window lists the winning plays.
 
 What the console window shows is read as a person would take it: select
 all, copy, and the clipboard (xclip). The buttons and the hand inputs are found on the
@@ -188,6 +189,34 @@ def scenario(app):
         raise Failed("ZelkSolver ended with status %d" % app.returncode)
 
 
+def practice(app):
+    """Practice (stored on): the machine leads and loses, the user plays player1."""
+    dialog = wait("the dialog", lambda: window(DIALOG))
+    setHands(dialog, "22", "4 3")
+    click(dialog, wait("the start button", lambda: spot(dialog, GREEN)))
+    console = wait("the console window", lambda: window(CONSOLE))
+    wait("the practice", lambda: consoleShows(console, "你改为扮演player1", "player1:"))
+    play(console, "?")
+    wait("the hint", lambda: consoleShows(console, "player1:?\n必胜出法:\n2(个子): player1赢 2步\n"))
+    play(console, "2")
+    wait("the user's play", lambda: consoleShows(console, "player1:2\nplayer1出牌:2\n"))
+    stopAndWaitForIdle(dialog)
+    run("xdotool", "windowactivate", "--sync", dialog)
+    keys("alt+F4")
+    wait("the program to end", lambda: app.poll() is not None)
+
+
+def storePractice(config):
+    """The practice box as an earlier run stored it: on."""
+    path = config + "/ZelkSolver/ZelkSolver.ini"
+    lines = open(path).read().splitlines() if os.path.exists(path) else []
+    if "[section]" not in lines:
+        lines.append("[section]")
+    lines.insert(lines.index("[section]") + 1, "F_PRACTICE=1")
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    open(path, "w").write("\n".join(lines) + "\n")
+
+
 def startX(tmp):
     """Xvfb on a free display and openbox on it; False where that fails."""
     read, write = os.pipe()
@@ -230,6 +259,11 @@ def main():
         children.append(app)
         try:
             scenario(app)
+            storePractice(tmp + "/config")
+            app = subprocess.Popen([sys.argv[1]], env=env, stdout=open(tmp + "/app.log", "a"),
+                                   stderr=subprocess.STDOUT)
+            children.append(app)
+            practice(app)
         except Failed as e:
             shot = tmp + "-failed.png"
             run("import", "-window", "root", shot, check=False)

@@ -62,8 +62,21 @@ std::string withoutStatistics(const std::string& text) {
   return out;
 }
 
-std::string replay(EngineKind engine, const char16_t* player1, const char16_t* player2,
-                   const std::string& script, int threads = 1) {
+struct Game {
+  const char* name;
+  const char16_t* player1;
+  const char16_t* player2;
+  const char* script;  // the user's lines, including a wrong play and a replay
+  const char* winnerLine;
+  char mover = '2';  // a position from mid-game: who moves, and what he must beat
+  const char* toBeat = "";
+  int toBeatType = TYPE_PASS;
+};
+
+std::string replay(EngineKind engine, const Game& g, int threads = 1) {
+  const char16_t* player1 = g.player1;
+  const char16_t* player2 = g.player2;
+  const std::string script = g.script;
   auto console = std::make_shared<ScriptConsole>(script);
   setConsole(console);
   SolveRequest request;
@@ -72,6 +85,9 @@ std::string replay(EngineKind engine, const char16_t* player1, const char16_t* p
   request.engine.threads = threads;
   request.player1 = player1;
   request.player2 = player2;
+  request.mover = g.mover;
+  request.toBeat = g.toBeat;
+  request.toBeatType = g.toBeatType;
   GameNode* root = newNode();
   zelkmain(root, request);
   deleteNode(root);
@@ -86,14 +102,6 @@ std::string replay(EngineKind engine, const char16_t* player1, const char16_t* p
   return console->text();
 }
 
-struct Game {
-  const char* name;
-  const char16_t* player1;
-  const char16_t* player2;
-  const char* script;  // the user's lines, including a wrong play and a replay
-  const char* winnerLine;
-};
-
 class FastReplay : public ::testing::TestWithParam<Game> {
  protected:
   void TearDown() override { resetRuleSwitches(); }
@@ -101,8 +109,8 @@ class FastReplay : public ::testing::TestWithParam<Game> {
 
 TEST_P(FastReplay, SameConsoleTextWithEitherEngine) {
   const Game& g = GetParam();
-  std::string exhaustive = replay(EngineKind::Exhaustive, g.player1, g.player2, g.script);
-  std::string fast = replay(EngineKind::Fast, g.player1, g.player2, g.script);
+  std::string exhaustive = replay(EngineKind::Exhaustive, g);
+  std::string fast = replay(EngineKind::Fast, g);
   EXPECT_NE(exhaustive.find(g.winnerLine), std::string::npos) << exhaustive;
   EXPECT_NE(fast.find("置换表局面数"), std::string::npos) << fast;
   EXPECT_EQ(withoutStatistics(fast), withoutStatistics(exhaustive));
@@ -118,8 +126,9 @@ TEST(FastReplayThreads, SamePlaysOnTwoThreads) {
     const char16_t* player2;
   } endgames[] = {{u"XKJ08854", u"2AK096554"}, {u"X22AA0886633", u"YAQQJJ0999844"}};
   for (const Endgame& e : endgames) {
-    const std::string one = replay(EngineKind::Fast, e.player1, e.player2, "", 1);
-    const std::string two = replay(EngineKind::Fast, e.player1, e.player2, "", 2);
+    const Game g{"", e.player1, e.player2, "", ""};
+    const std::string one = replay(EngineKind::Fast, g, 1);
+    const std::string two = replay(EngineKind::Fast, g, 2);
     EXPECT_NE(one.find("player2出牌:"), std::string::npos) << one;
     EXPECT_EQ(withoutStatistics(two), withoutStatistics(one));
   }
@@ -130,7 +139,16 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Game{"MachinePlaysPlayer1", u"9AA", u"2QQJJ77553",
                            "3\nzz\n55\nQQ\n2\n\n\nJJ\n77\n", "最终获胜方是 player1"},
                       Game{"MachineLeadsAsPlayer2", u"225543", u"KK5543",
-                           "5\n2\n\n3\n22\n\n4\n5\n\n22\n44\n\n", "最终获胜方是 player2"}),
+                           "5\n2\n\n3\n22\n\n4\n5\n\n22\n44\n\n", "最终获胜方是 player2"},
+                      // Mid-game: either side to move, with and without a play to beat.
+                      Game{"Player1LeadsAndLoses", u"2QQJJ77553", u"9AA",
+                           "3\nzz\n55\nQQ\n2\n\n\nJJ\n77\n", "最终获胜方是 player2", '1'},
+                      Game{"MachineAnswersAPlayOnTheTable", u"225543", u"KK5543",
+                           "5\n2\n\n3\n22\n\n4\n", "最终获胜方是 player2", '2', "3", TYPE_G},
+                      Game{"Player1MustBeatAPair", u"225543", u"KK553", "5\n\n3\n\n",
+                           "最终获胜方是 player1", '1', "44", TYPE_D},
+                      Game{"UserAnswersAPlayOnTheTable", u"9AA", u"2QQJJ77553", "7\n\nQ\n55\n\n2\n",
+                           "最终获胜方是 player1", '2', "8", TYPE_G}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FastReplayTree, LostPositionKeepsEveryPlayWonPositionOne) {

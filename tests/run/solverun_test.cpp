@@ -223,6 +223,18 @@ TEST_F(SolvingRun, ListingModeLetsPlayer1Lead) {
             "input:");
 }
 
+// From the middle of a game the progress line counts through the mover's
+// own plays (player1's here, against a single 3), as N1 does.
+TEST_F(SolvingRun, FromMidGameTheProgressCountsTheMoversPlays) {
+  request.mover = RESULT_U1;
+  request.toBeat = "3";
+  request.toBeatType = TYPE_G;
+  std::string out = run(u"2K5", u"4", u"");
+  EXPECT_NE(out.find("轮到player1出牌，要压的牌:3(个子)\r\n"), std::string::npos) << out;
+  EXPECT_NE(out.find(" N1=4 "), std::string::npos) << out;  // 5, K, 2 and the pass
+  EXPECT_EQ(topMoveCount, 4);
+}
+
 // Wherever the console fails during the listing, the run ends at the check
 // after that line: one failed write, then "ERRORBREAK!", and nothing read.
 TEST_F(SolvingRun, ListingModeEndsAtTheLineThatFailed) {

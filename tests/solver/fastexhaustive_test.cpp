@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "base/output.h"
 #include "rules/cards.h"
@@ -48,15 +49,28 @@ TEST_F(FastVersusExhaustive, SameVerdictsAndFirstWinningPlays) {
     if (n1 + n2 > 14) n2 = 14 - n1;  // keeps the exhaustive search to milliseconds
     std::string u1 = sortedAsc(deck.substr(0, n1)), u2 = sortedAsc(deck.substr(n1, n2));
     const char turn = round % 3 == 0 ? '1' : '2';
+    // Every fifth position is from mid-game: a play of the rest of the deck to beat.
+    std::string last;
+    int lastType = TYPE_PASS;
+    fast::Hand rest = 0;
+    if (round % 5 == 1 && fast::handFromCards(deck.substr(n1 + n2), rest)) {
+      std::vector<fast::Move> moves(fast::MAX_MOVES);
+      const int n = fast::generateMoves(rest, fast::Beat{}, fast::currentRules(), moves.data());
+      const fast::Move& m = moves[rng() % static_cast<unsigned>(n)];
+      last = fast::moveCards(m);
+      lastType = m.type;
+    }
 
     GameNode* root = newNode();
     std::copy(u1.begin(), u1.end(), root->u1Cards);
     std::copy(u2.begin(), u2.end(), root->u2Cards);
+    std::copy(last.begin(), last.end(), root->lastPlay);
+    root->playType = lastType;
     root->turn = turn;
     root->result = ZelkSolver(root, 0);
-    ASSERT_EQ(engine.solve(u1.c_str(), u2.c_str(), "", 0, turn), root->result)
-        << u1 << " / " << u2 << " turn " << turn;
-    FastEngine::Answer a = engine.bestMove(u1.c_str(), u2.c_str(), "", 0, turn);
+    ASSERT_EQ(engine.solve(u1.c_str(), u2.c_str(), last.c_str(), lastType, turn), root->result)
+        << u1 << " / " << u2 << " turn " << turn << " to beat " << last;
+    FastEngine::Answer a = engine.bestMove(u1.c_str(), u2.c_str(), last.c_str(), lastType, turn);
     ASSERT_EQ(a.found, root->result == turn);
     if (a.found) {
       ++wins;
