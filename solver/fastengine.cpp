@@ -362,7 +362,7 @@ bool FastEngine::search(Hand me, Hand opp, Beat last, bool quickTry) {
   last = fast::normalizeBeat(fast::rankMasks(me), last);
   fast::Rules rules = rules_ | fast::R_DOMINANCE;
   fast::canonicalize(me, opp, last, rules);
-  if (quickTry) {
+  if (quickTry || fast::cardCount(me) + fast::cardCount(opp) <= tuning_.leafCards) {
     const std::size_t top = top_;
     budgetEnd_ = searched_ + tuning_.quickBudget;
     try {

@@ -149,7 +149,8 @@ class FastEngine {
   // Takes the rules in force and the kind of table entries the hands need.
   void useRulesFor(fast::Hand a, fast::Hand b);
   // True when the mover wins; proves the position to the end. quickTry:
-  // the depth-first search's try on a small budget comes first.
+  // the depth-first search's try on a small budget comes first (it always
+  // does for a position small enough for that search).
   bool search(fast::Hand me, fast::Hand opp, fast::Beat last, bool quickTry = true);
   // Depth-first in canonical order, cut off at the first win; throws
   // OutOfBudget past budgetEnd_ positions searched. Proves the whole
