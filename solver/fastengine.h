@@ -200,6 +200,7 @@ class FastEngine {
     void operator()(FormsLine* lines) const;
   };
   std::unique_ptr<FormsLine[], Unmap> forms_;
+  std::size_t formsMask_;  // the lines in use, less one (see poll)
   std::size_t top_ = 0;
   int64_t searched_ = 0;
   // Searching with a helper.
