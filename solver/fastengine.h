@@ -148,8 +148,10 @@ class FastEngine {
                fast::Hand& me, fast::Hand& opp, fast::Beat& beat, char& result);
   // Takes the rules in force and the kind of table entries the hands need.
   void useRulesFor(fast::Hand a, fast::Hand b);
-  // True when the mover wins; proves the position to the end.
-  bool search(fast::Hand me, fast::Hand opp, fast::Beat last);
+  // True when the mover wins; proves the position to the end. quickTry:
+  // the depth-first search's try on a small budget comes first (it always
+  // does for a position small enough for that search).
+  bool search(fast::Hand me, fast::Hand opp, fast::Beat last, bool quickTry = true);
   // Depth-first in canonical order, cut off at the first win; throws
   // OutOfBudget past budgetEnd_ positions searched. Proves the whole
   // endgame on a small budget, or a small position for mid.
@@ -198,6 +200,7 @@ class FastEngine {
     void operator()(FormsLine* lines) const;
   };
   std::unique_ptr<FormsLine[], Unmap> forms_;
+  std::size_t formsMask_;  // the lines in use, less one (see poll)
   std::size_t top_ = 0;
   int64_t searched_ = 0;
   // Searching with a helper.
