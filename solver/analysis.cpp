@@ -459,15 +459,7 @@ bool Analysis::begin(const Position& p, Root& root, Outcome& outcome) {
   root.opp = p.turn == RESULT_U2 ? h1 : h2;
   root.last = beat;
   root.mover = p.turn;
-  const Rules rules = engine_.nextRules();
-  if (rules != rules_) {
-    table_.clear();
-    rules_ = rules;
-  }
-  if (!fast::FastTable::fitsCompact(h1, h2))
-    table_.setWide(true);
-  else if (table_.wide() && table_.stored() == 0)
-    table_.setWide(false);
+  table_.readyFor(engine_.nextRules(), rules_, h1, h2);
   top_ = 0;
   judged_ = plays_ = 0;
   startMs_ = tickCount();

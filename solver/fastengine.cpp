@@ -271,20 +271,7 @@ bool FastEngine::prepare(const char* u1, const char* u2, const char* lastPlay, i
   return true;
 }
 
-void FastEngine::useRulesFor(Hand a, Hand b) {
-  const fast::Rules now = nextRules();
-  if (now != rules_) {
-    table_.clear();
-    rules_ = now;
-  }
-  // Wide entries serve every position, compact ones only those from one
-  // pack. A later position from one pack keeps what the wide ones hold,
-  // until there is nothing to keep.
-  if (!fast::FastTable::fitsCompact(a, b))
-    table_.setWide(true);
-  else if (table_.wide() && table_.stored() == 0)
-    table_.setWide(false);
-}
+void FastEngine::useRulesFor(Hand a, Hand b) { table_.readyFor(nextRules(), rules_, a, b); }
 
 int FastEngine::wins(Hand me, Hand opp, Beat last) {
   if (stopRequested()) return -1;

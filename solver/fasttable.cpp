@@ -135,6 +135,17 @@ void FastTable::setWide(bool wide) {
   wipe();
 }
 
+void FastTable::readyFor(Rules now, Rules& kept, Hand a, Hand b) {
+  if (now != kept) {
+    clear();
+    kept = now;
+  }
+  if (!fitsCompact(a, b))
+    setWide(true);
+  else if (wide_ && stored() == 0)
+    setWide(false);
+}
+
 // Doubles the table where it is: an entry of bucket i stays there or moves
 // to bucket i + the old count, by the next bit of its hash, in the order
 // the entries had. The new half holds nothing of this generation.

@@ -75,6 +75,12 @@ class FastTable {
   // empties the table.
   void setWide(bool wide);
   bool wide() const { return wide_; }
+  // Readies the table for a search of the hands a and b under the rules
+  // `now`, `kept` being the rules its entries were found under: other rules
+  // empty it. Wide entries serve every position, compact ones only those
+  // from one pack; a later position from one pack keeps what the wide ones
+  // hold, until there is nothing to keep.
+  void readyFor(Rules now, Rules& kept, Hand a, Hand b);
 
   // Asks for the position's bucket well before probe() reads it.
   void prefetch(const Key& k) const { __builtin_prefetch(&buckets_[k.hash & mask_]); }
