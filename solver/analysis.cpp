@@ -40,18 +40,6 @@ inline uint16_t tableBeat(Beat b, Rules rules) {
   return static_cast<uint16_t>(fast::packBeat(b) | ((rules & fast::R_SEQUENCES) ? 0 : 1u << 13));
 }
 
-// Unanswerable plays that are all the cards of a free rank: of two of one
-// kind the higher is never worse to keep (see fast::freeRanks), and either
-// way the mover leads again after one play.
-inline bool isWholeFreeRank(const Move& m, Hand me, uint16_t freeMe) {
-  return (freeMe >> m.rank & 1) &&
-         (m.type == TYPE_G || m.type == TYPE_D || m.type == TYPE_3 || m.type == TYPE_ZD) &&
-         fast::countOf(me, m.rank) == m.len;
-}
-inline unsigned wholeRankKind(int type) {
-  return type == TYPE_G ? 1u : type == TYPE_D ? 2u : type == TYPE_3 ? 4u : 8u;
-}
-
 // Meanwhile the engine writes no progress line of its own: the analysis
 // writes one for both.
 class EngineWatch {
@@ -297,8 +285,8 @@ int Analysis::children(Hand me, Hand opp, Rules rules, const fast::WholeHand& op
       if (fast::cannotAnswer(oppMasks, next, rules)) {
         // He can only pass: the mover leads again. Of two such plays of a
         // whole free rank of one kind the higher is left out.
-        if (isWholeFreeRank(m, me, freeMe)) {
-          const unsigned kind = wholeRankKind(m.type);
+        if (fast::isWholeFreeRank(m, me, freeMe)) {
+          const unsigned kind = fast::wholeRankKind(m.type);
           if (wholeRankLeads & kind) continue;
           wholeRankLeads |= kind;
         }

@@ -62,7 +62,7 @@ inline uint16_t tableBeat(Beat b, fast::Rules rules) {
 enum : uint16_t {
   UNANSWERED = 1,     // the opponent can only pass: the child is the mover's next lead
   SEQUENCES_END = 2,  // the kinds of consecutive ranks end with this play
-  LEFT_OUT = 4,       // never better than a play kept (see isWholeFreeRank)
+  LEFT_OUT = 4,       // never better than a play kept (see fast::isWholeFreeRank)
 };
 
 // The rules after a play.
@@ -75,20 +75,6 @@ inline fast::Rules childRules(const Move& m, fast::Rules rules) {
 // Among plays that look equally good, the one worked on first: a play the
 // opponent cannot answer, then the one that sheds most cards.
 inline int rank(const Move& m) { return (m.marks & UNANSWERED) * 64 + fast::cardCount(m.cards); }
-
-// Unanswerable plays that are all the cards of a free rank (see
-// fast::freeRanks), of a kind where of two such plays the higher is never
-// better than the lower: keeping the higher rank does all the lower one
-// would and leaves the opponent fewer answers, and the mover leads again
-// either way.
-inline bool isWholeFreeRank(const Move& m, Hand me, uint16_t freeMe) {
-  return (freeMe >> m.rank & 1) &&
-         (m.type == TYPE_G || m.type == TYPE_D || m.type == TYPE_3 || m.type == TYPE_ZD) &&
-         fast::countOf(me, m.rank) == m.len;
-}
-inline unsigned wholeRankKind(int type) {
-  return type == TYPE_G ? 1u : type == TYPE_D ? 2u : type == TYPE_3 ? 4u : 8u;
-}
 
 // True when the mover, leading, wins by playing his ranks whole: each
 // rank's cards as one play (the jokers together as the rocket), a triple
@@ -528,8 +514,8 @@ bool FastEngine::alphaBeta(Hand me, Hand opp, Beat last, fast::Rules rules) {
       // The opponent can only pass: the mover leads again, as in mid, and
       // of two such whole-rank plays of one kind the higher is left out.
       if (freeMe < 0) freeMe = fast::freeRanks(me, rules);
-      if (isWholeFreeRank(m, me, static_cast<uint16_t>(freeMe))) {
-        const unsigned kind = wholeRankKind(m.type);
+      if (fast::isWholeFreeRank(m, me, static_cast<uint16_t>(freeMe))) {
+        const unsigned kind = fast::wholeRankKind(m.type);
         if (wholeRankLeads & kind) continue;
         wholeRankLeads |= kind;
       }
@@ -633,9 +619,9 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
       Beat next = fast::normalizeBeat(oppMasks, m.beat());
       m.marks = fast::cannotAnswer(oppMasks, next, rules) ? UNANSWERED : 0;
       // Of two such plays of one kind that are a whole free rank, the
-      // higher is left out (see isWholeFreeRank).
-      if (m.marks && isWholeFreeRank(m, me, freeMe)) {
-        const unsigned kind = wholeRankKind(m.type);
+      // higher is left out (see fast::isWholeFreeRank).
+      if (m.marks && fast::isWholeFreeRank(m, me, freeMe)) {
+        const unsigned kind = fast::wholeRankKind(m.type);
         if (wholeRankLeads & kind) {
           m.marks = LEFT_OUT;
           continue;

@@ -168,6 +168,19 @@ bool formKept(Hand mover, Hand rest, Hand other, Rules rules, bool otherSequence
 // take a card from (hands only shrink). Two such ranks held equally often
 // can trade places in any play, so holding the higher one is never worse.
 uint16_t freeRanks(Hand hand, Rules rules);
+// An unanswerable play that is all the cards of a free rank, of a kind where
+// of two such plays the higher is never better than the lower: keeping the
+// higher rank does all the lower one would and leaves the opponent fewer
+// answers, and the mover leads again either way.
+inline bool isWholeFreeRank(const Move& m, Hand me, uint16_t freeMe) {
+  return (freeMe >> m.rank & 1) &&
+         (m.type == TYPE_G || m.type == TYPE_D || m.type == TYPE_3 || m.type == TYPE_ZD) &&
+         countOf(me, m.rank) == m.len;
+}
+// One bit for each kind of whole-rank play.
+inline unsigned wholeRankKind(int type) {
+  return type == TYPE_G ? 1u : type == TYPE_D ? 2u : type == TYPE_3 ? 4u : 8u;
+}
 // Whether the hand can still make a play of consecutive ranks.
 bool sequencesPossible(Hand hand, Rules rules);
 
