@@ -269,16 +269,7 @@ class Walk {
   }
 
   // 3. straights of 5 to 12 ranks within 3 to A: by length, then by start.
-  [[gnu::always_inline]] bool straights() {
-    if (!(rules_ & R_SZ)) return true;
-    for (int w = 5; w <= 12 && w <= n_; ++w) {
-      if (!sized(w)) continue;
-      if (!eachRank(runStarts(ge1_, w) & above_,
-                    [&](int s) { return visit_(mainPart(TYPE_SZ, s, w, 1)); }))
-        return false;
-    }
-    return true;
-  }
+  [[gnu::always_inline]] bool straights() { return runs(R_SZ, TYPE_SZ, ge1_, 1, 5, 12); }
 
   // 4. three with a single, 5. three with a pair: the attached rank is any
   // other, once per rank.
@@ -331,22 +322,18 @@ class Walk {
 
   // 8. runs of 3 to 10 pairs, 9. airplanes of 2 to 7 triples: by length,
   // then by start.
-  [[gnu::always_inline]] bool pairRuns() {
-    if (!(rules_ & R_LD) || !runStarts(ge2_, 3)) return true;
-    for (int w = 6; w <= 20 && w <= n_; w += 2) {
-      if (!sized(w)) continue;
-      if (!eachRank(runStarts(ge2_, w / 2) & above_,
-                    [&](int s) { return visit_(mainPart(TYPE_LD, s, w / 2, 2)); }))
-        return false;
-    }
-    return true;
-  }
-  [[gnu::always_inline]] bool airplanes() {
-    if (!(rules_ & R_F) || !runStarts(ge3_, 2)) return true;
-    for (int w = 6; w <= 21 && w <= n_; w += 3) {
-      if (!sized(w)) continue;
-      if (!eachRank(runStarts(ge3_, w / 3) & above_,
-                    [&](int s) { return visit_(mainPart(TYPE_F, s, w / 3, 3)); }))
+  [[gnu::always_inline]] bool pairRuns() { return runs(R_LD, TYPE_LD, ge2_, 2, 3, 10); }
+  [[gnu::always_inline]] bool airplanes() { return runs(R_F, TYPE_F, ge3_, 3, 2, 7); }
+
+  // Runs of `copies` cards a rank, `least` to `most` ranks long, from the
+  // ranks held at least that often: by length, then by start.
+  [[gnu::always_inline]] bool runs(Rules rule, int type, uint32_t held, int copies, int least,
+                                   int most) {
+    if (!(rules_ & rule) || !runStarts(held, least)) return true;
+    for (int len = least; len <= most && len * copies <= n_; ++len) {
+      if (!sized(len * copies)) continue;
+      if (!eachRank(runStarts(held, len) & above_,
+                    [&](int s) { return visit_(mainPart(type, s, len, copies)); }))
         return false;
     }
     return true;
