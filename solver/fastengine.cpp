@@ -133,23 +133,12 @@ inline int distance(const Shape& s, const Reach& r) {
   return s.plays + 3 * answered;
 }
 
-// A hand as the starting numbers see it.
-struct Sized {
-  Shape shape;
-  Reach reach;
-};
-
-inline Sized sized(Hand h, fast::Rules rules) {
-  return Sized{shapeOf(h, rules), reachOf(h, rules)};
-}
-
-// Proof numbers to start from for a position no search has seen: the side
-// nearer to going out, moving first, is the likelier winner. `shift`
-// counts in the mover's favour: a side answering a play is a play better
-// off than the count says, since it may also pass and keep its cards while
-// the other side has spent one of its plays.
-inline fast::ProofNumbers estimate(const Sized& mover, const Sized& other, int shift = 0) {
-  const int d = distance(mover.shape, other.reach) - distance(other.shape, mover.reach) - shift;
+// Proof numbers to start from for a position no search has seen, from how
+// much farther the mover is from going out than the other side (`d`): the
+// side nearer to it, moving first, is the likelier winner. A side answering
+// a play counts one nearer than its hand says, since it may also pass and
+// keep its cards while the other side has spent one of its plays.
+inline fast::ProofNumbers estimate(int d) {
   return fast::ProofNumbers{static_cast<uint32_t>(1 + EST_SCALE * std::max(0, d)),
                             static_cast<uint32_t>(1 + EST_SCALE * std::max(0, 2 - d))};
 }
@@ -757,13 +746,18 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
   const fast::WholeHand oppForms = formsOf(opp, rules);
   // The opponent's hand is one of the two hands of most plays' positions:
   // sized once.
-  const Sized oppSized = sized(opp, rules);
+  const Shape oppShape = shapeOf(opp, rules);
+  const Reach oppReach = reachOf(opp, rules);
   auto guess = [&](Hand mover, Hand other, fast::Rules after, int shift) {
-    Sized a, b;
-    const bool same = after == rules;
-    const Sized& sa = same && mover == opp ? oppSized : (a = sized(mover, after));
-    const Sized& sb = same && other == opp ? oppSized : (b = sized(other, after));
-    return estimate(sa, sb, shift);
+    int d;
+    if (after == rules && mover == opp)
+      d = distance(oppShape, reachOf(other, after)) - distance(shapeOf(other, after), oppReach);
+    else if (after == rules && other == opp)
+      d = distance(shapeOf(mover, after), oppReach) - distance(oppShape, reachOf(mover, after));
+    else
+      d = distance(shapeOf(mover, after), reachOf(other, after)) -
+          distance(shapeOf(other, after), reachOf(mover, after));
+    return estimate(d - shift);
   };
   for (int i = 0; i < count; ++i) {
     const Move& m = arena_[base + static_cast<std::size_t>(i)];
