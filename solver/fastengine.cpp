@@ -29,27 +29,118 @@ constexpr std::size_t FORMS_FIRST_LINES = std::size_t(1) << 12;
 constexpr int64_t FORMS_WIDEN_AT = int64_t(1) << 17;
 constexpr int EST_SCALE = 4;
 
-// A rough count of the plays a hand needs to go out: one for each rank it
-// holds, less one for each triple that can carry a single or a pair.
-inline int playsNeeded(Hand h) {
-  constexpr Hand LOW = 0x1111111111111111ULL;
-  const Hand ge1 = (h | (h >> 1) | (h >> 2)) & LOW;
-  const Hand ge3 = ((h >> 2) | (h & (h >> 1))) & LOW;
-  // At most fifteen flags, one a nibble: the product sums them in the top nibble.
-  const int ranks = static_cast<int>((ge1 * LOW) >> 60);
-  const int triples = static_cast<int>((ge3 * LOW) >> 60);
-  return ranks - std::min(triples, ranks - triples);
+// The starting numbers below work on a flag a rank, one a nibble (at bit
+// 4r for rank r), as the packed hand gives them: few instructions, and a
+// multiplication counts them (at most fifteen, summed in the top nibble).
+constexpr Hand FLAGS = 0x1111111111111111ULL;
+constexpr Hand RUN_FLAGS = FLAGS & ((Hand(1) << (4 * plays::RANK_A + 4)) - 1);  // 3 to A
+constexpr Hand BELOW_X_FLAGS = FLAGS & ((Hand(1) << (4 * fast::RANK_X)) - 1);
+constexpr Hand JOKER_FLAGS = fast::unit(fast::RANK_X) | fast::unit(fast::RANK_Y);
+
+inline int flagCount(Hand f) { return static_cast<int>((f * FLAGS) >> 60); }
+
+// The ranks of the runs of `width` or more ranks of `f` from 3 to A, and
+// how many runs they make.
+template <int width>
+inline Hand runsOf(Hand f, int& runs) {
+  f &= RUN_FLAGS;
+  Hand starts = f;
+  for (int i = 1; i < width; ++i) starts &= f >> (4 * i);
+  Hand cover = starts;
+  for (int i = 1; i < width; ++i) cover |= starts << (4 * i);
+  runs = flagCount(cover & ~(cover << 4));
+  return cover;
 }
 
-// Proof numbers to start from for a position no search has seen: the side
-// that needs fewer plays, moving first, is the likelier winner. `shift`
-// counts plays in the mover's favour: a side answering a play is a play
-// better off than the count says, since it may also pass and keep its
-// cards while the other side has spent one of its plays.
-inline fast::ProofNumbers estimate(Hand mover, Hand other, int shift = 0) {
-  const int d = playsNeeded(mover) - playsNeeded(other) - shift;
+// A hand's plays as the starting numbers count them: its ranks by how many
+// cards each holds, less those that runs take (while plays of consecutive
+// ranks are possible, a straight takes its lone cards and a run of pairs
+// its pairs), and the number of plays the whole hand needs: a play a rank,
+// a run, or a triple with a single or a pair, the rocket one, and a run of
+// triples one.
+struct Shape {
+  Hand ones, twos, threes, fours;
+  int triples, plays;
+};
+
+inline Shape shapeOf(Hand h, fast::Rules rules) {
+  const Hand ge1 = (h | (h >> 1) | (h >> 2)) & FLAGS;
+  const Hand ge2 = ((h >> 1) | (h >> 2)) & FLAGS;
+  const Hand ge3 = ((h >> 2) | (h & (h >> 1))) & FLAGS;
+  const Hand eq4 = (h >> 2) & FLAGS;
+  Shape s{ge1 & ~ge2, ge2 & ~ge3, ge3 & ~eq4, eq4, 0, 0};
+  int plays = 0;
+  if ((rules & fast::R_WZ) && (s.ones & JOKER_FLAGS) == JOKER_FLAGS) {
+    s.ones &= ~JOKER_FLAGS;
+    plays = 1;
+  }
+  if (rules & fast::R_SEQUENCES) {
+    int runs;
+    if (rules & fast::R_SZ) {
+      const Hand cover = runsOf<5>(ge1, runs);
+      if (flagCount(cover & s.ones) > runs) {
+        plays += runs;
+        s.ones &= ~cover;
+      }
+    }
+    if (rules & fast::R_F) {
+      const Hand cover = runsOf<2>(s.threes, runs);
+      plays -= flagCount(cover) - runs;
+    }
+    if (rules & fast::R_LD) {
+      const Hand cover = runsOf<3>(ge2, runs);
+      if (flagCount(cover & s.twos) > runs) {
+        plays += runs;
+        s.twos &= ~cover;
+      }
+    }
+  }
+  const int ranks = flagCount(s.ones | s.twos | s.threes | s.fours);
+  s.triples = flagCount(s.threes);
+  s.plays = plays + ranks - std::min(s.triples, ranks - s.triples);
+  return s;
+}
+
+// The ranks of each kind a hand cannot answer, as leadsOut counts them:
+// those at or above its highest of the kind, when it has no bomb.
+struct Reach {
+  Hand safe1, safe2, safe3, safe4;
+};
+
+inline Reach reachOf(Hand h, fast::Rules rules) {
+  const Hand ge1 = (h | (h >> 1) | (h >> 2)) & FLAGS;
+  const Hand ge2 = ((h >> 1) | (h >> 2)) & BELOW_X_FLAGS;
+  const Hand ge3 = ((h >> 2) | (h & (h >> 1))) & BELOW_X_FLAGS;
+  const Hand eq4 = (h >> 2) & BELOW_X_FLAGS;
+  const bool rocket = (rules & fast::R_WZ) && (ge1 & JOKER_FLAGS) == JOKER_FLAGS;
+  const bool bomb = rocket || ((rules & fast::R_ZD) && eq4);
+  auto from = [](Hand held) -> Hand {
+    return held ? ~((Hand(1) << (63 - std::countl_zero(held))) - 1) : ~Hand(0);
+  };
+  return Reach{bomb ? 0 : from(ge1), bomb ? 0 : from(ge2), bomb ? 0 : from(ge3),
+               rocket ? 0 : from(eq4)};
+}
+
+// How far a hand is from going out against a hand of reach `r`: its plays,
+// and three more for each of them the other hand can answer (a triple
+// carrying an answerable single or pair takes it out of reach). A play
+// that cannot be answered keeps the lead, so a hand's low lone cards, not
+// its size, decide most endgames.
+inline int distance(const Shape& s, const Reach& r) {
+  const int lowOnes = flagCount(s.ones & ~r.safe1), lowTwos = flagCount(s.twos & ~r.safe2);
+  const int answered = lowOnes + lowTwos + flagCount(s.threes & ~r.safe3) +
+                       flagCount(s.fours & ~r.safe4) - std::min(s.triples, lowOnes + lowTwos);
+  return s.plays + 3 * answered;
+}
+
+// Proof numbers to start from for a position no search has seen, from how
+// much farther the mover is from going out than the other side (`d`): the
+// side nearer to it, moving first, is the likelier winner. A side answering
+// a play counts one nearer than its hand says, since it may also pass and
+// keep its cards while the other side has spent one of its plays.
+inline fast::ProofNumbers estimate(int d) {
   return fast::ProofNumbers{static_cast<uint32_t>(1 + EST_SCALE * std::max(0, d)),
-                            static_cast<uint32_t>(1 + EST_SCALE * std::max(0, 1 - d))};
+                            static_cast<uint32_t>(1 + EST_SCALE * std::max(0, 2 - d))};
 }
 
 // The play to beat as the table keys it, with a mark for positions whose
@@ -653,6 +744,21 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
   using fast::PN_INF;
   using fast::ProofNumbers;
   const fast::WholeHand oppForms = formsOf(opp, rules);
+  // The opponent's hand is one of the two hands of most plays' positions:
+  // sized once.
+  const Shape oppShape = shapeOf(opp, rules);
+  const Reach oppReach = reachOf(opp, rules);
+  auto guess = [&](Hand mover, Hand other, fast::Rules after, int shift) {
+    int d;
+    if (after == rules && mover == opp)
+      d = distance(oppShape, reachOf(other, after)) - distance(shapeOf(other, after), oppReach);
+    else if (after == rules && other == opp)
+      d = distance(shapeOf(mover, after), oppReach) - distance(oppShape, reachOf(mover, after));
+    else
+      d = distance(shapeOf(mover, after), reachOf(other, after)) -
+          distance(shapeOf(other, after), reachOf(mover, after));
+    return estimate(d - shift);
+  };
   for (int i = 0; i < count; ++i) {
     const Move& m = arena_[base + static_cast<std::size_t>(i)];
     ProofNumbers& k = kids_[base + static_cast<std::size_t>(i)];
@@ -661,25 +767,25 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
       k = ProofNumbers{0, PN_INF};
       continue;
     }
+    const fast::Rules after = childRules(m, rules);
     if (m.marks & UNANSWERED) {
       ProofNumbers mine;
       if (!table_.probe(childKey, mine))
         mine = leadsOut(childKey.mover, childKey.opponent, rules)
                    ? ProofNumbers{0, PN_INF}
-                   : estimate(childKey.mover, childKey.opponent);
+                   : guess(childKey.mover, childKey.opponent, after, 0);
       k = ProofNumbers{mine.dn, mine.pn};
       continue;
     }
     if (!table_.probe(childKey, k)) {
       // Mostly the opponent's hand as it stands: its forms are looked up once.
       const bool asIs = childKey.mover == opp && !(m.marks & SEQUENCES_END);
-      const fast::WholeHand& forms =
-          asIs ? oppForms : formsOf(childKey.mover, childRules(m, rules));
+      const fast::WholeHand& forms = asIs ? oppForms : formsOf(childKey.mover, after);
       if (forms.beats(m.type == TYPE_PASS ? Beat{} : m.beat()) ||
           (m.type == TYPE_PASS && leadsOut(childKey.mover, childKey.opponent, rules)))
         k = ProofNumbers{0, PN_INF};
       else
-        k = estimate(childKey.mover, childKey.opponent, m.type == TYPE_PASS ? 0 : 1);
+        k = guess(childKey.mover, childKey.opponent, after, m.type == TYPE_PASS ? 0 : 1);
     }
   }
 }
