@@ -288,6 +288,7 @@ int64_t FastEngine::countSoFar() const {
 void FastEngine::poll() {
   if (searched_ >= FORMS_WIDEN_AT) formsMask_ = FORMS_LINES - 1;
   if (stopRequested()) throw Stop{};
+  if (searched_ >= aloneUntil_) throw OutOfBudget{};
   if (finish_ && finish_->load(std::memory_order_acquire)) throw Finished{};
   if (owner_) {
     shownSearched_.store(searched_, std::memory_order_relaxed);
@@ -446,6 +447,25 @@ bool FastEngine::search(Hand me, Hand opp, Beat last, bool quickTry) {
     }
   }
   depth_ = 0;
+  if (threads_ > 1 && tuning_.aloneBudget > 0) {
+    // The helper only pays where the search is long: the thread's start,
+    // the locks of a shared table and the work the two repeat cost more
+    // than it brings on a search of a few hundred thousand positions.
+    const std::size_t top = top_;
+    aloneUntil_ = searched_ + tuning_.aloneBudget;
+    try {
+      const bool won = mid(me, opp, last, rules, fast::PN_INF, fast::PN_INF).pn == 0;
+      aloneUntil_ = INT64_MAX;
+      return won;
+    } catch (const OutOfBudget&) {
+      top_ = top;
+      depth_ = 0;
+    } catch (...) {
+      aloneUntil_ = INT64_MAX;
+      throw;
+    }
+    aloneUntil_ = INT64_MAX;
+  }
   if (threads_ > 1) return searchTogether(me, opp, last, rules);
   return mid(me, opp, last, rules, fast::PN_INF, fast::PN_INF).pn == 0;
 }

@@ -107,8 +107,9 @@ class FastEngine {
   // The rules of the following calls instead of the process-wide switches;
   // std::nullopt goes back to reading the switches at each call.
   void setRules(std::optional<fast::Rules> rules) { ownRules_ = rules; }
-  // Threads for a search that outgrows the first quick try: 1 or 2. With
-  // two, a helper thread searches the same position over the same table,
+  // Threads for a long search: 1 or 2. With two, once a search has gone
+  // past Tuning::aloneBudget positions alone, a helper thread searches the
+  // same position over the same table,
   // keeping off the line the engine's own thread is working on, and
   // whichever proves the position first ends both. The verdicts and the
   // plays are the same; the positions searched vary from run to run.
@@ -123,6 +124,9 @@ class FastEngine {
   struct Tuning {
     int64_t quickBudget = 5000;
     int leafCards = 12;
+    // With two threads: the positions a search takes alone before the
+    // helper joins it (0: at once).
+    int64_t aloneBudget = 200000;
   };
   void setTuning(Tuning tuning) { tuning_ = tuning; }
 
@@ -218,6 +222,7 @@ class FastEngine {
   // of their own.
   alignas(64) std::array<std::atomic<uint64_t>, PATH_DEPTH> path_{};
   int64_t budgetEnd_ = 0;
+  int64_t aloneUntil_ = INT64_MAX;  // see Tuning::aloneBudget
   Tuning tuning_;
   bool progress_ = true;
   std::function<void()> watcher_;

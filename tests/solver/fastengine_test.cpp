@@ -281,6 +281,9 @@ TEST_F(FastEngineTest, TwoThreadsGiveTheSameAnswersAsOne) {
   one.setProgress(false);
   two.setProgress(false);
   two.setThreads(2);
+  FastEngine::Tuning at_once;
+  at_once.aloneBudget = 0;  // these searches are too short to wait for the helper
+  two.setTuning(at_once);
   ASSERT_EQ(two.threads(), 2);
   int together = 0;
   for (int round = 0; round < 24; ++round) {
@@ -308,6 +311,20 @@ TEST_F(FastEngineTest, TwoThreadsGiveTheSameAnswersAsOne) {
   two.reset();
   const std::string p1 = sortedAsc("X22AA0886633"), p2 = sortedAsc("YAQQJJ0999844");
   EXPECT_EQ(two.solve(p1.c_str(), p2.c_str(), "", 0, '2'), '2');
+}
+
+// A search shorter than the alone budget never starts the helper: on two
+// threads it searches exactly the positions one thread does.
+TEST_F(FastEngineTest, AShortSearchStaysOnOneThread) {
+  resetRuleSwitches();
+  FastEngine one(std::size_t(16) << 20), two(std::size_t(16) << 20);
+  one.setProgress(false);
+  two.setProgress(false);
+  two.setThreads(2);
+  const std::string p1 = sortedAsc("X22AA0886633"), p2 = sortedAsc("YAQQJJ0999844");
+  EXPECT_EQ(one.bestMove(p1.c_str(), p2.c_str(), "", 0, '2').cards, "8");
+  EXPECT_EQ(two.bestMove(p1.c_str(), p2.c_str(), "", 0, '2').cards, "8");
+  EXPECT_EQ(two.positionsSearched(), one.positionsSearched());
 }
 
 // A stop ends both threads of a long search, and the engine goes on.
