@@ -453,18 +453,16 @@ bool FastEngine::search(Hand me, Hand opp, Beat last, bool quickTry) {
     // than it brings on a search of a few hundred thousand positions.
     const std::size_t top = top_;
     aloneUntil_ = searched_ + tuning_.aloneBudget;
+    struct Alone {  // however the search ends, the budget ends with it
+      int64_t& until;
+      ~Alone() { until = INT64_MAX; }
+    } alone{aloneUntil_};
     try {
-      const bool won = mid(me, opp, last, rules, fast::PN_INF, fast::PN_INF).pn == 0;
-      aloneUntil_ = INT64_MAX;
-      return won;
+      return mid(me, opp, last, rules, fast::PN_INF, fast::PN_INF).pn == 0;
     } catch (const OutOfBudget&) {
       top_ = top;
       depth_ = 0;
-    } catch (...) {
-      aloneUntil_ = INT64_MAX;
-      throw;
     }
-    aloneUntil_ = INT64_MAX;
   }
   if (threads_ > 1) return searchTogether(me, opp, last, rules);
   return mid(me, opp, last, rules, fast::PN_INF, fast::PN_INF).pn == 0;
