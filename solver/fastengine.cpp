@@ -153,7 +153,8 @@ inline uint16_t tableBeat(Beat b, fast::Rules rules) {
 enum : uint16_t {
   UNANSWERED = 1,     // the opponent can only pass: the child is the mover's next lead
   SEQUENCES_END = 2,  // the kinds of consecutive ranks end with this play
-  LEFT_OUT = 4,       // never better than a play kept (see fast::isWholeFreeRank)
+  LEFT_OUT = 4,       // never better than a play kept (see fast::isWholeFreeRank), or
+                      // leads to the position an earlier play leads to
 };
 
 // The rules after a play.
@@ -614,6 +615,19 @@ bool FastEngine::alphaBeta(Hand me, Hand opp, Beat last, fast::Rules rules) {
   unsigned wholeRankLeads = 0;
   const int64_t before = searched_;
   bool win = false;
+  // The position the latest play led to, which did not win: a play that
+  // leads to it again is passed over, as in markPlays.
+  struct Child {
+    Hand mover = 0, other = 0;
+    uint16_t beat = 0;
+    bool lead = false;
+    bool again(Hand a, Hand b, Beat last, fast::Rules r, bool mine) {
+      const uint16_t packed = tableBeat(last, r);
+      if (a == mover && b == other && packed == beat && mine == lead) return true;
+      *this = Child{a, b, packed, mine};
+      return false;
+    }
+  } latest;
   for (int i = 0; i < count && !win; ++i) {
     const Move m = arena_[base + static_cast<std::size_t>(i)];
     const Beat next = m.type == TYPE_PASS ? Beat{} : fast::normalizeBeat(oppMasks, m.beat());
@@ -632,14 +646,14 @@ bool FastEngine::alphaBeta(Hand me, Hand opp, Beat last, fast::Rules rules) {
       Beat lead{};
       fast::Rules after = rules;
       fast::canonicalize(rest, other, lead, after);
-      win = alphaBeta(rest, other, lead, after);
+      if (!latest.again(rest, other, lead, after, true)) win = alphaBeta(rest, other, lead, after);
       continue;
     }
     Hand mover = opp;
     Beat beat = next;
     fast::Rules after = rules;
     if (m.type != TYPE_PASS) fast::canonicalize(mover, rest, beat, after);
-    win = !alphaBeta(mover, rest, beat, after);
+    if (!latest.again(mover, rest, beat, after, false)) win = !alphaBeta(mover, rest, beat, after);
   }
   top_ = base;
   table_.store(key, win ? ProofNumbers{0, PN_INF} : ProofNumbers{PN_INF, 0},
@@ -717,6 +731,8 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
   const bool oppSequences = (rules & fast::R_SEQUENCES) && fast::sequencesPossible(opp, rules);
   unsigned wholeRankLeads = 0;  // kinds of which such a play was kept
   const uint16_t freeMe = fast::freeRanks(me, rules);
+  // The plays kept, by a few bits of their position's hash (+1; 0: none).
+  uint16_t keptAt[64] = {};
   for (int i = 0; i < count; ++i) {
     Move& m = arena_[base + static_cast<std::size_t>(i)];
     fast::FastTable::Key& childKey = keys_[base + static_cast<std::size_t>(i)];
@@ -743,6 +759,21 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
       if (!fast::formKept(me, rest, opp, rules, oppSequences))
         fast::canonicalize(mover, other, next, after);
       childKey = table_.key(mover, other, tableBeat(next, after));
+      // Plays of one kind often lead to the same position once it is in
+      // canonical form (two ranks nothing tells apart any more, a triple
+      // carrying either of two such cards): a later one would only count
+      // that position's numbers twice.
+      uint16_t& slot = keptAt[(childKey.hash >> 20) & 63];
+      if (slot) {
+        const std::size_t j = base + slot - 1u;
+        const fast::FastTable::Key& kept = keys_[j];
+        if (kept.mover == childKey.mover && kept.opponent == childKey.opponent &&
+            kept.beat == childKey.beat && ((arena_[j].marks ^ m.marks) & UNANSWERED) == 0) {
+          m.marks = LEFT_OUT;
+          continue;
+        }
+      }
+      slot = static_cast<uint16_t>(i + 1);
       if (after != rules) m.marks |= SEQUENCES_END;
       m.len = next.len;  // the play as the opponent's position keys it
       m.rank = next.rank;

@@ -23,6 +23,7 @@
 //   lone card or pair attached where a lower one would do, and of two
 //   unanswerable whole-rank plays of one kind the higher, among ranks no
 //   play of consecutive ranks can reach (fast::freeRanks);
+// - of plays that lead to one position, only the first is searched;
 // - new positions start from proof numbers estimated from the plays each
 //   hand needs, and among equally promising plays the one the opponent
 //   cannot answer, then the longest, is worked on first.
