@@ -149,6 +149,25 @@ inline uint16_t tableBeat(Beat b, fast::Rules rules) {
   return static_cast<uint16_t>(fast::packBeat(b) | ((rules & fast::R_SEQUENCES) ? 0 : 1u << 13));
 }
 
+// Of two lone cards of free ranks (see fast::isWholeFreeRank) that leave
+// the opponent the same play to beat, the higher is never better than the
+// lower: the mover keeps the higher rank, which does in every later play
+// what the lower one would, and the opponent has the same replies. Lone
+// cards come lowest first, and so do the plays to beat they leave, so a
+// card is left out where the latest one kept left the same play to beat.
+// The same holds of pairs, threes and fours, but there it changed the
+// search's path more than it saved.
+struct AnsweredSingles {
+  uint16_t latest = 0xFFFF;
+  bool again(const Move& m, Beat next) {
+    if (m.type != TYPE_G) return false;
+    const uint16_t packed = fast::packBeat(next);
+    if (packed == latest) return true;
+    latest = packed;
+    return false;
+  }
+};
+
 // What the search notes on each play of a position it expands (Move::marks).
 enum : uint16_t {
   UNANSWERED = 1,     // the opponent can only pass: the child is the mover's next lead
@@ -613,6 +632,7 @@ bool FastEngine::alphaBeta(Hand me, Hand opp, Beat last, fast::Rules rules) {
   const fast::RankMasks oppMasks = fast::rankMasks(opp);
   int freeMe = -1;  // worked out when first needed
   unsigned wholeRankLeads = 0;
+  AnsweredSingles answeredSingles;
   const int64_t before = searched_;
   bool win = false;
   // The position the latest play led to, which did not win: a play that
@@ -633,10 +653,16 @@ bool FastEngine::alphaBeta(Hand me, Hand opp, Beat last, fast::Rules rules) {
     const Beat next = m.type == TYPE_PASS ? Beat{} : fast::normalizeBeat(oppMasks, m.beat());
     if (oppOut.beats(next)) continue;
     Hand rest = me - m.cards;
-    if (m.type != TYPE_PASS && fast::cannotAnswer(oppMasks, next, rules)) {
+    const bool unanswered = m.type != TYPE_PASS && fast::cannotAnswer(oppMasks, next, rules);
+    if (m.type != TYPE_PASS) {
+      if (freeMe < 0) freeMe = fast::freeRanks(me, rules);
+      if (!unanswered && fast::isWholeFreeRank(m, me, static_cast<uint16_t>(freeMe)) &&
+          answeredSingles.again(m, next))
+        continue;
+    }
+    if (unanswered) {
       // The opponent can only pass: the mover leads again, as in mid, and
       // of two such whole-rank plays of one kind the higher is left out.
-      if (freeMe < 0) freeMe = fast::freeRanks(me, rules);
       if (fast::isWholeFreeRank(m, me, static_cast<uint16_t>(freeMe))) {
         const unsigned kind = fast::wholeRankKind(m.type);
         if (wholeRankLeads & kind) continue;
@@ -730,6 +756,7 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
   const fast::RankMasks oppMasks = fast::rankMasks(opp);
   const bool oppSequences = (rules & fast::R_SEQUENCES) && fast::sequencesPossible(opp, rules);
   unsigned wholeRankLeads = 0;  // kinds of which such a play was kept
+  AnsweredSingles answeredSingles;
   const uint16_t freeMe = fast::freeRanks(me, rules);
   // The plays kept, by a few bits of their position's hash (+1; 0: none).
   uint16_t keptAt[64] = {};
@@ -744,14 +771,15 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
       Beat next = fast::normalizeBeat(oppMasks, m.beat());
       m.marks = fast::cannotAnswer(oppMasks, next, rules) ? UNANSWERED : 0;
       // Of two such plays of one kind that are a whole free rank, the
-      // higher is left out (see fast::isWholeFreeRank).
-      if (m.marks && fast::isWholeFreeRank(m, me, freeMe)) {
+      // higher is left out (see fast::isWholeFreeRank), and of two answered
+      // lone cards (see AnsweredSingles).
+      if (fast::isWholeFreeRank(m, me, freeMe)) {
         const unsigned kind = fast::wholeRankKind(m.type);
-        if (wholeRankLeads & kind) {
+        if (m.marks ? (wholeRankLeads & kind) != 0 : answeredSingles.again(m, next)) {
           m.marks = LEFT_OUT;
           continue;
         }
-        wholeRankLeads |= kind;
+        if (m.marks) wholeRankLeads |= kind;
       }
       Hand mover = m.marks ? rest : opp, other = m.marks ? opp : rest;
       if (m.marks) next = Beat{};

@@ -21,8 +21,9 @@
 // - a play the opponent cannot answer is searched as the mover's next lead;
 // - plays that can never be better than another one are left out: a higher
 //   lone card or pair attached where a lower one would do, and of two
-//   unanswerable whole-rank plays of one kind the higher, among ranks no
-//   play of consecutive ranks can reach (fast::freeRanks);
+//   unanswerable whole-rank plays of one kind the higher, and of two lone
+//   cards that leave the opponent the same replies the higher, among ranks
+//   no play of consecutive ranks can reach (fast::freeRanks);
 // - of plays that lead to one position, only the first is searched;
 // - new positions start from proof numbers estimated from the plays each
 //   hand needs, and among equally promising plays the one the opponent
