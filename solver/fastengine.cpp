@@ -654,12 +654,13 @@ bool FastEngine::alphaBeta(Hand me, Hand opp, Beat last, fast::Rules rules) {
     if (oppOut.beats(next)) continue;
     Hand rest = me - m.cards;
     const bool unanswered = m.type != TYPE_PASS && fast::cannotAnswer(oppMasks, next, rules);
-    if (m.type != TYPE_PASS) {
-      if (freeMe < 0) freeMe = fast::freeRanks(me, rules);
-      if (!unanswered && fast::isWholeFreeRank(m, me, static_cast<uint16_t>(freeMe)) &&
-          answeredSingles.again(m, next))
-        continue;
-    }
+    // The free ranks only matter to whole-rank plays the opponent cannot
+    // answer and to lone cards.
+    if (freeMe < 0 && (unanswered || m.type == TYPE_G)) freeMe = fast::freeRanks(me, rules);
+    if (!unanswered && m.type == TYPE_G &&
+        fast::isWholeFreeRank(m, me, static_cast<uint16_t>(freeMe)) &&
+        answeredSingles.again(m, next))
+      continue;
     if (unanswered) {
       // The opponent can only pass: the mover leads again, as in mid, and
       // of two such whole-rank plays of one kind the higher is left out.
