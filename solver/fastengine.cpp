@@ -249,6 +249,7 @@ FastEngine::FastEngine(std::size_t tableBytes)
       arena_(std::size_t(2) * fast::MAX_MOVES),
       kids_(arena_.size()),
       keys_(arena_.size()),
+      nexts_(std::make_unique_for_overwrite<Next[]>(arena_.size())),
       forms_(static_cast<FormsLine*>(mapBlock(FORMS_LINES * sizeof(FormsLine), false))),
       formsMask_(FORMS_FIRST_LINES - 1) {
   if (!forms_) throw CMemoryException("FastEngine: no memory for the forms cache");
@@ -260,6 +261,7 @@ FastEngine::FastEngine(FastEngine& owner)
       arena_(std::size_t(2) * fast::MAX_MOVES),
       kids_(arena_.size()),
       keys_(arena_.size()),
+      nexts_(std::make_unique_for_overwrite<Next[]>(arena_.size())),
       forms_(static_cast<FormsLine*>(mapBlock(FORMS_LINES * sizeof(FormsLine), false))),
       formsMask_(FORMS_FIRST_LINES - 1),
       owner_(&owner) {
@@ -610,18 +612,22 @@ inline void FastEngine::reservePlays(std::size_t base) {
     arena_.resize(arena_.size() * 2);
     kids_.resize(arena_.size());
     keys_.resize(arena_.size());
+    auto nexts = std::make_unique_for_overwrite<Next[]>(arena_.size());
+    std::copy(nexts_.get(), nexts_.get() + base, nexts.get());
+    nexts_ = std::move(nexts);
   }
 }
 
-bool FastEngine::alphaBeta(Hand me, Hand opp, Beat last, fast::Rules rules) {
+bool FastEngine::alphaBeta(Hand me, Hand opp, Beat last, fast::Rules rules,
+                           const fast::FastTable::Key* probed) {
   using fast::PN_INF;
   using fast::ProofNumbers;
   if ((++searched_ & POLL_MASK) == 0) poll();
   if (searched_ > budgetEnd_) throw OutOfBudget{};
   if (owner_) table_.pausePoint();
-  const fast::FastTable::Key key = table_.key(me, opp, tableBeat(last, rules));
+  const fast::FastTable::Key key = probed ? *probed : table_.key(me, opp, tableBeat(last, rules));
   ProofNumbers known;
-  if (table_.probe(key, known) && (known.pn == 0 || known.dn == 0)) return known.pn == 0;
+  if (!probed && table_.probe(key, known) && (known.pn == 0 || known.dn == 0)) return known.pn == 0;
   if (formsOf(me, rules).beats(last)) return true;
   if (last.type == TYPE_PASS && leadsOut(me, opp, rules)) return true;
   const std::size_t base = top_;
@@ -635,8 +641,8 @@ bool FastEngine::alphaBeta(Hand me, Hand opp, Beat last, fast::Rules rules) {
   AnsweredSingles answeredSingles;
   const int64_t before = searched_;
   bool win = false;
-  // The position the latest play led to, which did not win: a play that
-  // leads to it again is passed over, as in markPlays.
+  // The position the latest play kept leads to: a play that leads to it
+  // again is passed over, as in markPlays.
   struct Child {
     Hand mover = 0, other = 0;
     uint16_t beat = 0;
@@ -648,19 +654,31 @@ bool FastEngine::alphaBeta(Hand me, Hand opp, Beat last, fast::Rules rules) {
       return false;
     }
   } latest;
+  // Below the proof-number search, the positions the plays lead to are all
+  // worked out before any is searched: one the table already holds as won,
+  // wherever it comes in the order, settles the position without the
+  // searches of the plays before it, and those it holds as lost are passed
+  // over. The quick try, on its budget, searches each play as it comes:
+  // there the first play mostly wins, and working out the others first
+  // cost more than it saved.
+  const bool ahead = budgetEnd_ == INT64_MAX;
+  std::size_t kept = base;
   for (int i = 0; i < count && !win; ++i) {
     const Move m = arena_[base + static_cast<std::size_t>(i)];
-    const Beat next = m.type == TYPE_PASS ? Beat{} : fast::normalizeBeat(oppMasks, m.beat());
-    if (oppOut.beats(next)) continue;
+    const Beat beat = m.type == TYPE_PASS ? Beat{} : fast::normalizeBeat(oppMasks, m.beat());
+    if (oppOut.beats(beat)) continue;
     Hand rest = me - m.cards;
-    const bool unanswered = m.type != TYPE_PASS && fast::cannotAnswer(oppMasks, next, rules);
+    const bool unanswered = m.type != TYPE_PASS && fast::cannotAnswer(oppMasks, beat, rules);
     // The free ranks only matter to whole-rank plays the opponent cannot
     // answer and to lone cards.
     if (freeMe < 0 && (unanswered || m.type == TYPE_G)) freeMe = fast::freeRanks(me, rules);
     if (!unanswered && m.type == TYPE_G &&
         fast::isWholeFreeRank(m, me, static_cast<uint16_t>(freeMe)) &&
-        answeredSingles.again(m, next))
+        answeredSingles.again(m, beat))
       continue;
+    Hand mover = opp, other = rest;
+    Beat after = beat;
+    fast::Rules r = rules;
     if (unanswered) {
       // The opponent can only pass: the mover leads again, as in mid, and
       // of two such whole-rank plays of one kind the higher is left out.
@@ -669,18 +687,30 @@ bool FastEngine::alphaBeta(Hand me, Hand opp, Beat last, fast::Rules rules) {
         if (wholeRankLeads & kind) continue;
         wholeRankLeads |= kind;
       }
-      Hand other = opp;
-      Beat lead{};
-      fast::Rules after = rules;
-      fast::canonicalize(rest, other, lead, after);
-      if (!latest.again(rest, other, lead, after, true)) win = alphaBeta(rest, other, lead, after);
+      mover = rest;
+      other = opp;
+      after = Beat{};
+    }
+    if (m.type != TYPE_PASS) fast::canonicalize(mover, other, after, r);
+    if (latest.again(mover, other, after, r, unanswered)) continue;
+    if (!ahead) {
+      win = unanswered == alphaBeta(mover, other, after, r);
       continue;
     }
-    Hand mover = opp;
-    Beat beat = next;
-    fast::Rules after = rules;
-    if (m.type != TYPE_PASS) fast::canonicalize(mover, rest, beat, after);
-    if (!latest.again(mover, rest, beat, after, false)) win = !alphaBeta(mover, rest, beat, after);
+    Next& n = nexts_[kept++];
+    n = Next{table_.key(mover, other, tableBeat(after, r)), after, r, unanswered, false};
+    table_.prefetch(n.key);
+  }
+  const std::size_t end = kept;
+  for (std::size_t j = base; j < end && !win; ++j) {
+    Next& n = nexts_[j];
+    ProofNumbers v;
+    n.settled = table_.probe(n.key, v) && (v.pn == 0 || v.dn == 0);
+    if (n.settled) win = (v.pn == 0) == n.lead;
+  }
+  for (std::size_t j = base; j < end && !win; ++j) {
+    const Next n = nexts_[j];
+    if (!n.settled) win = n.lead == alphaBeta(n.key.mover, n.key.opponent, n.beat, n.rules, &n.key);
   }
   top_ = base;
   table_.store(key, win ? ProofNumbers{0, PN_INF} : ProofNumbers{PN_INF, 0},

@@ -163,7 +163,10 @@ class FastEngine {
   // endgame on a small budget, or a small position for mid.
   // `rules`: the switches in force, less the kinds the position can no
   // longer make (see fast::canonicalize).
-  bool alphaBeta(fast::Hand me, fast::Hand opp, fast::Beat last, fast::Rules rules);
+  // `probed`: the position's key, when the caller has just found no proof
+  // of it in the table.
+  bool alphaBeta(fast::Hand me, fast::Hand opp, fast::Beat last, fast::Rules rules,
+                 const fast::FastTable::Key* probed = nullptr);
   // Works on the position until its proof number reaches thpn or its
   // disproof number thdn (or it is proven); returns its numbers.
   fast::ProofNumbers mid(fast::Hand me, fast::Hand opp, fast::Beat last, fast::Rules rules,
@@ -193,6 +196,17 @@ class FastEngine {
   std::vector<fast::Move> arena_;           // the plays of every position on the search path
   std::vector<fast::ProofNumbers> kids_;    // beside each play: the numbers of its position
   std::vector<fast::FastTable::Key> keys_;  // and its table key
+  // Beside each play, the position the depth-first search goes to after
+  // it. Left as the system hands it over (not zeroed): most of it is never
+  // touched.
+  struct Next {
+    fast::FastTable::Key key;  // its hands too
+    fast::Beat beat;
+    fast::Rules rules;
+    bool lead;     // the mover's own next lead: the opponent could only pass
+    bool settled;  // the table holds its value
+  };
+  std::unique_ptr<Next[]> nexts_;
   // A line holds the forms of one hand under one set of rules, so it stays
   // true across solves and rule changes: the cache is never emptied.
   struct FormsLine {
