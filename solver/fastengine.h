@@ -121,14 +121,17 @@ class FastEngine {
   // How the work is split between the two searches (see search()): the
   // positions the plain depth-first search may spend on its first try at
   // the whole endgame, and the most cards, both hands together, of a
-  // position the proof-number search leaves to it. Verdicts and plays never
-  // depend on them; tests change them to check each search on its own.
+  // position the proof-number search leaves to it: leafCards, or in a
+  // bigger search up to half the cards it starts from, less one, but never
+  // more than leafCardsMost. Verdicts and plays never depend on them; tests
+  // change them to check each search on its own.
   struct Tuning {
     int64_t quickBudget = 5000;
     int leafCards = 12;
     // With two threads: the positions a search takes alone before the
     // helper joins it (0: at once).
     int64_t aloneBudget = 200000;
+    int leafCardsMost = 16;
   };
   void setTuning(Tuning tuning) { tuning_ = tuning; }
 
@@ -238,6 +241,7 @@ class FastEngine {
   // of their own.
   alignas(64) std::array<std::atomic<uint64_t>, PATH_DEPTH> path_{};
   int64_t budgetEnd_ = 0;
+  int leafLimit_ = 12;              // the current search's (see Tuning)
   int64_t aloneUntil_ = INT64_MAX;  // see Tuning::aloneBudget
   Tuning tuning_;
   bool progress_ = true;

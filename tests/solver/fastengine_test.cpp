@@ -125,8 +125,8 @@ TEST_P(AgreesWithReference, OnRandomEndgames) {
 INSTANTIATE_TEST_SUITE_P(
     Splits, AgreesWithReference,
     ::testing::Values(Split{"AsShipped", FastEngine::Tuning{}},
-                      Split{"SmallPositionsDepthFirst", FastEngine::Tuning{0, 6}},
-                      Split{"ProofNumbersAlone", FastEngine::Tuning{0, 0}}),
+                      Split{"SmallPositionsDepthFirst", FastEngine::Tuning{0, 6, 0, 6}},
+                      Split{"ProofNumbersAlone", FastEngine::Tuning{0, 0, 0, 0}}),
     [](const ::testing::TestParamInfo<Split>& info) { return info.param.name; });
 
 struct Published {
