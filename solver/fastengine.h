@@ -6,9 +6,11 @@
 // (fastmoves.h) without allocating. The search is a depth-first
 // proof-number search: it works first on the play closest to a proof, so
 // wins are found early and the proofs stay small (a play the opponent cannot
-// answer, or that leaves him few answers, is close to a proof). Positions of
-// a dozen cards or fewer it leaves to a plain depth-first search, whose
-// steps cost half as much. A hand that is one legal play wins on the spot,
+// answer, or that leaves him few answers, is close to a proof). Small
+// positions (a dozen cards, or in a big endgame up to half its cards, 16 at
+// most) it leaves to a plain depth-first search, whose steps cost half as
+// much, and which looks up the positions of all of a position's plays before
+// it searches any. A hand that is one legal play wins on the spot,
 // and a play that lets the opponent play out at once loses on the spot,
 // without a search.
 //
