@@ -126,6 +126,7 @@ INSTANTIATE_TEST_SUITE_P(
     Splits, AgreesWithReference,
     ::testing::Values(Split{"AsShipped", FastEngine::Tuning{}},
                       Split{"SmallPositionsDepthFirst", FastEngine::Tuning{0, 6, 0, 6}},
+                      Split{"HalfTheCardsDepthFirst", FastEngine::Tuning{0, 2, 0, 8}},
                       Split{"ProofNumbersAlone", FastEngine::Tuning{0, 0, 0, 0}}),
     [](const ::testing::TestParamInfo<Split>& info) { return info.param.name; });
 
