@@ -18,6 +18,8 @@ namespace {
 constexpr std::size_t FIRST_BUCKETS = std::size_t(1) << 13;      // 512 KiB
 constexpr std::size_t AHEAD_BUCKETS = std::size_t(1) << 17;      // 8 MiB
 constexpr std::size_t FILL_STEP_BUCKETS = std::size_t(1) << 15;  // 2 MiB
+// The size from which the table keeps its filter: 8 MiB, the filter 256 KiB.
+constexpr std::size_t FILTER_BUCKETS = std::size_t(1) << 17;
 
 inline uint32_t addWork(uint32_t total, uint64_t work) {
   const uint64_t sum = uint64_t(total) + work;
@@ -61,6 +63,13 @@ FastTable::FastTable(std::size_t bytes) {
   // in. The table grows and shrinks within it.
   buckets_ = static_cast<Bucket*>(mapBlock(reservedBuckets_ * sizeof(Bucket), false));
   if (!buckets_) throw refused(reservedBuckets_ * sizeof(Bucket));
+  if (maxBuckets_ >= FILTER_BUCKETS) {
+    filter_ = static_cast<uint64_t*>(mapBlock(reservedBuckets_ / 4 * sizeof(uint64_t), false));
+    if (!filter_) {
+      unmapBlock(buckets_, reservedBuckets_ * sizeof(Bucket));
+      throw refused(reservedBuckets_ * sizeof(Bucket));
+    }
+  }
   bucketCount_ = std::min(maxBuckets_, FIRST_BUCKETS);
   mask_ = bucketCount_ - 1;
   // Nothing is faulted in yet: most endgames are small and touch a few
@@ -74,6 +83,7 @@ FastTable::~FastTable() {
   fillerStop_.store(true, std::memory_order_relaxed);
   reapFiller(true);
   unmapBlock(buckets_, reservedBuckets_ * sizeof(Bucket));
+  if (filter_) unmapBlock(filter_, reservedBuckets_ / 4 * sizeof(uint64_t));
 }
 
 void FastTable::startFiller(std::size_t to) {
@@ -115,6 +125,7 @@ void FastTable::clear() {
   helperPending_ = 0;
   bucketCount_ = std::min(maxBuckets_, FIRST_BUCKETS);
   mask_ = bucketCount_ - 1;
+  filterOn_ = false;  // built afresh when the table is big again
   if (++generation_ <= LAST_GENERATION) return;
   // The generations have come round: an entry of the same number could
   // still sit where this one's searches wrote.
@@ -166,6 +177,9 @@ void FastTable::grow() {
   // The bit that now picks the half: bit `shift` of a compact tag is bit
   // shift + 13 of the hash.
   const int shift = std::countr_zero(oldCount) - 13;
+  // The filter is built anew from the entries as they move.
+  filterOn_ = filter_ && count >= FILTER_BUCKETS;
+  if (filterOn_) std::memset(static_cast<void*>(filter_), 0, count / 4 * sizeof(uint64_t));
   for (std::size_t i = 0; i < oldCount; ++i) {
     Bucket& from = buckets_[i];
     Bucket& to = buckets_[i + oldCount];
@@ -175,17 +189,22 @@ void FastTable::grow() {
       for (int k = 0; k < WIDE_WAYS; ++k) {
         const uint64_t* e = &from.w[4 * k];
         if (e[3] >> 48 != generation_) continue;
-        const bool up = detail::hashOf(e[0], e[1], static_cast<uint16_t>(e[3] >> 32)) & oldCount;
+        const uint64_t hash = detail::hashOf(e[0], e[1], static_cast<uint16_t>(e[3] >> 32));
+        const bool up = hash & oldCount;
         uint64_t* dest = up ? &move.w[4 * moves++] : &stay.w[4 * stays++];
         std::copy(e, e + 4, dest);
+        if (filterOn_) filter_[((up ? oldCount : 0) + i) >> 2] |= filterBits(hash);
       }
     } else {
       for (int k = 0; k < COMPACT_WAYS; ++k) {
         const uint64_t* e = &from.w[2 * k];
         if (e[1] >> 58 != generation_) continue;
-        uint64_t* dest = (e[0] >> shift & 1) ? &move.w[2 * moves++] : &stay.w[2 * stays++];
+        const bool up = e[0] >> shift & 1;
+        uint64_t* dest = up ? &move.w[2 * moves++] : &stay.w[2 * stays++];
         dest[0] = e[0];
         dest[1] = e[1];
+        // A compact tag holds bits 13 to 63 of the hash at bits 0 to 50.
+        if (filterOn_) filter_[((up ? oldCount : 0) + i) >> 2] |= filterBits(e[0] << 13);
       }
     }
     from = stay;
@@ -200,6 +219,7 @@ void FastTable::store(const Key& k, ProofNumbers value, uint64_t work, bool owne
       helperStored_.fetch_add(helperPending_, std::memory_order_relaxed);
       helperPending_ = 0;
     }
+    note(k);
     return;
   }
   const std::size_t ways = wide_ ? WIDE_WAYS : COMPACT_WAYS;
@@ -223,6 +243,17 @@ void FastTable::store(const Key& k, ProofNumbers value, uint64_t work, bool owne
   Bucket& b = buckets_[k.hash & mask_];
   if (shared_ ? storeShared(b, k, value, work) : storeWords(b.w, k, value, work))
     stored_.store(stored_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  note(k);
+}
+
+void FastTable::note(const Key& k) {
+  if (!filterOn_) return;
+  uint64_t& word = filter_[(k.hash & mask_) >> 2];
+  const uint64_t bits = filterBits(k.hash);
+  if (shared_)
+    std::atomic_ref<uint64_t>(word).fetch_or(bits, std::memory_order_relaxed);
+  else
+    word |= bits;
 }
 
 bool FastTable::storeWords(uint64_t* w, const Key& k, ProofNumbers value, uint64_t work) const {
