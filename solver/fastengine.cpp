@@ -637,6 +637,7 @@ bool FastEngine::alphaBeta(Hand me, Hand opp, Beat last, fast::Rules rules,
   if (!probed && table_.probe(key, known) && (known.pn == 0 || known.dn == 0)) return known.pn == 0;
   if (formsOf(me, rules).beats(last)) return true;
   if (last.type == TYPE_PASS && leadsOut(me, opp, rules)) return true;
+  table_.prefetchForStore(key);
   const std::size_t base = top_;
   reservePlays(base);
   const int count = fast::generateMoves(me, last, rules, &arena_[base]);
@@ -755,6 +756,7 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
     budgetEnd_ = budget;
     return won ? ProofNumbers{0, PN_INF} : ProofNumbers{PN_INF, 0};
   }
+  table_.prefetchForStore(key);
   const int depth = depth_++;
   if (publish_ && depth < PATH_DEPTH)
     path_[static_cast<std::size_t>(depth)].store(key.hash, std::memory_order_relaxed);

@@ -89,6 +89,8 @@ class FastTable {
     else
       __builtin_prefetch(&buckets_[k.hash & mask_]);
   }
+  // Asks for the position's bucket, which a store will read and write.
+  void prefetchForStore(const Key& k) const { __builtin_prefetch(&buckets_[k.hash & mask_], 1); }
   // False when the position is not in the table.
   bool probe(const Key& k, ProofNumbers& out) const;
   bool probe(Hand me, Hand opp, uint16_t beat, ProofNumbers& out) const {
