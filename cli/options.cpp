@@ -78,7 +78,7 @@ const char* const USAGE =
     "                   endgames of more than about ten cards a side, where\n"
     "                   the exhaustive solver's strategy tree is out of reach\n"
     "  --threads N      --engine fast: 1 (default) or 2 threads for a search\n"
-    "                   past 200 000 positions. Two are faster on the long\n"
+    "                   past 50 000 positions. Two are faster on the long\n"
     "                   ones; the positions counted then vary from run to\n"
     "                   run (the verdict and the plays do not)\n"
     "  --no-replay      end after the statistics line\n"

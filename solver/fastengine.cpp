@@ -478,7 +478,9 @@ bool FastEngine::search(Hand me, Hand opp, Beat last, bool quickTry) {
   if (threads_ > 1 && tuning_.aloneBudget > 0) {
     // The helper only pays where the search is long: the thread's start,
     // the locks of a shared table and the work the two repeat cost more
-    // than it brings on a search of a few hundred thousand positions.
+    // than it brings on a search of some tens of thousands of positions.
+    // (Since the table's filter answers most probes without a lock, it
+    // pays from fewer positions than it did.)
     const std::size_t top = top_;
     aloneUntil_ = searched_ + tuning_.aloneBudget;
     struct Alone {  // however the search ends, the budget ends with it

@@ -132,7 +132,7 @@ class FastEngine {
     int leafCards = 12;
     // With two threads: the positions a search takes alone before the
     // helper joins it (0: at once).
-    int64_t aloneBudget = 200000;
+    int64_t aloneBudget = 50000;
     int leafCardsMost = 16;
   };
   void setTuning(Tuning tuning) { tuning_ = tuning; }
