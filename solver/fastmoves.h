@@ -218,13 +218,15 @@ inline RankMasks rankMasks(Hand h) {
   const Hand ge2 = ((h >> 1) | (h >> 2)) & LOW;
   const Hand ge3 = ((h >> 2) | (h & (h >> 1))) & LOW;
   const Hand eq4 = (h >> 2) & LOW;
-  // Squeezes the flags at bits 4r into bits r, halving the spacing each step.
+  // Squeezes the flags at bits 4r into bits r: two steps pack them four to
+  // each 16-bit lane, and one multiplication lays the four lanes side by
+  // side in the top 16 bits (lane k, shifted by 48 - 12k, lands on bits
+  // 48 + 4k; the other products fall below bit 48 without overlapping, or
+  // beyond bit 63).
   auto gather = [](Hand x) {
     x = (x | (x >> 3)) & 0x0303030303030303ULL;
     x = (x | (x >> 6)) & 0x000F000F000F000FULL;
-    x = (x | (x >> 12)) & 0x000000FF000000FFULL;
-    x = (x | (x >> 24)) & 0xFFFFULL;
-    return static_cast<uint16_t>(x);
+    return static_cast<uint16_t>((x * 0x0001001001001000ULL) >> 48);
   };
   return RankMasks{gather(ge1), gather(ge2), gather(ge3), gather(eq4)};
 }
