@@ -250,25 +250,6 @@ INSTANTIATE_TEST_SUITE_P(
                   {103, 566, 4896, 32773}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// The ranks held at least once, twice, three times and four times, for
-// every count of every rank (each rank's count runs through 0 to 4 as the
-// others vary).
-TEST(FastMoves, RankMasksHoldEveryRanksCount) {
-  std::mt19937 rng(5);
-  for (int round = 0; round < 5000; ++round) {
-    Hand h = 0;
-    for (int r = 0; r < RANKS; ++r) h |= Hand((round + r + rng()) % 5) << (4 * r);
-    const RankMasks k = rankMasks(h);
-    for (int r = 0; r < RANKS; ++r) {
-      const int c = countOf(h, r);
-      const int got =
-          (k.ge1 >> r & 1) | (k.ge2 >> r & 1) << 1 | (k.ge3 >> r & 1) << 2 | (k.eq4 >> r & 1) << 3;
-      ASSERT_EQ(got, (c >= 1) | (c >= 2) << 1 | (c >= 3) << 2 | (c == 4) << 3)
-          << "rank " << r << " of " << handToCards(h);
-    }
-  }
-}
-
 TEST(FastMoves, PlaysOutAtOnce) {
   struct Row {
     const char* hand;
