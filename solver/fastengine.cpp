@@ -878,6 +878,11 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
           distance(shapeOf(other, after), reachOf(mover, after));
     return estimate(d - shift);
   };
+  // In a table past the caches, the estimates come first and the table
+  // after: the children's lines, asked for in markPlays, then have the
+  // estimates' time to arrive (a child the table holds wastes its estimate,
+  // which costs less than the wait). In a small one the table comes first.
+  const bool late = table_.large();
   for (int i = 0; i < count; ++i) {
     const Move& m = arena_[base + static_cast<std::size_t>(i)];
     ProofNumbers& k = kids_[base + static_cast<std::size_t>(i)];
@@ -886,26 +891,35 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
       k = ProofNumbers{0, PN_INF};
       continue;
     }
+    if (!late && table_.probe(childKey, k)) {
+      if (m.marks & UNANSWERED) k = ProofNumbers{k.dn, k.pn};
+      continue;
+    }
     const fast::Rules after = childRules(m, rules);
     if (m.marks & UNANSWERED) {
-      ProofNumbers mine;
-      if (!table_.probe(childKey, mine))
-        mine = leadsOut(childKey.mover, childKey.opponent, rules)
-                   ? ProofNumbers{0, PN_INF}
-                   : guess(childKey.mover, childKey.opponent, after, 0);
+      const ProofNumbers mine = leadsOut(childKey.mover, childKey.opponent, rules)
+                                    ? ProofNumbers{0, PN_INF}
+                                    : guess(childKey.mover, childKey.opponent, after, 0);
       k = ProofNumbers{mine.dn, mine.pn};
       continue;
     }
-    if (!table_.probe(childKey, k)) {
-      // Mostly the opponent's hand as it stands: its forms are looked up once.
-      const bool asIs = childKey.mover == opp && !(m.marks & SEQUENCES_END);
-      const fast::WholeHand& forms = asIs ? oppForms : formsOf(childKey.mover, after);
-      if (forms.beats(m.type == TYPE_PASS ? Beat{} : m.beat()) ||
-          (m.type == TYPE_PASS && leadsOut(childKey.mover, childKey.opponent, rules)))
-        k = ProofNumbers{0, PN_INF};
-      else
-        k = guess(childKey.mover, childKey.opponent, after, m.type == TYPE_PASS ? 0 : 1);
-    }
+    // Mostly the opponent's hand as it stands: its forms are looked up once.
+    const bool asIs = childKey.mover == opp && !(m.marks & SEQUENCES_END);
+    const fast::WholeHand& forms = asIs ? oppForms : formsOf(childKey.mover, after);
+    if (forms.beats(m.type == TYPE_PASS ? Beat{} : m.beat()) ||
+        (m.type == TYPE_PASS && leadsOut(childKey.mover, childKey.opponent, rules)))
+      k = ProofNumbers{0, PN_INF};
+    else
+      k = guess(childKey.mover, childKey.opponent, after, m.type == TYPE_PASS ? 0 : 1);
+  }
+  if (!late) return;
+  for (int i = 0; i < count; ++i) {
+    const Move& m = arena_[base + static_cast<std::size_t>(i)];
+    ProofNumbers found;
+    if ((m.marks & LEFT_OUT) || !table_.probe(keys_[base + static_cast<std::size_t>(i)], found))
+      continue;
+    kids_[base + static_cast<std::size_t>(i)] =
+        (m.marks & UNANSWERED) ? ProofNumbers{found.dn, found.pn} : found;
   }
 }
 

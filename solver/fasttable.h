@@ -109,6 +109,9 @@ class FastTable {
     return stored_.load(std::memory_order_relaxed) + helperStored_.load(std::memory_order_relaxed);
   }
   std::size_t bytes() const { return bucketCount_ * sizeof(Bucket); }
+  // Past the caches: a probe then mostly waits for memory (the filter is
+  // kept from that size on).
+  bool large() const { return filterOn_; }
 
   // Sharing with one helper thread. Between beginShared and endShared (both
   // on the owner's thread, the helper started after the one and ended
