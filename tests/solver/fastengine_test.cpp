@@ -314,6 +314,18 @@ TEST_F(FastEngineTest, TwoThreadsGiveTheSameAnswersAsOne) {
   EXPECT_EQ(two.solve(p1.c_str(), p2.c_str(), "", 0, '2'), '2');
 }
 
+// A table past the caches takes the plays' estimates before their probes.
+TEST_F(FastEngineTest, ABigTableAnswersAsASmallOne) {
+  FastEngine big(std::size_t(64) << 20), small(std::size_t(4) << 20);
+  const std::string p1 = sortedAsc("4456779900QQKAAA2"), p2 = sortedAsc("333456688900JQKK2");
+  for (const char turn : {'1', '2'}) {
+    const FastEngine::Answer a = big.bestMove(p1.c_str(), p2.c_str(), "", 0, turn),
+                             b = small.bestMove(p1.c_str(), p2.c_str(), "", 0, turn);
+    EXPECT_EQ(std::pair(a.result, a.cards), std::pair(b.result, b.cards)) << turn;
+  }
+  EXPECT_GE(big.tableBytes(), std::size_t(8) << 20) << "the table never grew past the caches";
+}
+
 // A search shorter than the alone budget never starts the helper: on two
 // threads it searches exactly the positions one thread does.
 TEST_F(FastEngineTest, AShortSearchStaysOnOneThread) {
