@@ -883,6 +883,11 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
   // estimates' time to arrive (a child the table holds wastes its estimate,
   // which costs less than the wait). In a small one the table comes first.
   const bool late = table_.large();
+  // A table entry is the child's own side: one after a play the opponent
+  // cannot answer is the mover's next lead, its numbers the other way round.
+  auto fromTable = [](const Move& m, ProofNumbers v) {
+    return (m.marks & UNANSWERED) ? ProofNumbers{v.dn, v.pn} : v;
+  };
   for (int i = 0; i < count; ++i) {
     const Move& m = arena_[base + static_cast<std::size_t>(i)];
     ProofNumbers& k = kids_[base + static_cast<std::size_t>(i)];
@@ -892,7 +897,7 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
       continue;
     }
     if (!late && table_.probe(childKey, k)) {
-      if (m.marks & UNANSWERED) k = ProofNumbers{k.dn, k.pn};
+      k = fromTable(m, k);
       continue;
     }
     const fast::Rules after = childRules(m, rules);
@@ -918,8 +923,7 @@ fast::ProofNumbers FastEngine::mid(Hand me, Hand opp, Beat last, fast::Rules rul
     ProofNumbers found;
     if ((m.marks & LEFT_OUT) || !table_.probe(keys_[base + static_cast<std::size_t>(i)], found))
       continue;
-    kids_[base + static_cast<std::size_t>(i)] =
-        (m.marks & UNANSWERED) ? ProofNumbers{found.dn, found.pn} : found;
+    kids_[base + static_cast<std::size_t>(i)] = fromTable(m, found);
   }
 }
 

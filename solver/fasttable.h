@@ -155,11 +155,12 @@ class FastTable {
   void growShared();
   // Most positions the search asks for are not in the table, and once the
   // table is bigger than the caches each such probe waits for memory. A
-  // filter 1/32 of its size, which stays in the cache, answers most of
-  // them: a word for every four buckets, in which each entry of those
-  // buckets sets two bits picked by its hash. A position whose bits are not
-  // both set is not in the table; entries replaced leave their bits, which
-  // only costs a probe. Small tables, which the caches hold, go without.
+  // filter 1/32 of its size, which the caches hold far better (wholly up
+  // to a table of about 128 MiB), answers most of them: a word for every
+  // four buckets, in which each entry of those buckets sets two bits picked
+  // by its hash. A position whose bits are not both set is not in the
+  // table; entries replaced leave their bits, which only costs a probe.
+  // Small tables, which the caches hold, go without.
   static uint64_t filterBits(uint64_t hash) {
     return (uint64_t(1) << ((hash >> 52) & 63)) | (uint64_t(1) << (hash >> 58));
   }
