@@ -232,9 +232,14 @@ void FastTable::store(const Key& k, ProofNumbers value, uint64_t work, bool owne
         growShared();
       else
         grow();
-    } else if (bucketCount_ * 2 > touched_) {
+    } else if (bucketCount_ * 2 > touched_ &&
+               (bucketCount_ < AHEAD_BUCKETS || stored > bucketCount_ * ways * 3 / 8)) {
       // The first time, a search worth the name: it will grow the table
-      // through its first doublings within milliseconds.
+      // through its first doublings within milliseconds. Past that, the
+      // next size only once this one is well on its way to half full: a
+      // search that ends before needing it would have paid for faulting it
+      // in (2 ms a MiB here) on the core a second search thread uses, and
+      // filling the last eighth still takes about four times the faulting.
       reapFiller(false);
       if (!filler_.joinable())
         startFiller(std::max(bucketCount_ * 2, std::min(maxBuckets_, AHEAD_BUCKETS)));
