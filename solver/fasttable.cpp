@@ -225,8 +225,9 @@ void FastTable::store(const Key& k, ProofNumbers value, uint64_t work, bool owne
   const std::size_t ways = wide_ ? WIDE_WAYS : COMPACT_WAYS;
   const auto stored = static_cast<std::size_t>(this->stored());
   if (stored > bucketCount_ * ways / 8 && bucketCount_ < maxBuckets_) {
-    // An eighth full: time to prepare the memory of the next size (which
-    // takes the system a while); half full: time to grow.
+    // Some way full (an eighth, three eighths from 8 MiB on): time to
+    // prepare the memory of the next size (which takes the system a
+    // while); half full: time to grow.
     if (stored > bucketCount_ * ways / 2) {
       if (shared_)
         growShared();
